@@ -1,0 +1,59 @@
+#pragma once
+
+// The rules that turn one system-defined event into a volume action, and the job that carries
+// the action to the monitor.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "ddc/DDCMonitor.h"
+#include "platform/EventTap.h"
+
+namespace varnu {
+
+constexpr std::int64_t kNXSubtypeAuxControlButtons = 8;
+constexpr std::int64_t kKeyTypeSoundUp = 0;
+constexpr std::int64_t kKeyTypeSoundDown = 1;
+constexpr std::int64_t kKeyTypeMute = 7;
+constexpr std::int64_t kKeyStateDown = 0x0A;
+constexpr std::int64_t kKeyStateUp = 0x0B;
+
+constexpr std::uint64_t kEventModifierFlagShift = 0x20000;
+constexpr std::uint64_t kEventModifierFlagControl = 0x40000;
+constexpr std::uint64_t kEventModifierFlagOption = 0x80000;
+constexpr std::uint64_t kEventModifierFlagCommand = 0x100000;
+
+constexpr std::int64_t kMinimumLevel = 0;
+constexpr std::int64_t kMaximumLevel = 100;
+constexpr std::int64_t kFineStep = 1;
+
+// The key code (sound up, sound down or mute) of a volume-key event, or nothing.
+std::optional<std::int64_t> volumeKeyCode(const SystemDefinedEvent& event);
+
+bool isKeyDown(std::int64_t data1);
+
+// Shift and Option together give the fine step; otherwise the setting, whatever it holds.
+std::int64_t chooseStep(std::uint64_t modifierFlags, std::int64_t stepSetting);
+
+struct VolumeState {
+    std::int64_t level = 0;
+    bool muted = false;
+    friend bool operator==(const VolumeState&, const VolumeState&) = default;
+};
+
+VolumeState applyKey(std::int64_t keyCode, std::int64_t step, VolumeState state);
+
+// Copies of what one key press sends to the monitor, taken when the key is handled.
+struct MonitorWriteJob {
+    bool hideMonitorOSD = false;
+    std::shared_ptr<DDCMonitor> monitor;
+    std::int64_t keyCode = 0;
+    bool muted = false;
+    std::int64_t level = 0;
+
+    // Runs on the "ddc" queue.
+    void run() const;
+};
+
+}  // namespace varnu

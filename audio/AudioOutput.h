@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+#include "platform/AudioHardware.h"
+
+namespace varnu {
+
+// One audio output device.
+struct AudioOutput {
+    AudioObjectID id = kAudioObjectUnknown;
+    std::string uid;   // persistent, what a remembered choice refers to
+    std::string name;  // what a person knows it by
+
+    friend bool operator==(const AudioOutput&, const AudioOutput&) = default;
+};
+
+}  // namespace varnu

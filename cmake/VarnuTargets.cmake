@@ -1,0 +1,28 @@
+# Flags every Varnu target shares.
+add_library(varnu_build_flags INTERFACE)
+target_compile_options(varnu_build_flags INTERFACE -Wall -Wextra -Wpedantic)
+target_include_directories(varnu_build_flags INTERFACE ${PROJECT_SOURCE_DIR})
+if(VARNU_WERROR)
+    target_compile_options(varnu_build_flags INTERFACE -Werror)
+endif()
+if(VARNU_SANITIZE)
+    target_compile_options(varnu_build_flags INTERFACE
+        -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+    target_link_options(varnu_build_flags INTERFACE -fsanitize=address,undefined)
+endif()
+
+# varnu_library(NAME SOURCES ... DEPENDS ...): a static library of the project.
+function(varnu_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    target_link_libraries(${name} PUBLIC varnu_build_flags ${ARG_DEPENDS})
+endfunction()
+
+# varnu_test(NAME SOURCES ... DEPENDS ...): a GoogleTest executable registered with CTest.
+function(varnu_test name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE varnu_build_flags ${ARG_DEPENDS}
+        GTest::gmock GTest::gtest_main)
+    add_test(NAME ${name} COMMAND ${name})
+endfunction()

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/AVService.h"
+#include "platform/DisplayEnumerator.h"
+#include "platform/IORegistry.h"
+#include "platform/Pause.h"
+
+namespace varnu {
+
+struct VCPReading {
+    std::int64_t current = 0;
+    std::int64_t max = 0;
+    friend bool operator==(const VCPReading&, const VCPReading&) = default;
+};
+
+// One external monitor spoken to over DDC/CI. Shared between the monitor cache and the jobs on
+// the "ddc" queue; its fields never change, so it needs no lock. Transactions block.
+class DDCMonitor {
+public:
+    DDCMonitor(std::unique_ptr<AVService> service, std::string name, std::shared_ptr<Pause> pause);
+
+    DDCMonitor(const DDCMonitor&) = delete;
+    DDCMonitor& operator=(const DDCMonitor&) = delete;
+
+    const std::string& name() const { return name_; }
+
+    // Set VCP Feature, sent twice. True when at least one send was accepted.
+    bool write(std::uint8_t code, std::uint16_t value);
+    // Get VCP Feature. The current and maximum value, or nothing on any failure.
+    std::optional<VCPReading> read(std::uint8_t code);
+
+    // The external monitors of a registry-shaped platform, in registry order.
+    static std::vector<std::shared_ptr<DDCMonitor>> externalMonitors(IORegistry& registry,
+                                                                     std::shared_ptr<Pause> pause);
+    // The external monitors of a platform that lists its displays directly, in its order.
+    static std::vector<std::shared_ptr<DDCMonitor>> externalMonitors(DisplayEnumerator& displays,
+                                                                     std::shared_ptr<Pause> pause);
+
+private:
+    std::unique_ptr<AVService> service_;
+    std::string name_;
+    std::shared_ptr<Pause> pause_;
+};
+
+}  // namespace varnu

@@ -1,0 +1,37 @@
+#pragma once
+
+// DDC/CI addressing and the MCCS controls Varnu speaks.
+
+#include <cstdint>
+
+namespace varnu {
+
+// The display's 7-bit DDC/CI address; on the bus it becomes 0x6E for writing.
+constexpr std::uint32_t kDDCChipAddress = 0x37;
+constexpr std::uint8_t kDDCDisplayWriteAddress = 0x6E;
+// The host's source-address byte, sent right after the chip address.
+constexpr std::uint32_t kDDCHostAddress = 0x51;
+
+constexpr std::uint8_t kDDCLengthFlag = 0x80;
+constexpr std::uint8_t kGetVCPFeature = 0x01;
+constexpr std::uint8_t kGetVCPFeatureReply = 0x02;
+constexpr std::uint8_t kSetVCPFeature = 0x03;
+constexpr std::uint8_t kVCPResultNoError = 0x00;
+constexpr std::uint8_t kVCPResultUnsupported = 0x01;
+
+constexpr std::size_t kSetVCPFeatureRequestSize = 6;
+constexpr std::size_t kGetVCPFeatureRequestSize = 4;
+constexpr std::size_t kGetVCPFeatureReplySize = 11;
+
+// MCCS control codes.
+constexpr std::uint8_t kVCPAudioSpeakerVolume = 0x62;
+constexpr std::uint8_t kVCPAudioMute = 0x8D;
+constexpr std::uint8_t kVCPOSD = 0xCA;
+
+// Values of the mute and on-screen-display controls.
+constexpr std::uint16_t kAudioMuteOn = 1;
+constexpr std::uint16_t kAudioMuteOff = 2;
+constexpr std::uint16_t kOSDHidden = 1;
+constexpr std::uint16_t kOSDShown = 2;
+
+}  // namespace varnu
