@@ -53,6 +53,17 @@ public:
         }
     }
 
+    // The core calls this when state the menu shows has changed, for backends that show a menu
+    // prepared before it opens.
+    void invalidate() {
+        if (invalidationHandler_) {
+            invalidationHandler_();
+        }
+    }
+    void setInvalidationHandler(std::function<void()> handler) {
+        invalidationHandler_ = std::move(handler);
+    }
+
     // Backends call this when the user picks the item at the index of the items last shown.
     void choose(std::size_t index) {
         if (index >= items_.size()) {
@@ -68,6 +79,7 @@ public:
 private:
     std::vector<MenuItem> items_;
     std::weak_ptr<MenuDelegate> delegate_;
+    std::function<void()> invalidationHandler_;
 };
 
 }  // namespace varnu
