@@ -1,0 +1,48 @@
+# Debian packages the build and the tests need, and a quiet installer that only acts when
+# something is missing. Sourced by the run and test scripts.
+
+VARNU_BUILD_PACKAGES=(
+    g++ cmake make pkg-config
+    libgtest-dev libgmock-dev libbenchmark-dev
+    nlohmann-json3-dev libpulse-dev libevdev-dev libudev-dev
+    qt6-base-dev
+)
+VARNU_TEST_PACKAGES=(
+    pulseaudio xvfb xauth
+)
+
+varnu_missing_packages() {
+    local package
+    for package in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
+            printf '%s\n' "$package"
+        fi
+    done
+}
+
+varnu_ensure_packages() {
+    local missing
+    mapfile -t missing < <(varnu_missing_packages "$@")
+    if [ "${#missing[@]}" -eq 0 ]; then
+        return 0
+    fi
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if ! command -v sudo >/dev/null; then
+            echo "Missing packages: ${missing[*]}. Install them as root (apt-get install)." >&2
+            return 1
+        fi
+        sudo=(sudo)
+    fi
+    echo "Installing ${missing[*]}"
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+        --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+varnu_jobs() {
+    local cores
+    cores=$(nproc 2>/dev/null || echo 2)
+    [ "$cores" -gt 2 ] && cores=2
+    echo "$cores"
+}
