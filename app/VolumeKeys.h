@@ -3,15 +3,16 @@
 // The rules that turn one system-defined event into a volume action, and the job that carries
 // the action to the monitor.
 
+#include "ddc/DDCMonitor.h"
+#include "platform/EventTap.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
 
-#include "ddc/DDCMonitor.h"
-#include "platform/EventTap.h"
-
 namespace varnu {
 
+constexpr std::int64_t kNSEventTypeSystemDefined = 14;
 constexpr std::int64_t kNXSubtypeAuxControlButtons = 8;
 constexpr std::int64_t kKeyTypeSoundUp = 0;
 constexpr std::int64_t kKeyTypeSoundDown = 1;
@@ -42,6 +43,11 @@ struct VolumeState {
     friend bool operator==(const VolumeState&, const VolumeState&) = default;
 };
 
+// Sound up gives the smaller of level + step and 100, sound down the larger of level - step and 0,
+// both clearing the mute state; mute inverts it. The step may be any integer the setting holds:
+// the sum and difference saturate instead of overflowing, and a negative step moves the level
+// the other way, bounded only by the limit in the key's own direction. The write job clamps what
+// reaches the monitor either way.
 VolumeState applyKey(std::int64_t keyCode, std::int64_t step, VolumeState state);
 
 // Copies of what one key press sends to the monitor, taken when the key is handled.
@@ -56,4 +62,4 @@ struct MonitorWriteJob {
     void run() const;
 };
 
-}  // namespace varnu
+} // namespace varnu

@@ -1,15 +1,15 @@
 #pragma once
 
+#include "platform/AVService.h"
+#include "platform/DisplayEnumerator.h"
+#include "platform/IORegistry.h"
+#include "platform/Pause.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "platform/AVService.h"
-#include "platform/DisplayEnumerator.h"
-#include "platform/IORegistry.h"
-#include "platform/Pause.h"
 
 namespace varnu {
 
@@ -23,6 +23,8 @@ struct VCPReading {
 // the "ddc" queue; its fields never change, so it needs no lock. Transactions block.
 class DDCMonitor {
 public:
+    // The pause must not be null; a monitor without a service answers every transaction with
+    // a failure.
     DDCMonitor(std::unique_ptr<AVService> service, std::string name, std::shared_ptr<Pause> pause);
 
     DDCMonitor(const DDCMonitor&) = delete;
@@ -48,4 +50,4 @@ private:
     std::shared_ptr<Pause> pause_;
 };
 
-}  // namespace varnu
+} // namespace varnu

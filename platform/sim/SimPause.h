@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "platform/Pause.h"
 #include "platform/sim/SimScheduler.h"

@@ -1,0 +1,181 @@
+// The simulated display is checked against frames written out by hand, so that it cannot agree
+// with the host side on a shared mistake.
+
+#include "platform/sim/SimMonitor.h"
+
+#include <cstdint>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace varnu::sim {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const Bytes kNullReply{0x6E, 0x80, 0xBE, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+
+IOReturn send(SimMonitor& monitor, const Bytes& bytes, std::uint32_t chip = 0x37,
+              std::uint32_t data = 0x51) {
+    return monitor.writeI2C(chip, data, bytes);
+}
+
+Bytes readBack(SimMonitor& monitor, IOReturn* status = nullptr) {
+    Bytes buffer(11, 0xEE);
+    const IOReturn result = monitor.readI2C(0x37, 0x51, buffer);
+    if (status) {
+        *status = result;
+    }
+    return buffer;
+}
+
+TEST(SimMonitor, CarriesOutSetAndAnswersGetWithAReplyChecksummedFromTheVirtualHostAddress) {
+    auto monitor = SimMonitor::create();
+
+    EXPECT_EQ(send(*monitor, {0x84, 0x03, 0x62, 0x00, 0x1E, 0xC4}), kIOReturnSuccess);
+    EXPECT_EQ(monitor->control(0x62), (VCPControl{30, 100, kVCPTypeSetParameter}));
+    EXPECT_EQ(monitor->appliedSets(), (std::vector<VCPSet>{{0x62, 30}}));
+
+    EXPECT_EQ(send(*monitor, {0x82, 0x01, 0x62, 0xDE}), kIOReturnSuccess);
+    EXPECT_EQ(readBack(*monitor),
+              (Bytes{0x6E, 0x88, 0x02, 0x00, 0x62, 0x00, 0x00, 0x64, 0x00, 0x1E, 0xAC}));
+    // A reply is sent once; asked again, the display has nothing to say.
+    EXPECT_EQ(readBack(*monitor), kNullReply);
+
+    // Values beyond one byte and a control added by the test, with its own type byte.
+    monitor->setControl(0x8D, VCPControl{0x0102, 0xFFFF, kVCPTypeMomentary});
+    send(*monitor, {0x82, 0x01, 0x8D, 0x31});
+    EXPECT_EQ(readBack(*monitor),
+              (Bytes{0x6E, 0x88, 0x02, 0x00, 0x8D, 0x01, 0xFF, 0xFF, 0x01, 0x02, 0x3B}));
+
+    // An unsupported code is answered with result code 0x01 and changes nothing when set.
+    send(*monitor, {0x84, 0x03, 0x10, 0x00, 0x05, 0xAD});
+    EXPECT_FALSE(monitor->control(0x10));
+    send(*monitor, {0x82, 0x01, 0x10, 0xAC});
+    EXPECT_EQ(readBack(*monitor),
+              (Bytes{0x6E, 0x88, 0x02, 0x01, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0xA5}));
+}
+
+TEST(SimMonitor, IgnoresEveryMalformedRequestWhileTheBusReportsSuccess) {
+    auto monitor = SimMonitor::create();
+    const std::vector<Bytes> malformed{
+        {0x84, 0x03, 0x62, 0x00, 0x1E, 0xC5}, // checksum off by one bit
+        {0x84, 0x03, 0x62, 0x00, 0x1E},       // checksum missing
+        {0x85, 0x03, 0x62, 0x00, 0x1E, 0xC5}, // length byte claims 5
+        {0x04, 0x03, 0x62, 0x00, 0x1E, 0x44}, // length flag missing
+        {0x84, 0x01, 0x62, 0x00, 0x1E, 0xC6}, // Get opcode with a Set's length
+        {0x82, 0x07, 0x62, 0xD8},             // unknown opcode
+        {0x82, 0x01, 0x62, 0xDE, 0x00},       // trailing byte
+        {0x82},                               // length byte alone
+        {},
+    };
+    for (const auto& request : malformed) {
+        EXPECT_EQ(send(*monitor, request), kIOReturnSuccess);
+        EXPECT_EQ(readBack(*monitor), kNullReply);
+    }
+    // Well formed for another source address, and right for 0x51 but sent as from 0x50.
+    EXPECT_EQ(send(*monitor, {0x82, 0x01, 0x62, 0xDF}, 0x37, 0x50), kIOReturnSuccess);
+    EXPECT_EQ(readBack(*monitor), kNullReply);
+    EXPECT_EQ(send(*monitor, {0x84, 0x03, 0x62, 0x00, 0x1E, 0xC4}, 0x37, 0x50), kIOReturnSuccess);
+    EXPECT_EQ(monitor->control(0x62)->current, 50);
+    EXPECT_TRUE(monitor->appliedSets().empty());
+
+    // Nobody answers at another chip address.
+    EXPECT_EQ(send(*monitor, {0x84, 0x03, 0x62, 0x00, 0x1E, 0xC4}, 0x38), kIOReturnNotResponding);
+    EXPECT_EQ(monitor->control(0x62)->current, 50);
+}
+
+TEST(SimMonitor, RefusesAndSpoilsAsOftenAsToldUntilItBehaves) {
+    auto monitor = SimMonitor::create();
+    const Bytes set{0x84, 0x03, 0x62, 0x00, 0x1E, 0xC4};
+    const Bytes get{0x82, 0x01, 0x62, 0xDE};
+
+    monitor->refuseWrites(2);
+    EXPECT_NE(send(*monitor, set), kIOReturnSuccess);
+    EXPECT_NE(send(*monitor, set), kIOReturnSuccess);
+    EXPECT_EQ(monitor->control(0x62)->current, 50);
+    EXPECT_EQ(send(*monitor, set), kIOReturnSuccess);
+    EXPECT_EQ(monitor->control(0x62)->current, 30);
+
+    monitor->refuseReads(SimMonitor::kAlways);
+    send(*monitor, get);
+    IOReturn status = kIOReturnSuccess;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        EXPECT_EQ(readBack(*monitor, &status), Bytes(11, 0xEE));
+        EXPECT_EQ(status, kIOReturnNotResponding);
+    }
+    monitor->behave();
+    // The reply prepared before the refusals is still waiting.
+    EXPECT_EQ(readBack(*monitor, &status)[4], 0x62);
+    EXPECT_EQ(status, kIOReturnSuccess);
+
+    monitor->spoilReplies(ReplyFault::OtherCode);
+    send(*monitor, get);
+    EXPECT_EQ(readBack(*monitor),
+              (Bytes{0x6E, 0x88, 0x02, 0x00, 0x63, 0x00, 0x00, 0x64, 0x00, 0x1E, 0xAD}));
+    monitor->spoilReplies(ReplyFault::BadChecksum, 2);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        send(*monitor, get);
+        EXPECT_EQ(readBack(*monitor),
+                  (Bytes{0x6E, 0x88, 0x02, 0x00, 0x62, 0x00, 0x00, 0x64, 0x00, 0x1E, 0x53}));
+    }
+    monitor->spoilReplies(ReplyFault::Silent);
+    send(*monitor, get);
+    EXPECT_EQ(readBack(*monitor), kNullReply);
+    send(*monitor, get);
+    EXPECT_EQ(readBack(*monitor)[10], 0xAC);
+
+    monitor->scriptNextReply({0x01, 0x02, 0x03});
+    send(*monitor, get);
+    EXPECT_EQ(readBack(*monitor),
+              (Bytes{0x01, 0x02, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
+
+    monitor->disconnect();
+    EXPECT_FALSE(monitor->isConnected());
+    EXPECT_EQ(send(*monitor, get), kIOReturnNotResponding);
+    EXPECT_EQ(readBack(*monitor, &status), Bytes(11, 0xEE));
+    EXPECT_EQ(status, kIOReturnNotResponding);
+}
+
+TEST(SimMonitor, LogsEveryTransferInVirtualTimeAndTellsTheObserver) {
+    auto scheduler = SimScheduler::create();
+    auto monitor = SimMonitor::create(scheduler);
+    std::vector<I2CTransaction> observed;
+    monitor->setObserver([&](const I2CTransaction& transaction) {
+        observed.push_back(transaction);
+        // The observer may look at the monitor without deadlocking.
+        EXPECT_TRUE(monitor->isConnected());
+    });
+    auto service = monitor->makeService();
+
+    const Bytes get{0x82, 0x01, 0x62, 0xDE};
+    service->writeI2C(0x37, 0x51, get);
+    scheduler->sleep(std::chrono::milliseconds(50));
+    Bytes buffer(11);
+    service->readI2C(0x37, 0x51, buffer);
+    monitor->refuseWrites();
+    scheduler->sleep(std::chrono::milliseconds(7));
+    service->writeI2C(0x37, 0x51, get);
+
+    const auto log = monitor->transactions();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[0].timeMilliseconds, 0);
+    EXPECT_EQ(log[0].direction, I2CDirection::Write);
+    EXPECT_EQ(log[0].chipAddress, 0x37u);
+    EXPECT_EQ(log[0].dataAddress, 0x51u);
+    EXPECT_EQ(log[0].bytes, get);
+    EXPECT_EQ(log[1].timeMilliseconds, 50);
+    EXPECT_EQ(log[1].direction, I2CDirection::Read);
+    EXPECT_EQ(log[1].bytes, buffer);
+    EXPECT_EQ(log[1].status, kIOReturnSuccess);
+    EXPECT_EQ(log[2].timeMilliseconds, 57);
+    EXPECT_EQ(log[2].status, kIOReturnNotResponding);
+    ASSERT_EQ(observed.size(), 3u);
+    EXPECT_EQ(observed[2].bytes, log[2].bytes);
+
+    monitor->clearLog();
+    EXPECT_TRUE(monitor->transactions().empty());
+}
+
+} // namespace
+} // namespace varnu::sim
