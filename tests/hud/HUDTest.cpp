@@ -1,0 +1,172 @@
+#include "hud/HUD.h"
+
+#include "platform/sim/SimOverlay.h"
+#include "platform/sim/SimScheduler.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace varnu {
+namespace {
+
+using sim::OverlayRecord;
+using std::chrono::milliseconds;
+
+struct HUDWorld {
+    std::shared_ptr<sim::SimScheduler> scheduler = sim::SimScheduler::create();
+    std::shared_ptr<sim::SimOverlayFactory> overlays =
+        std::make_shared<sim::SimOverlayFactory>(scheduler);
+    std::shared_ptr<sim::SimScreens> screens = std::make_shared<sim::SimScreens>();
+    std::shared_ptr<HUD> hud;
+    std::vector<std::string> log;
+
+    HUDWorld() {
+        screens->addScreen(Rect{0, 0, 1920, 1080});
+        screens->setMouseLocation(Point{960, 540});
+        hud = HUD::create(overlays, screens, scheduler);
+        overlays->setObserver([this](const OverlayRecord& record) {
+            const auto at = std::to_string(scheduler->nowMilliseconds()) + " ";
+            if (record.kind == OverlayRecord::Kind::AnimationStarted) {
+                log.push_back(at + "fade to " + std::to_string(static_cast<int>(record.alpha)) +
+                              " over " + std::to_string(record.duration.count()));
+            } else if (record.kind == OverlayRecord::Kind::OrderedOut) {
+                log.push_back(at + "hidden");
+            }
+        });
+    }
+
+    sim::SimOverlayPanel& panel() { return *overlays->panels().at(0); }
+};
+
+TEST(HUD, BuildsOneHiddenPanelWithItsGeometry) {
+    HUDWorld world;
+    ASSERT_EQ(world.overlays->panels().size(), 1u);
+    const auto& description = world.panel().description();
+    EXPECT_EQ(description.contentRect, (Rect{0, 0, 200, 200}));
+    EXPECT_EQ(description.cornerRadius, 22);
+    EXPECT_EQ(description.iconFrame, (Rect{50, 70, 100, 90}));
+    EXPECT_EQ(description.barFrame, (Rect{25, 30, 150, 8}));
+    EXPECT_EQ(description.barCornerRadius, 4);
+    EXPECT_EQ(description.trackWhiteAlpha, 0.25);
+    EXPECT_FALSE(world.panel().isVisible());
+    EXPECT_FALSE(world.scheduler->hasPendingWork());
+}
+
+TEST(HUD, SymbolAndFillFollowTheLevelAndMuteState) {
+    struct Case {
+        std::int64_t volume;
+        bool muted;
+        const char* symbol;
+        double fill;
+    };
+    const Case cases[] = {
+        {0, false, "speaker.slash.fill", 0},      {80, true, "speaker.slash.fill", 0},
+        {33, false, "speaker.wave.1.fill", 49.5}, {-5, false, "speaker.wave.1.fill", -7.5},
+        {34, false, "speaker.wave.2.fill", 51},   {50, false, "speaker.wave.2.fill", 75.0},
+        {66, false, "speaker.wave.2.fill", 99},   {67, false, "speaker.wave.3.fill", 100.5},
+        {100, false, "speaker.wave.3.fill", 150}, {250, false, "speaker.wave.3.fill", 375},
+    };
+    HUDWorld world;
+    for (const auto& c : cases) {
+        world.hud->show(c.volume, c.muted);
+        SCOPED_TRACE(std::to_string(c.volume) + (c.muted ? " muted" : ""));
+        EXPECT_EQ(world.panel().iconImage(), (SymbolImage{c.symbol, ""}));
+        EXPECT_EQ(world.panel().fillFrame(), (Rect{0, 0, c.fill, 8}));
+        EXPECT_TRUE(world.panel().isVisible());
+        EXPECT_EQ(world.panel().alpha(), 1.0);
+    }
+}
+
+TEST(HUD, CentresOnTheScreenUnderThePointerElseTheMainScreenElseStays) {
+    HUDWorld world;
+    const Rect left{0, 0, 1920, 1080};
+    const Rect right{1920, -200, 2560, 1440};
+    world.screens->setScreens({left, right});
+    world.screens->setMainScreen(left);
+
+    world.screens->setMouseLocation(Point{2500, 700});
+    const int readsBefore = world.screens->mouseReads();
+    world.hud->show(50, false);
+    EXPECT_EQ(world.panel().origin(), (Point{3100, -60}));
+    // The pointer is read again for every screen looked at.
+    EXPECT_EQ(world.screens->mouseReads() - readsBefore, 2);
+
+    // On the line between the two screens the pointer belongs to the right one.
+    world.screens->setMouseLocation(Point{1920, 500});
+    world.hud->show(50, false);
+    EXPECT_EQ(world.panel().origin(), (Point{3100, -60}));
+
+    world.screens->setMainScreen(right);
+    world.screens->setMouseLocation(Point{100, 500});
+    world.hud->show(50, false);
+    EXPECT_EQ(world.panel().origin(), (Point{860, 140}));
+
+    world.screens->setMouseLocation(Point{-4000, 5000});
+    world.hud->show(50, false);
+    EXPECT_EQ(world.panel().origin(), (Point{3100, -60}));
+
+    world.screens->setMainScreen(std::nullopt);
+    world.hud->show(40, false);
+    EXPECT_EQ(world.panel().origin(), (Point{3100, -60}));
+    EXPECT_TRUE(world.panel().isVisible());
+}
+
+TEST(HUD, StaysWhileShownAgainThenFadesAfterTheLastShowing) {
+    HUDWorld world;
+    for (int call = 0; call <= 6; ++call) {
+        world.hud->show(50 + call, false);
+        world.scheduler->advance(milliseconds(call < 6 ? 500 : 0));
+        EXPECT_TRUE(world.panel().isVisible());
+        EXPECT_EQ(world.panel().alpha(), 1.0);
+    }
+    world.scheduler->advance(milliseconds(1699));
+    EXPECT_TRUE(world.panel().isVisible());
+    world.scheduler->advance(milliseconds(1));
+    EXPECT_FALSE(world.panel().isVisible());
+    EXPECT_EQ(world.panel().alpha(), 0.0);
+    EXPECT_EQ(world.log, (std::vector<std::string>{"4400 fade to 0 over 300", "4700 hidden"}));
+
+    world.scheduler->advance(milliseconds(10000));
+    EXPECT_EQ(world.log.size(), 2u);
+}
+
+TEST(HUD, ShowingDuringAFadeKeepsThePanelUp) {
+    HUDWorld world;
+    world.hud->show(50, false);
+    world.scheduler->advance(milliseconds(1500));
+    ASSERT_EQ(world.log, std::vector<std::string>{"1400 fade to 0 over 300"});
+
+    world.hud->show(56, false);
+    world.scheduler->advance(milliseconds(300));
+    EXPECT_TRUE(world.panel().isVisible());
+    EXPECT_EQ(world.panel().alpha(), 1.0);
+
+    world.scheduler->advance(milliseconds(1500));
+    EXPECT_FALSE(world.panel().isVisible());
+    EXPECT_EQ(world.log, (std::vector<std::string>{"1400 fade to 0 over 300",
+                                                   "2900 fade to 0 over 300", "3200 hidden"}));
+}
+
+TEST(HUD, GoneBeforeItsDelayedWorkRunsNothingHappens) {
+    HUDWorld world;
+    world.hud->show(50, false);
+    world.hud.reset();
+    EXPECT_TRUE(world.panel().isReleased());
+    world.scheduler->advance(milliseconds(3000));
+    EXPECT_TRUE(world.log.empty());
+
+    // Gone in the middle of the fade: the completion finds nothing to hide.
+    world.hud = HUD::create(world.overlays, world.screens, world.scheduler);
+    world.hud->show(50, false);
+    world.scheduler->advance(milliseconds(1500));
+    world.hud.reset();
+    world.scheduler->advance(milliseconds(1000));
+    EXPECT_EQ(world.log, std::vector<std::string>{"4400 fade to 0 over 300"});
+    EXPECT_EQ(world.overlays->panels().at(1)->timesOrderedOut(), 0);
+    EXPECT_FALSE(world.scheduler->hasPendingWork());
+}
+
+} // namespace
+} // namespace varnu
