@@ -1,0 +1,93 @@
+#include "platform/linux/EvdevCapabilities.h"
+
+#include "platform/linux/VolumeKeyEvents.h"
+
+#include <array>
+#include <libevdev/libevdev.h>
+#include <linux/uinput.h>
+
+namespace varnu::linux_backend {
+namespace {
+
+template <std::size_t N>
+bool reportsAny(const libevdev* device, const std::array<std::uint16_t, N>& keys) {
+    for (auto code : keys) {
+        if (libevdev_has_event_code(device, EV_KEY, code)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool isVarnuVirtualDevice(const libevdev* device) {
+    const char* name = libevdev_get_name(device);
+    return name && std::string_view(name).ends_with(kVirtualDeviceNameSuffix);
+}
+
+// A UTF-8 sequence cut short at the end would make the whole name invalid.
+void dropIncompleteCharacter(std::string& text) {
+    auto isContinuation = [](unsigned char byte) { return (byte & 0xC0) == 0x80; };
+    std::size_t start = text.size();
+    while (start > 0 && isContinuation(static_cast<unsigned char>(text[start - 1]))) {
+        --start;
+    }
+    if (start == 0) {
+        return;
+    }
+    auto lead = static_cast<unsigned char>(text[start - 1]);
+    std::size_t length = lead < 0x80    ? 1
+                         : lead >= 0xF0 ? 4
+                         : lead >= 0xE0 ? 3
+                         : lead >= 0xC0 ? 2
+                                        : 1;
+    if (text.size() - (start - 1) < length) {
+        text.erase(start - 1);
+    }
+}
+
+} // namespace
+
+DeviceRole classifyDevice(const libevdev* device) {
+    if (!libevdev_has_event_type(device, EV_KEY) || isVarnuVirtualDevice(device)) {
+        return DeviceRole::Ignore;
+    }
+    // Tablets, touchscreens and game pads carry absolute axes; their buttons stay theirs.
+    if (!libevdev_has_event_type(device, EV_ABS) && reportsAny(device, kVolumeKeys)) {
+        return DeviceRole::Grab;
+    }
+    return reportsAny(device, kModifierKeys) ? DeviceRole::Watch : DeviceRole::Ignore;
+}
+
+bool anyKeyDown(const libevdev* device) {
+    for (unsigned code = 0; code <= KEY_MAX; ++code) {
+        if (libevdev_has_event_code(device, EV_KEY, code) &&
+            libevdev_get_event_value(device, EV_KEY, code) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::uint16_t> heldModifierKeys(const libevdev* device) {
+    std::vector<std::uint16_t> held;
+    for (auto code : kModifierKeys) {
+        if (libevdev_has_event_code(device, EV_KEY, code) &&
+            libevdev_get_event_value(device, EV_KEY, code) != 0) {
+            held.push_back(code);
+        }
+    }
+    return held;
+}
+
+std::string cloneName(std::string_view deviceName) {
+    // UINPUT_MAX_NAME_SIZE counts the terminating NUL.
+    constexpr std::size_t kLongestName = UINPUT_MAX_NAME_SIZE - 1;
+    auto room = kLongestName - kVirtualDeviceNameSuffix.size();
+    std::string name(deviceName.substr(0, room));
+    if (deviceName.size() > room) {
+        dropIncompleteCharacter(name);
+    }
+    return name + std::string(kVirtualDeviceNameSuffix);
+}
+
+} // namespace varnu::linux_backend

@@ -1,0 +1,41 @@
+#pragma once
+
+// Which input devices the volume-key tap grabs, and what their key state says, read from
+// libevdev's view of a device.
+// Implements: the grab rule (reports a volume key, has no absolute axes, is not one of Varnu's
+// own virtual devices), the watch rule (other keyboards, for their modifiers), the held-key
+// queries, the name of a device's virtual clone.
+// Does not implement: opening, grabbing or cloning devices.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct libevdev;
+
+namespace varnu::linux_backend {
+
+// Varnu's virtual keyboards end their names with this, which also lets the libinput quirks
+// find them.
+inline constexpr std::string_view kVirtualDeviceNameSuffix = " (Varnu)";
+
+enum class DeviceRole {
+    Ignore,
+    // Read only for the modifier keys it holds.
+    Watch,
+    // Grabbed, its events re-emitted through a clone, its volume keys decided by the core.
+    Grab,
+};
+
+DeviceRole classifyDevice(const libevdev* device);
+
+bool anyKeyDown(const libevdev* device);
+
+// The modifier keys the device holds down right now.
+std::vector<std::uint16_t> heldModifierKeys(const libevdev* device);
+
+// The clone's name: the device's own, shortened to fit uinput, with Varnu's suffix.
+std::string cloneName(std::string_view deviceName);
+
+} // namespace varnu::linux_backend

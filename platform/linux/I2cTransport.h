@@ -1,0 +1,46 @@
+#pragma once
+
+// The file calls beneath an I2C channel, so that the channel's framing, locking and status
+// mapping can be checked without a bus.
+// Implements: SystemI2cTransport over /dev/i2c-N (open, I2C_SLAVE, flock, read, write, close).
+// Does not implement: combined transfers (I2C_RDWR), SMBus calls, ten-bit addresses.
+
+#include <chrono>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace varnu::linux_backend {
+
+// Every call answers a non-negative result on success and a negative errno on failure.
+class I2cTransport {
+public:
+    virtual ~I2cTransport() = default;
+    // A descriptor opened read-write and close-on-exec.
+    virtual int open(const std::string& path) = 0;
+    virtual int setSlaveAddress(int fd, std::uint8_t address) = 0;
+    // An exclusive advisory lock on the device, shared with other DDC/CI programs.
+    virtual int lock(int fd) = 0;
+    virtual int unlock(int fd) = 0;
+    // One bus transfer each; the count of bytes moved.
+    virtual int write(int fd, std::span<const std::uint8_t> bytes) = 0;
+    virtual int read(int fd, std::span<std::uint8_t> buffer) = 0;
+    virtual void close(int fd) = 0;
+};
+
+class SystemI2cTransport final : public I2cTransport {
+public:
+    // A program that keeps the lock longer than this makes the transaction fail instead of
+    // stalling every later one.
+    static constexpr std::chrono::milliseconds kLockTimeout{1000};
+
+    int open(const std::string& path) override;
+    int setSlaveAddress(int fd, std::uint8_t address) override;
+    int lock(int fd) override;
+    int unlock(int fd) override;
+    int write(int fd, std::span<const std::uint8_t> bytes) override;
+    int read(int fd, std::span<std::uint8_t> buffer) override;
+    void close(int fd) override;
+};
+
+} // namespace varnu::linux_backend

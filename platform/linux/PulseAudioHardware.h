@@ -1,0 +1,77 @@
+#pragma once
+
+// The system's audio outputs through a PulseAudio server (PulseAudio itself, or PipeWire's
+// pulse server).
+// Implements, on the system object: 'dev#' (size, read, listener), 'dOut' (read, write,
+// listener) and 'sOut' (read answers the default sink; a write succeeds and changes nothing,
+// since the server has no separate device for system sounds).
+// On each output (one per sink): 'slay' (one buffer with the sink's channel count in the output
+// scope, none in any other), 'uid ' (the sink name), 'lnam' and 'volm' (present and settable on
+// the main element of the output scope exactly when the sink has a native volume); the name and
+// the volume rule are explained in SinkClassification.h.
+// Does not implement: reading or changing volume and mute, sources, streams, listeners on
+// devices or on any other property.
+//
+// Threads. libpulse runs on a threaded main loop of its own. That thread keeps a working copy of
+// the server's sinks, cards and default sink, filled at connect and kept current from
+// subscription events, and posts a copy of every complete, changed picture to the main queue.
+// There the mirror the core reads from is updated and the listeners fire, so a read never waits
+// on the server. Everything but construction and destruction happens on the main thread.
+//
+// Device ids are handed out per sink name on the main thread, from 2 upwards (0 is "no device",
+// 1 the system object): the same sink keeps its id for the life of the object, across
+// reconnects, and an id never moves to another sink.
+//
+// When the server goes away the mirror empties (no devices, no default) and a fresh context is
+// tried every reconnect interval until one connects; the listeners fire as the mirror changes.
+
+#include "platform/AudioHardware.h"
+#include "platform/Dispatch.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace varnu::linux_backend {
+
+struct PulseAudioOptions {
+    // The server to use, e.g. "unix:/run/user/1000/pulse/native"; empty for libpulse's own
+    // lookup ($PULSE_SERVER, client.conf, the session's socket).
+    std::string server;
+    // The wait between connection attempts while no server answers.
+    std::chrono::milliseconds reconnectInterval{1000};
+};
+
+class PulseAudioHardware final : public AudioHardware {
+public:
+    explicit PulseAudioHardware(std::shared_ptr<MainQueue> mainQueue,
+                                PulseAudioOptions options = {});
+    ~PulseAudioHardware() override;
+
+    PulseAudioHardware(const PulseAudioHardware&) = delete;
+    PulseAudioHardware& operator=(const PulseAudioHardware&) = delete;
+
+    OSStatus getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                                 std::uint32_t& dataSize) override;
+    OSStatus getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                             AudioPropertyData& data) override;
+    OSStatus setPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                             const AudioPropertyData& data) override;
+    bool hasProperty(AudioObjectID object, const AudioObjectPropertyAddress& address) override;
+    OSStatus isPropertySettable(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                                bool& isSettable) override;
+    OSStatus addPropertyListener(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                                 std::function<void()> listener) override;
+
+    // Whether the mirror holds a connected server's state.
+    bool isConnected() const;
+
+private:
+    struct Mirror;
+    class Connection;
+
+    std::shared_ptr<Mirror> mirror_;
+    std::unique_ptr<Connection> connection_;
+};
+
+} // namespace varnu::linux_backend

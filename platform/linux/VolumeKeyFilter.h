@@ -1,0 +1,111 @@
+#pragma once
+
+// What happens to each event of the grabbed keyboards: re-emitted unchanged, or, for a volume
+// key, handed to the main thread, which may swallow it.
+// Implements: the per-key decision (a press, its repeats and its release share the answer the
+// press got), per-device order (events behind an undecided press wait with it; other devices
+// flow on), the fallback that passes a press the main thread has not decided in time and then
+// tells the core the tap was disabled by timeout, and the modifier flags from every keyboard.
+// Does not implement: reading or writing devices; it runs on the reader thread and is driven
+// with events and the current time.
+
+#include "platform/EventTap.h"
+#include "platform/linux/KeyDecision.h"
+#include "platform/linux/ModifierTracker.h"
+#include "platform/linux/VolumeKeyEvents.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <utility>
+
+namespace varnu::linux_backend {
+
+// Where a grabbed device's events go on: its uinput clone.
+class KeyEventSink {
+public:
+    virtual ~KeyEventSink() = default;
+    virtual void emit(InputDeviceId device, const InputEvent& event) = 0;
+};
+
+// The way to the tap callback on the main thread.
+class TapCallbackChannel {
+public:
+    virtual ~TapCallbackChannel() = default;
+    // Hands a press to the callback; the answer comes back through the decision.
+    virtual std::shared_ptr<KeyDecision> ask(const TappedEvent& event) = 0;
+    // Hands an event to the callback without waiting for, or using, its answer.
+    virtual void tell(const TappedEvent& event) = 0;
+};
+
+class VolumeKeyFilter {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kDecisionTimeout{250};
+
+    // Without system-defined events in the tap's mask, volume keys pass without asking.
+    VolumeKeyFilter(KeyEventSink& sink, TapCallbackChannel& callback, bool deliversSystemDefined);
+    // Gives up every press still waiting for the main thread.
+    ~VolumeKeyFilter();
+
+    VolumeKeyFilter(const VolumeKeyFilter&) = delete;
+    VolumeKeyFilter& operator=(const VolumeKeyFilter&) = delete;
+
+    // Any thread. While disabled, presses pass without asking; keys already swallowed stay so.
+    void setEnabled(bool enabled) { enabled_ = enabled; }
+    bool isEnabled() const { return enabled_; }
+
+    // An event of a grabbed device.
+    void handle(InputDeviceId device, const InputEvent& event, Clock::time_point now);
+    // An event of a keyboard that is read but not grabbed: only its modifiers count.
+    void observe(InputDeviceId device, const InputEvent& event);
+    // The device's modifiers are exactly those among its held keys (after opening it, or after
+    // events were dropped).
+    void resetModifiers(InputDeviceId device, std::span<const std::uint16_t> heldKeys);
+    // The device is gone: its waiting events, decisions and modifiers with it.
+    void removeDevice(InputDeviceId device);
+
+    // Goes on with the presses the main thread has decided and those whose time is up.
+    void settle(Clock::time_point now);
+    // When settle() must run next even if nothing wakes the reader.
+    std::optional<Clock::time_point> nextDeadline() const;
+    // Whether the device's events are held behind an undecided press.
+    bool isWaiting(InputDeviceId device) const;
+
+private:
+    struct Undecided {
+        InputEvent press;
+        std::shared_ptr<KeyDecision> decision;
+        Clock::time_point deadline;
+        // The main thread has begun deciding, so the reader waits for it past the deadline.
+        bool beyondDeadline = false;
+    };
+    struct Device {
+        std::optional<Undecided> undecided;
+        std::deque<InputEvent> behind;
+    };
+
+    void process(InputDeviceId device, Device& state, const InputEvent& event,
+                 Clock::time_point now);
+    void processVolumeKey(InputDeviceId device, Device& state, const InputEvent& event,
+                          Clock::time_point now);
+    // Applies the decision to the waiting press and runs the events behind it.
+    void conclude(InputDeviceId device, Device& state, TapDecision decision, Clock::time_point now);
+    bool asksCallback() const { return deliversSystemDefined_ && enabled_; }
+
+    KeyEventSink& sink_;
+    TapCallbackChannel& callback_;
+    bool deliversSystemDefined_;
+    std::atomic<bool> enabled_{true};
+    ModifierTracker modifiers_;
+    std::map<InputDeviceId, Device> devices_;
+    // The answer each held volume key got at its press.
+    std::map<std::pair<InputDeviceId, std::uint16_t>, TapDecision> keyDecisions_;
+};
+
+} // namespace varnu::linux_backend

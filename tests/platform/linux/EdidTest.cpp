@@ -1,0 +1,54 @@
+#include "platform/linux/Edid.h"
+
+#include "FakeDrmTree.h"
+
+#include <gtest/gtest.h>
+
+namespace varnu::linux_backend {
+namespace {
+
+using testing::EdidContent;
+using testing::makeEdid;
+
+std::string nameOf(const std::vector<std::uint8_t>& bytes) {
+    auto edid = Edid::parse(bytes);
+    return edid ? edid->monitorName() : "<invalid>";
+}
+
+TEST(Edid, TakesTheNameFromTheMonitorNameDescriptorOnly) {
+    EXPECT_EQ(nameOf(makeEdid({.name = "DELL U2723QE"})), "DELL U2723QE");
+    // The padding after the line feed and spaces before it are not part of the name.
+    EXPECT_EQ(nameOf(makeEdid({.name = "LG HDR  "})), "LG HDR");
+    // Thirteen characters fill the descriptor and need no line feed.
+    EXPECT_EQ(nameOf(makeEdid({.name = "ABCDEFGHIJKLM", .terminated = false})), "ABCDEFGHIJKLM");
+    // Without the descriptor the name is empty, not the serial number's text.
+    EXPECT_EQ(nameOf(makeEdid({.name = std::nullopt})), "");
+}
+
+TEST(Edid, DecodesOddTextSafely) {
+    // NUL padding ends the text like a line feed.
+    auto padded =
+        makeEdid({.name = std::string("BenQ\0\0\0\0\0\0\0\0\0", 13), .terminated = false});
+    EXPECT_EQ(nameOf(padded), "BenQ");
+    // A byte outside printable ASCII must not make the name invalid UTF-8.
+    auto odd = makeEdid({.name = std::string("Mon\xE9") + "tor"});
+    EXPECT_EQ(nameOf(odd), "Mon\xEF\xBF\xBDtor");
+}
+
+TEST(Edid, RejectsBlocksThatAreNotEdid) {
+    auto good = makeEdid({.name = "Studio"});
+    EXPECT_FALSE(Edid::parse(makeEdid({.name = "Studio", .validChecksum = false})));
+    auto badHeader = good;
+    badHeader[1] = 0x00;
+    badHeader[127] = static_cast<std::uint8_t>(badHeader[127] + 0xFF); // checksum still right
+    EXPECT_FALSE(Edid::parse(badHeader));
+    EXPECT_FALSE(Edid::parse(std::span(good).first(127)));
+    EXPECT_FALSE(Edid::parse({}));
+    // Extension blocks after the base block do not matter.
+    auto extended = good;
+    extended.resize(256, 0x55);
+    EXPECT_EQ(nameOf(extended), "Studio");
+}
+
+} // namespace
+} // namespace varnu::linux_backend

@@ -1,0 +1,392 @@
+// varnu-probe: reports what Varnu's Linux backend sees (audio outputs, monitors, the volume
+// keys) and reads or writes one VCP control through the same code the application uses.
+
+#include "audio/Audio.h"
+#include "ddc/DDCMonitor.h"
+#include "ddc/VCP.h"
+#include "platform/linux/DrmDisplays.h"
+#include "platform/linux/EvdevCapabilities.h"
+#include "platform/linux/EvdevDevice.h"
+#include "platform/linux/I2cDevChannel.h"
+#include "platform/linux/InputDeviceList.h"
+#include "platform/linux/InputPermissions.h"
+#include "platform/linux/PermissionsHelp.h"
+#include "platform/linux/PulseAudioHardware.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <variant>
+#include <vector>
+
+namespace {
+
+using namespace varnu;
+using namespace varnu::linux_backend;
+
+constexpr int kSuccess = 0;
+constexpr int kFailure = 1;
+constexpr int kUsageError = 2;
+constexpr const char* kUinputPath = "/dev/uinput";
+constexpr std::chrono::milliseconds kAudioServerWait{1500};
+
+constexpr std::string_view kUsage =
+    "usage: varnu-probe [--sysfs DIR] [--dev DIR]\n"
+    "       varnu-probe [--sysfs DIR] [--dev DIR] vcp BUS CODE [VALUE]\n"
+    "\n"
+    "Without a command, reports the audio outputs, the monitors and whether the volume keys\n"
+    "can be caught. \"vcp\" reads a VCP control of the monitor on /dev/i2c-BUS, or writes VALUE\n"
+    "to it. CODE and VALUE are decimal or hexadecimal (0x62).\n"
+    "  --sysfs DIR  read the DRM tree from DIR instead of /sys/class/drm\n"
+    "  --dev DIR    look for the i2c-N device nodes in DIR instead of /dev\n";
+
+class SleepingPause final : public Pause {
+public:
+    void usleep(std::uint32_t microseconds) override {
+        std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
+    }
+};
+
+// A main queue this program drains itself while it waits for the audio server.
+class PumpedMainQueue final : public MainQueue {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    void async(Job job) override { schedule(Clock::now(), std::move(job)); }
+    std::shared_ptr<Cancellable> asyncAfter(std::chrono::milliseconds delay, Job job) override {
+        auto handle = std::make_shared<Handle>();
+        schedule(Clock::now() + delay, [handle, job = std::move(job)] {
+            if (!handle->isCancelled()) {
+                job();
+            }
+        });
+        return handle;
+    }
+    std::shared_ptr<Cancellable> scheduleRepeatingTimer(std::chrono::milliseconds interval,
+                                                        Job job) override {
+        auto handle = std::make_shared<Handle>();
+        repeat(handle, interval, std::make_shared<Job>(std::move(job)));
+        return handle;
+    }
+
+    // Runs the jobs as they fall due until the condition holds or the time is up.
+    template <typename Condition>
+    void pumpUntil(std::chrono::milliseconds limit, Condition done) {
+        auto deadline = Clock::now() + limit;
+        while (!done()) {
+            std::unique_lock lock(mutex_);
+            auto due = [&] { return !jobs_.empty() && jobs_.front().due <= Clock::now(); };
+            auto wakeAt = jobs_.empty() ? deadline : std::min(deadline, jobs_.front().due);
+            wake_.wait_until(lock, wakeAt, due);
+            if (!due()) {
+                if (Clock::now() >= deadline) {
+                    return;
+                }
+                continue;
+            }
+            auto job = std::move(jobs_.front().job);
+            jobs_.erase(jobs_.begin());
+            lock.unlock();
+            job();
+        }
+    }
+
+private:
+    class Handle final : public Cancellable {
+    public:
+        void cancel() override { cancelled_ = true; }
+        bool isCancelled() const override { return cancelled_; }
+
+    private:
+        std::atomic<bool> cancelled_{false};
+    };
+    struct Timed {
+        Clock::time_point due;
+        Job job;
+    };
+
+    void schedule(Clock::time_point due, Job job) {
+        {
+            std::lock_guard lock(mutex_);
+            auto position = std::upper_bound(
+                jobs_.begin(), jobs_.end(), due,
+                [](Clock::time_point time, const Timed& timed) { return time < timed.due; });
+            jobs_.insert(position, Timed{due, std::move(job)});
+        }
+        wake_.notify_one();
+    }
+    void repeat(std::shared_ptr<Handle> handle, std::chrono::milliseconds interval,
+                std::shared_ptr<Job> job) {
+        schedule(Clock::now() + interval, [this, handle, interval, job] {
+            if (!handle->isCancelled()) {
+                (*job)();
+                repeat(handle, interval, job);
+            }
+        });
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::vector<Timed> jobs_;
+};
+
+std::string hex(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value);
+    return text;
+}
+
+std::optional<unsigned> parseNumber(std::string_view text, unsigned largest) {
+    int base = 10;
+    if (text.starts_with("0x") || text.starts_with("0X")) {
+        text.remove_prefix(2);
+        base = 16;
+    }
+    unsigned value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+        value > largest) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<int> parseBus(std::string_view text) {
+    if (text.starts_with("i2c-")) {
+        text.remove_prefix(4);
+    }
+    unsigned value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+        value > 100000) {
+        return std::nullopt;
+    }
+    return static_cast<int>(value);
+}
+
+// ---- Audio outputs: the PulseAudio backend, read through the core's own catalogue. ----
+void reportAudioOutputs(std::ostream& out) {
+    out << "Audio outputs\n";
+    auto mainQueue = std::make_shared<PumpedMainQueue>();
+    PulseAudioHardware hardware(mainQueue);
+    mainQueue->pumpUntil(kAudioServerWait, [&] { return hardware.isConnected(); });
+    if (!hardware.isConnected()) {
+        out << "  no audio server answered (PulseAudio, or PipeWire's pulse server)\n";
+        return;
+    }
+    AudioPropertyData data;
+    AudioObjectID defaultOutput = kAudioObjectUnknown;
+    if (hardware.getPropertyData(kAudioObjectSystemObject,
+                                 {kAudioHardwarePropertyDefaultOutputDevice,
+                                  kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMain},
+                                 data) == kAudioHardwareNoError) {
+        if (auto* id = std::get_if<AudioObjectID>(&data)) {
+            defaultOutput = *id;
+        }
+    }
+    auto outputs = Audio::outputDevices(hardware);
+    if (outputs.empty()) {
+        out << "  none\n";
+    }
+    for (const auto& output : outputs) {
+        out << "  " << (output.id == defaultOutput ? "* " : "  ") << output.uid << "  \""
+            << output.name << "\"  "
+            << (Audio::hasNativeVolume(hardware, output.id) ? "native volume" : "no native volume")
+            << '\n';
+    }
+    if (!outputs.empty()) {
+        out << "  (* the default output)\n";
+    }
+}
+
+std::string busState(DrmDisplays& displays, int bus) {
+    auto path = displays.busPath(bus);
+    auto opened =
+        I2cDevChannel::open(std::make_shared<SystemI2cTransport>(), path, kDDCChipAddress);
+    return opened.channel ? path + " ready" : describeBusError(path, opened.error);
+}
+
+void reportMonitors(std::ostream& out, const DrmPaths& paths) {
+    out << "Monitors (" << paths.sysfsRoot << ")\n";
+    DrmDisplays displays(paths, std::make_shared<SystemI2cTransport>(), nullptr);
+    auto monitors = displays.monitors();
+    if (monitors.empty()) {
+        out << "  no connected display found\n";
+    }
+    for (const auto& monitor : monitors) {
+        out << "  " << monitor.connector << "  \""
+            << (monitor.productName.empty() ? "(no name)" : monitor.productName) << "\"  "
+            << (monitor.internal ? "internal" : "external") << "  ";
+        if (!monitor.bus) {
+            out << "no DDC/CI bus\n";
+        } else if (monitor.internal) {
+            out << "bus " << *monitor.bus << " (not controlled)\n";
+        } else {
+            out << "bus " << *monitor.bus << ": " << busState(displays, *monitor.bus) << '\n';
+        }
+    }
+}
+
+void reportVolumeKeys(std::ostream& out) {
+    out << "Volume keys\n";
+    auto devices = keyEventDevices();
+    int withVolumeKeys = 0;
+    for (const auto& node : devices) {
+        int error = 0;
+        auto device = EvdevDevice::open(node, error);
+        if (!device) {
+            out << "  " << node << "  cannot be read: " << std::generic_category().message(error)
+                << '\n';
+            continue;
+        }
+        if (classifyDevice(device->evdev()) == DeviceRole::Grab) {
+            ++withVolumeKeys;
+            out << "  " << node << "  \"" << device->name() << "\"  has volume keys\n";
+        }
+    }
+    if (devices.empty()) {
+        out << "  no keyboards found\n";
+    } else if (withVolumeKeys == 0) {
+        out << "  no readable keyboard with volume keys\n";
+    }
+    auto access = checkInputAccess(devices, kUinputPath, FileAccess::system());
+    if (auto missing = describeMissingAccess(access, kUinputPath, kPermissionsHelpPage)) {
+        out << "  keys can be grabbed: no. " << *missing << '\n';
+    } else if (withVolumeKeys == 0) {
+        out << "  keys can be grabbed: no keyboard to grab yet (access is granted)\n";
+    } else {
+        out << "  keys can be grabbed: yes\n";
+    }
+}
+
+int runVcp(const DrmPaths& paths, int bus, std::uint8_t code, std::optional<std::uint16_t> value) {
+    DrmDisplays displays(paths, std::make_shared<SystemI2cTransport>(), nullptr);
+    std::string name;
+    bool known = false;
+    for (const auto& monitor : displays.monitors()) {
+        if (monitor.bus == bus) {
+            name = monitor.productName;
+            known = true;
+            std::cout << "bus " << bus << ": " << monitor.connector << " \""
+                      << (name.empty() ? "(no name)" : name) << "\"\n";
+        }
+    }
+    if (!known) {
+        std::cout << "bus " << bus << " belongs to no connected display under " << paths.sysfsRoot
+                  << "; trying anyway\n";
+    }
+    auto path = displays.busPath(bus);
+    auto opened =
+        I2cDevChannel::open(std::make_shared<SystemI2cTransport>(), path, kDDCChipAddress);
+    if (!opened.channel) {
+        switch (opened.error) {
+        case ENOENT:
+            std::cerr << "varnu-probe: no I2C bus " << bus << ": " << path
+                      << " does not exist (a wrong bus number, or the i2c-dev module is not "
+                         "loaded: sudo modprobe i2c-dev)\n";
+            break;
+        default:
+            std::cerr << "varnu-probe: " << describeBusError(path, opened.error) << '\n';
+        }
+        return kFailure;
+    }
+    DDCMonitor monitor(std::move(opened.channel), name, std::make_shared<SleepingPause>());
+    if (value) {
+        if (!monitor.write(code, *value)) {
+            std::cerr << "varnu-probe: the monitor on bus " << bus
+                      << " did not accept the write (no answer on the bus)\n";
+            return kFailure;
+        }
+        std::cout << "VCP " << hex(code) << " set to " << *value << '\n';
+        return kSuccess;
+    }
+    auto reading = monitor.read(code);
+    if (!reading) {
+        std::cerr << "varnu-probe: the monitor on bus " << bus << " did not answer for VCP "
+                  << hex(code)
+                  << " (it may not support the control, or DDC/CI is off in its own menu)\n";
+        return kFailure;
+    }
+    std::cout << "VCP " << hex(code) << ": current " << reading->current << ", maximum "
+              << reading->max << '\n';
+    return kSuccess;
+}
+
+int usageError(std::string_view problem) {
+    std::cerr << "varnu-probe: " << problem << "\n\n" << kUsage;
+    return kUsageError;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    DrmPaths paths;
+    std::vector<std::string_view> words;
+    for (int index = 1; index < argc; ++index) {
+        std::string_view argument = argv[index];
+        if (argument == "--help" || argument == "-h") {
+            std::cout << kUsage;
+            return kSuccess;
+        }
+        if (argument == "--sysfs" || argument == "--dev") {
+            if (index + 1 >= argc) {
+                return usageError(std::string(argument) + " needs a folder");
+            }
+            (argument == "--sysfs" ? paths.sysfsRoot : paths.deviceRoot) = argv[++index];
+            continue;
+        }
+        if (argument.starts_with("--")) {
+            return usageError("unknown option " + std::string(argument));
+        }
+        words.push_back(argument);
+    }
+
+    if (words.empty()) {
+        std::cout << "varnu-probe: what Varnu's Linux backend sees\n\n";
+        reportAudioOutputs(std::cout);
+        std::cout << '\n';
+        reportMonitors(std::cout, paths);
+        std::cout << '\n';
+        reportVolumeKeys(std::cout);
+        return kSuccess;
+    }
+    if (words[0] != "vcp") {
+        return usageError("unknown command " + std::string(words[0]));
+    }
+    if (words.size() < 3 || words.size() > 4) {
+        return usageError("vcp needs BUS CODE [VALUE]");
+    }
+    auto bus = parseBus(words[1]);
+    auto code = parseNumber(words[2], 0xFF);
+    std::optional<unsigned> value;
+    if (words.size() == 4) {
+        value = parseNumber(words[3], 0xFFFF);
+        if (!value) {
+            return usageError("VALUE must be a number from 0 to 65535");
+        }
+    }
+    if (!bus) {
+        return usageError("BUS must be the number N of /dev/i2c-N");
+    }
+    if (!code) {
+        return usageError("CODE must be a number from 0 to 255 (0xFF)");
+    }
+    std::optional<std::uint16_t> newValue;
+    if (value) {
+        newValue = static_cast<std::uint16_t>(*value);
+    }
+    return runVcp(paths, *bus, static_cast<std::uint8_t>(*code), newValue);
+}
