@@ -1,0 +1,121 @@
+#pragma once
+
+// The one coordinator of the application: it owns every long-lived object, answers the
+// application's launch, reopen and termination calls, builds the status menu, and decides what
+// happens to each volume key. Everything here runs on the main thread; DDC/CI runs on the "ddc"
+// queue, whose jobs carry copies and hold the delegate weakly.
+
+#include "audio/AudioOutput.h"
+#include "ddc/DDCMonitor.h"
+#include "platform/Application.h"
+#include "platform/Dispatch.h"
+#include "platform/EventTap.h"
+#include "platform/Menu.h"
+#include "platform/PlatformServices.h"
+#include "platform/StatusBar.h"
+#include "platform/UserDefaults.h"
+#include "platform/Window.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varnu {
+
+class HUD;
+class SettingsModel;
+
+constexpr std::int64_t kInitialVolume = 50;
+// How long quitting waits for the monitor to take its own overlay back before it gives up.
+constexpr std::chrono::milliseconds kTerminationWriteTimeout{2000};
+
+class AppDelegate final : public ApplicationDelegate,
+                          public MenuDelegate,
+                          public std::enable_shared_from_this<AppDelegate> {
+public:
+    // Construction only gathers the long-lived objects; the launch sequence does the rest.
+    static std::shared_ptr<AppDelegate> create(PlatformServices services);
+    ~AppDelegate() override;
+
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    // Launch, reopen, termination.
+    void applicationDidFinishLaunching() override;
+    bool applicationShouldHandleReopen(bool hasVisibleWindows) override;
+    void applicationWillTerminate() override;
+
+    // Output routing and volume state.
+    std::optional<AudioOutput> currentOutput();
+    std::shared_ptr<DDCMonitor> ddcMonitor();
+    void loadState();
+    void applySavedDevice();
+    void choose(const std::string& uid);
+    void refreshSettings();
+
+    // Volume-key dispatch: true when the event has been dealt with and must be swallowed.
+    bool handle(const TappedEvent& event);
+
+    // Event tap and permission.
+    void installTap(bool prompt);
+    void timerTick();
+    void openAccessibility();
+
+    // The monitor's own overlay.
+    void applyOSD();
+    void restoreOSD();
+
+    // Status menu and settings window.
+    void menuNeedsUpdate(Menu& menu) override;
+    void selectDevice(const MenuItem& sender);
+    void showSettings();
+
+    void setAutostart(bool enabled);
+
+    // The status menu attached at launch; null before.
+    const std::shared_ptr<Menu>& statusMenu() const { return statusMenu_; }
+
+private:
+    explicit AppDelegate(PlatformServices services);
+
+    bool isGerman();
+    // The id of the system's default output; 0 when it cannot be read.
+    AudioObjectID defaultOutputID();
+    void makeDefaultOutput(AudioObjectID id);
+    void forgetMonitors();
+    void installSettingsCallbacks();
+
+    // What the delegate reaches the system through; set once, never replaced.
+    const PlatformServices services_;
+
+public:
+    // The application's state, in the order it is built.
+    const std::shared_ptr<StatusItem> statusItem;
+    const std::shared_ptr<UserDefaults> defaults;
+    const std::shared_ptr<HUD> hud;
+    const std::shared_ptr<SerialQueue> ddcQueue;
+    const std::shared_ptr<SettingsModel> settings;
+    std::shared_ptr<Window> settingsWindow;
+    std::unique_ptr<EventTap> tap;
+    std::vector<std::shared_ptr<DDCMonitor>> monitors;
+    std::int64_t volume = kInitialVolume;
+    bool muted = false;
+    std::string loadedForUID;
+
+private:
+    std::shared_ptr<Menu> statusMenu_;
+    std::shared_ptr<Cancellable> timer_;
+};
+
+// The process's start: an accessory application with its delegate, then the event loop.
+// Answers the exit status once the loop has returned.
+int runApplication(PlatformServices services);
+
+// The steps of the start that come before the event loop; the delegate returned is the one the
+// application was given and must be kept alive by the caller while the loop runs.
+std::shared_ptr<AppDelegate> startApplication(const PlatformServices& services);
+
+} // namespace varnu

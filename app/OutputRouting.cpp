@@ -1,0 +1,175 @@
+#include "app/AppDelegate.h"
+#include "app/NameMatching.h"
+#include "audio/Audio.h"
+#include "ddc/VCP.h"
+#include "settings/Lang.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsModel.h"
+
+#include <utility>
+
+namespace varnu {
+
+namespace {
+
+constexpr AudioObjectPropertyAddress kDefaultOutputAddress{
+    kAudioHardwarePropertyDefaultOutputDevice, kAudioObjectPropertyScopeGlobal,
+    kAudioObjectPropertyElementMain};
+constexpr AudioObjectPropertyAddress kDefaultSystemOutputAddress{
+    kAudioHardwarePropertyDefaultSystemOutputDevice, kAudioObjectPropertyScopeGlobal,
+    kAudioObjectPropertyElementMain};
+
+std::optional<AudioOutput> outputWithUID(const std::vector<AudioOutput>& outputs,
+                                         const std::string& uid) {
+    for (const auto& output : outputs) {
+        if (output.uid == uid) {
+            return output;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+AudioObjectID AppDelegate::defaultOutputID() {
+    // A failed read leaves the unknown id, which matches no device.
+    AudioPropertyData data = AudioObjectID{kAudioObjectUnknown};
+    services_.audio->getPropertyData(kAudioObjectSystemObject, kDefaultOutputAddress, data);
+    if (const auto* id = std::get_if<AudioObjectID>(&data)) {
+        return *id;
+    }
+    return kAudioObjectUnknown;
+}
+
+void AppDelegate::makeDefaultOutput(AudioObjectID id) {
+    // Alerts and system sounds follow the output the user chose.
+    services_.audio->setPropertyData(kAudioObjectSystemObject, kDefaultOutputAddress, id);
+    services_.audio->setPropertyData(kAudioObjectSystemObject, kDefaultSystemOutputAddress, id);
+}
+
+std::optional<AudioOutput> AppDelegate::currentOutput() {
+    const AudioObjectID id = defaultOutputID();
+    if (id == kAudioObjectUnknown) {
+        return std::nullopt;
+    }
+    for (auto& output : Audio::outputDevices(*services_.audio)) {
+        if (output.id == id) {
+            return std::move(output);
+        }
+    }
+    return std::nullopt;
+}
+
+std::shared_ptr<DDCMonitor> AppDelegate::ddcMonitor() {
+    if (monitors.empty()) {
+        if (services_.registry) {
+            monitors = DDCMonitor::externalMonitors(*services_.registry, services_.pause);
+        } else if (services_.displays) {
+            monitors = DDCMonitor::externalMonitors(*services_.displays, services_.pause);
+        }
+    }
+    if (auto output = currentOutput()) {
+        for (const auto& monitor : monitors) {
+            if (!monitor->name().empty() && containsIgnoringCase(output->name, monitor->name())) {
+                return monitor;
+            }
+        }
+    }
+    return monitors.empty() ? nullptr : monitors.front();
+}
+
+void AppDelegate::forgetMonitors() {
+    monitors.clear();
+}
+
+void AppDelegate::loadState() {
+    auto output = currentOutput();
+    if (!output || output->uid == loadedForUID) {
+        return;
+    }
+    loadedForUID = output->uid;
+    volume = kDefaultVolume;
+    if (auto stored = defaults->object(volumeKey(output->uid))) {
+        volume = integerValue(*stored).value_or(kDefaultVolume);
+    }
+    muted = false;
+
+    if (Audio::hasNativeVolume(*services_.audio, output->id)) {
+        return;
+    }
+    auto monitor = ddcMonitor();
+    if (!monitor) {
+        return;
+    }
+    // The monitor's own reading wins over the stored level, raw as it comes.
+    ddcQueue->async([monitor, weak = weak_from_this(), mainQueue = services_.mainQueue] {
+        auto reading = monitor->read(kVCPAudioSpeakerVolume);
+        if (!reading) {
+            return;
+        }
+        mainQueue->async([weak, current = reading->current] {
+            if (auto self = weak.lock()) {
+                self->volume = current;
+                if (self->statusMenu_) {
+                    self->statusMenu_->invalidate();
+                }
+            }
+        });
+    });
+}
+
+void AppDelegate::applySavedDevice() {
+    auto saved = defaults->string(kSelectedDeviceUIDKey);
+    if (!saved) {
+        return;
+    }
+    auto output = outputWithUID(Audio::outputDevices(*services_.audio), *saved);
+    if (!output || defaultOutputID() == output->id) {
+        return;
+    }
+    makeDefaultOutput(output->id);
+}
+
+void AppDelegate::choose(const std::string& uid) {
+    auto output = outputWithUID(Audio::outputDevices(*services_.audio), uid);
+    if (!output) {
+        return;
+    }
+    defaults->setString(kSelectedDeviceUIDKey, uid);
+    makeDefaultOutput(output->id);
+    loadState();
+    refreshSettings();
+}
+
+void AppDelegate::refreshSettings() {
+    settings->setDevices(Audio::outputDevices(*services_.audio));
+    auto output = currentOutput();
+    settings->setSelectedUID(output ? output->uid : std::string());
+    settings->setAutostart(services_.loginItem->status() == LoginItemStatus::Enabled);
+    settings->setAccessibilityOK(tap != nullptr);
+
+    // Without a current output the line keeps what it said before.
+    output = currentOutput();
+    if (output) {
+        const bool german = isGerman();
+        const std::string& systemName = services_.systemDisplayName;
+        if (Audio::hasNativeVolume(*services_.audio, output->id)) {
+            settings->setControlInfo(german
+                                         ? "Die Lautstärke regelt " + systemName + " ganz normal."
+                                         : systemName + " controls the volume as usual.");
+        } else if (ddcMonitor()) {
+            const std::string level = std::to_string(volume);
+            settings->setControlInfo(
+                german ? "Die Lautstärke wird direkt am Monitor geregelt (" + level + " %)."
+                       : "The volume is set directly on the monitor (" + level + "%).");
+        } else {
+            settings->setControlInfo(german ? "Dieses Gerät lässt sich nicht regeln."
+                                            : "This device cannot be controlled.");
+        }
+    }
+    if (statusMenu_) {
+        statusMenu_->invalidate();
+    }
+}
+
+} // namespace varnu

@@ -1,0 +1,77 @@
+#include "tools/varnu-sim/Scenario.h"
+#include "tools/varnu-sim/ScenarioRunner.h"
+
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+namespace varnu::sim {
+namespace {
+
+TEST(ScenarioParser, SplitsWordsTextsAndComments) {
+    const auto parsed = parseScenario("# a comment line\n"
+                                      "\n"
+                                      "output dell \"DELL \\\"U2723QE\\\"\" native  # trailing\n"
+                                      "\tkey up shift\r\n"
+                                      "store language \"\"\n"
+                                      "monitor \"Desk #2\"");
+    ASSERT_FALSE(parsed.error);
+    ASSERT_EQ(parsed.commands.size(), 4u);
+
+    EXPECT_EQ(parsed.commands[0].line, 3u);
+    EXPECT_EQ(parsed.commands[0].name, "output");
+    EXPECT_EQ(parsed.commands[0].arguments,
+              (std::vector<ScenarioWord>{
+                  {"dell", false}, {"DELL \"U2723QE\"", true}, {"native", false}}));
+    EXPECT_EQ(parsed.commands[1].line, 4u);
+    EXPECT_EQ(parsed.commands[1].arguments,
+              (std::vector<ScenarioWord>{{"up", false}, {"shift", false}}));
+    // An empty text is still a word, and a # inside a text is not a comment.
+    EXPECT_EQ(parsed.commands[2].arguments,
+              (std::vector<ScenarioWord>{{"language", false}, {"", true}}));
+    EXPECT_EQ(parsed.commands[3].line, 6u);
+    EXPECT_EQ(parsed.commands[3].arguments, (std::vector<ScenarioWord>{{"Desk #2", true}}));
+}
+
+TEST(ScenarioParser, ReportsTheLineOfMalformedText) {
+    auto parsed = parseScenario("launch\nmonitor \"DELL\n");
+    ASSERT_TRUE(parsed.error);
+    EXPECT_EQ(parsed.error->line, 2u);
+
+    parsed = parseScenario("monitor \"DELL\"x");
+    ASSERT_TRUE(parsed.error);
+    EXPECT_EQ(parsed.error->line, 1u);
+
+    parsed = parseScenario("\n\n\"launch\"");
+    ASSERT_TRUE(parsed.error);
+    EXPECT_EQ(parsed.error->line, 3u);
+}
+
+TEST(ScenarioRunner, StopsAtTheFirstCommandItCannotCarryOut) {
+    struct Case {
+        const char* scenario;
+        std::size_t line;
+    };
+    for (const auto& [scenario, line] : {
+             Case{"launch\nfly away\nlaunch", 2},
+             Case{"menu", 1},                            // not launched yet
+             Case{"launch\nlaunch", 2},                  // already running
+             Case{"output a \"A\"\nunplug b", 2},        // no such output
+             Case{"monitor \"M\" volume=70000", 1},      // not a 16-bit value
+             Case{"store step five", 1},                 // texts need quotes
+             Case{"launch\nkey left", 2},                // not a volume key
+             Case{"launch\nwait -1", 2},                 // time only moves on
+             Case{"launch\nquit\nmenu", 3},              // nothing runs after quitting
+             Case{"launch\nmenu-choose \"Nothing\"", 2}, // no such item
+             Case{"launch\nuser set volume 5", 2},       // not a setting
+             Case{"trusted maybe", 1},
+         }) {
+        std::ostringstream trace;
+        const auto error = playScenario(scenario, trace);
+        ASSERT_TRUE(error) << scenario;
+        EXPECT_EQ(error->line, line) << scenario;
+    }
+}
+
+} // namespace
+} // namespace varnu::sim

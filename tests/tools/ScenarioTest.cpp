@@ -1,0 +1,86 @@
+#include "tools/varnu-sim/DemoScenario.h"
+#include "tools/varnu-sim/ScenarioRunner.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace varnu::sim {
+namespace {
+
+const std::filesystem::path kScenarios = VARNU_SCENARIOS_DIR;
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream file(path);
+    std::ostringstream contents;
+    contents << file.rdbuf();
+    return contents.str();
+}
+
+std::vector<std::string> scenarioNames() {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(kScenarios)) {
+        if (entry.path().extension() == ".scenario") {
+            names.push_back(entry.path().stem().string());
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        result.push_back(line);
+    }
+    return result;
+}
+
+// Compares line by line, so that a failure names the first line that differs.
+void expectTrace(const std::string& expected, const std::string& actual) {
+    const auto want = lines(expected);
+    const auto got = lines(actual);
+    for (std::size_t i = 0; i < std::max(want.size(), got.size()); ++i) {
+        const std::string wantLine = i < want.size() ? want[i] : "<end of trace>";
+        const std::string gotLine = i < got.size() ? got[i] : "<end of trace>";
+        if (wantLine != gotLine) {
+            ADD_FAILURE() << "trace line " << (i + 1) << " differs\n  expected: " << wantLine
+                          << "\n  actual:   " << gotLine << "\nwhole trace:\n"
+                          << actual;
+            return;
+        }
+    }
+}
+
+class Scenario : public testing::TestWithParam<std::string> {};
+
+TEST_P(Scenario, PlaysItsTrace) {
+    const auto name = GetParam();
+    std::ostringstream trace;
+    const auto error = playScenario(readFile(kScenarios / (name + ".scenario")), trace);
+    ASSERT_FALSE(error) << name << ".scenario line " << error->line << ": " << error->message;
+    expectTrace(readFile(kScenarios / (name + ".trace")), trace.str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, Scenario, testing::ValuesIn(scenarioNames()),
+                         [](const testing::TestParamInfo<std::string>& info) {
+                             auto name = info.param;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
+
+TEST(DemoScenario, PlaysItsTrace) {
+    std::ostringstream trace;
+    const auto error = playScenario(demoScenario(), trace);
+    ASSERT_FALSE(error) << "line " << error->line << ": " << error->message;
+    expectTrace(readFile(kScenarios / "demo.trace"), trace.str());
+}
+
+} // namespace
+} // namespace varnu::sim

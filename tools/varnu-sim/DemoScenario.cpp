@@ -1,0 +1,35 @@
+#include "tools/varnu-sim/DemoScenario.h"
+
+namespace varnu::sim {
+
+std::string_view demoScenario() {
+    return R"(# A laptop on a desk with an external monitor whose speakers the system cannot control.
+output mbp "MacBook Pro Speakers" native
+output dell "DELL U2723QE"
+monitor "DELL U2723QE" volume=30
+# Varnu has been set up before: it remembers the monitor as the output to use.
+store selectedDeviceUID "dell"
+launch
+wait 1
+# Two presses of sound up, then one fine step down with Shift+Option held.
+key up
+wait 0.5
+key up
+wait 0.5
+key down shift option
+wait 0.5
+key down shift option release
+key mute
+wait 2
+menu
+settings
+# Back to the laptop's own speakers: the system handles the keys again.
+menu-choose "MacBook Pro Speakers"
+wait 1
+key up
+wait 1
+quit
+)";
+}
+
+} // namespace varnu::sim

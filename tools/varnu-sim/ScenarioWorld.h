@@ -1,0 +1,152 @@
+#pragma once
+
+// A simulated computer for Varnu to run on: audio outputs, monitors on a display registry, a
+// user-defaults store, screens, the permission to tap keys, the login item, and a user. It
+// writes to the trace what Varnu does, each line starting with the virtual time in
+// milliseconds; what the world itself is told to do leaves no line.
+
+#include "app/AppDelegate.h"
+#include "platform/PlatformServices.h"
+#include "platform/sim/SimAlerts.h"
+#include "platform/sim/SimApplication.h"
+#include "platform/sim/SimAudioHardware.h"
+#include "platform/sim/SimEventTaps.h"
+#include "platform/sim/SimLoginItem.h"
+#include "platform/sim/SimMonitor.h"
+#include "platform/sim/SimOverlay.h"
+#include "platform/sim/SimPause.h"
+#include "platform/sim/SimPreferredLanguages.h"
+#include "platform/sim/SimRegistry.h"
+#include "platform/sim/SimScheduler.h"
+#include "platform/sim/SimStatusBar.h"
+#include "platform/sim/SimUserDefaults.h"
+#include "platform/sim/SimWindows.h"
+#include "platform/sim/SimWorkspace.h"
+#include "settings/ChangePublisher.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace varnu::sim {
+
+struct MonitorOptions {
+    bool internal = false;
+    std::optional<std::uint16_t> volume;
+    std::optional<std::uint16_t> maximum;
+    std::optional<std::uint16_t> mute;
+    std::optional<std::uint16_t> osd;
+    bool noOSD = false;
+    bool refuseWrites = false;
+    bool refuseReads = false;
+};
+
+struct KeyPress {
+    std::int64_t keyCode = 0;
+    bool shift = false;
+    bool option = false;
+    bool control = false;
+    bool release = false;
+};
+
+class ScenarioWorld {
+public:
+    explicit ScenarioWorld(std::ostream& trace);
+    ~ScenarioWorld();
+
+    ScenarioWorld(const ScenarioWorld&) = delete;
+    ScenarioWorld& operator=(const ScenarioWorld&) = delete;
+
+    // The world. Changes to the audio devices reach Varnu's listeners like real ones.
+    void addOutput(const std::string& uid, const std::string& name, bool native,
+                   std::uint32_t channels);
+    bool unplug(const std::string& uid);
+    bool setDefaultOutput(const std::string& uid);
+    void addMonitor(const std::string& productName, const MonitorOptions& options);
+    // The most recently added monitor of that name that is still connected.
+    bool disconnect(const std::string& productName);
+    void store(const std::string& key, DefaultsValue value);
+    void setLanguages(std::vector<std::string> languages);
+    void setTrusted(bool trusted);
+    void setLogin(SimLoginItem::Outcome outcome, std::string errorDescription);
+    // The first screen is the main screen.
+    void addScreen(const Rect& frame);
+    void setMouse(Point location);
+
+    // Varnu and its user. Each action ends with everything that is due at that moment done.
+    bool isLaunched() const { return delegate_ != nullptr; }
+    bool hasQuit() const { return application_->isTerminated(); }
+    void launch();
+    void key(const KeyPress& press);
+    // The system switches the tap off, by timeout or because of user input.
+    void switchTapOff(bool byTimeout);
+    void wait(std::chrono::milliseconds duration);
+    void openMenu();
+    bool chooseMenuItem(const std::string& title);
+    void showSettings();
+    void setStep(std::int64_t step);
+    void setShowHUD(bool show);
+    void setHideMonitorOSD(bool hide);
+    void setLanguage(const std::string& language);
+    void selectOutput(const std::string& uid);
+    void setAutostart(bool enabled);
+    void openAccessibility();
+    void grant();
+    void reopen();
+    void quit();
+
+    // For tests that look behind the trace.
+    const std::shared_ptr<SimScheduler>& scheduler() const { return scheduler_; }
+    const std::shared_ptr<AppDelegate>& delegate() const { return delegate_; }
+    const std::shared_ptr<SimMonitor>& monitor(std::size_t number) const {
+        return monitors_.at(number - 1).monitor;
+    }
+    PlatformServices services() const;
+
+private:
+    struct Monitor {
+        std::string productName;
+        std::shared_ptr<SimMonitor> monitor;
+        bool connected = true;
+    };
+
+    void line(const std::string& text);
+    void settle();
+    void watchModel();
+    void reportInfoChanges();
+    void watchBackends();
+    std::string uidOf(AudioObjectID id) const;
+
+    std::ostream& trace_;
+    std::shared_ptr<SimScheduler> scheduler_;
+    std::shared_ptr<SimPause> pause_;
+    std::shared_ptr<SimApplication> application_;
+    std::shared_ptr<SimStatusBar> statusBar_;
+    std::shared_ptr<SimUserDefaults> defaults_;
+    std::shared_ptr<SimPreferredLanguages> languages_;
+    std::shared_ptr<SimAudioHardware> audio_;
+    std::shared_ptr<SimRegistry> registry_;
+    std::shared_ptr<SimOverlayFactory> overlays_;
+    std::shared_ptr<SimScreens> screens_;
+    std::shared_ptr<SimWindowFactory> windows_;
+    std::shared_ptr<SimAlerts> alerts_;
+    std::shared_ptr<SimWorkspace> workspace_;
+    std::shared_ptr<SimEventTaps> eventTaps_;
+    std::shared_ptr<SimLoginItem> loginItem_;
+    std::vector<Monitor> monitors_;
+    bool mouseGiven_ = false;
+
+    std::shared_ptr<AppDelegate> delegate_;
+    ChangePublisher::Subscription modelSubscription_;
+    bool infoCheckQueued_ = false;
+    std::string reportedControlInfo_;
+    std::string reportedOSDInfo_;
+    // Queued checks hold this weakly, so that none runs once the world is gone.
+    std::shared_ptr<ScenarioWorld*> self_;
+};
+
+} // namespace varnu::sim
