@@ -1,0 +1,48 @@
+#include "platform/qt/LinuxServices.h"
+
+#include "platform/ThreadSerialQueue.h"
+#include "platform/linux/DrmDisplays.h"
+#include "platform/linux/EvdevEventTap.h"
+#include "platform/linux/JsonUserDefaults.h"
+#include "platform/linux/LocaleLanguages.h"
+#include "platform/linux/PermissionsHelp.h"
+#include "platform/linux/PulseAudioHardware.h"
+#include "platform/linux/XdgAutostart.h"
+#include "platform/qt/SleepingPause.h"
+
+#include <QString>
+#include <QUrl>
+
+namespace varnu::qt {
+
+std::string permissionsHelpURL() {
+    const auto path =
+        QString::fromUtf8(linux_backend::kPermissionsHelpPage.data(),
+                          static_cast<qsizetype>(linux_backend::kPermissionsHelpPage.size()));
+    return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded).toStdString();
+}
+
+LinuxServices makeLinuxServices(const QtFront& front) {
+    using namespace linux_backend;
+    LinuxServices bundle;
+    PlatformServices& services = bundle.services;
+    front.fill(services);
+    const auto environment = processEnvironment();
+    bundle.defaults =
+        std::make_shared<JsonUserDefaults>(defaultsFilePath(environment), front.mainQueue);
+    services.defaults = bundle.defaults;
+    services.languages = std::make_shared<LocaleLanguages>(environment);
+    services.audio = std::make_shared<PulseAudioHardware>(front.mainQueue);
+    services.displays = std::make_shared<DrmDisplays>();
+    services.pause = std::make_shared<SleepingPause>();
+    services.makeSerialQueue = [](const std::string& label) {
+        return std::make_shared<ThreadSerialQueue>(label);
+    };
+    services.eventTaps = std::make_shared<EvdevEventTapService>(front.mainQueue);
+    services.loginItem = std::make_shared<XdgAutostart>();
+    services.systemDisplayName = "Linux";
+    services.accessibilitySettingsURL = permissionsHelpURL();
+    return bundle;
+}
+
+} // namespace varnu::qt

@@ -1,0 +1,74 @@
+#include "platform/qt/QtMenu.h"
+
+#include <QAction>
+#include <QKeySequence>
+#include <QMenu>
+#include <QTimer>
+
+namespace varnu::qt {
+
+QtMenu::QtMenu(std::shared_ptr<Menu> menu)
+    : menu_(std::move(menu))
+    , qmenu_(new QMenu) {
+    QObject::connect(qmenu_.data(), &QMenu::aboutToShow, qmenu_.data(), [this] { refresh(); });
+    menu_->setInvalidationHandler([this] { scheduleRefresh(); });
+}
+
+QtMenu::~QtMenu() {
+    menu_->setInvalidationHandler({});
+    delete qmenu_.data();
+}
+
+void QtMenu::scheduleRefresh() {
+    if (refreshQueued_ || !qmenu_) {
+        return;
+    }
+    refreshQueued_ = true;
+    QTimer::singleShot(0, qmenu_.data(), [this] {
+        refreshQueued_ = false;
+        // What is open stays as it was opened; the next opening asks again.
+        if (!qmenu_->isVisible()) {
+            refresh();
+        }
+    });
+}
+
+void QtMenu::refresh() {
+    menu_->willOpen();
+    render();
+}
+
+void QtMenu::render() {
+    // An action may be the sender of the signal that led here: old actions go later.
+    for (QAction* action : qmenu_->actions()) {
+        qmenu_->removeAction(action);
+        action->deleteLater();
+    }
+    const auto& items = menu_->items();
+    for (std::size_t index = 0; index < items.size(); ++index) {
+        const MenuItem& item = items[index];
+        if (item.separator) {
+            qmenu_->addSeparator();
+            continue;
+        }
+        // Titles are shown as they are: an ampersand is not a mnemonic here.
+        QString title = QString::fromStdString(item.title);
+        title.replace(QLatin1Char('&'), QLatin1String("&&"));
+        auto* action = new QAction(title, qmenu_);
+        action->setEnabled(item.enabled);
+        if (item.checked) {
+            action->setCheckable(true);
+            action->setChecked(true);
+        }
+        if (!item.keyEquivalent.empty()) {
+            action->setShortcut(QKeySequence(QStringLiteral("Ctrl+") +
+                                             QString::fromStdString(item.keyEquivalent).toUpper()));
+            action->setShortcutContext(Qt::WidgetShortcut);
+        }
+        QObject::connect(action, &QAction::triggered, qmenu_.data(),
+                         [this, index] { menu_->choose(index); });
+        qmenu_->addAction(action);
+    }
+}
+
+} // namespace varnu::qt

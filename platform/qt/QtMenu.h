@@ -1,0 +1,45 @@
+#pragma once
+
+// A core menu shown as a QMenu.
+// Implements: asking the core for its items right before each opening (aboutToShow, also when
+// a D-Bus tray asks), the items with their titles, check marks, enabled states, key
+// equivalents shown as Ctrl shortcuts and separators; a chosen item goes back to the core by
+// its index. When the core says that what the menu shows has changed, the menu is rebuilt at
+// the next turn of the event loop, so trays that show a layout prepared beforehand are current
+// too; an open menu is left as it is.
+// Does not: show a title for the menu itself, or nest submenus.
+
+#include "platform/Menu.h"
+
+#include <QPointer>
+#include <memory>
+
+class QMenu;
+
+namespace varnu::qt {
+
+class QtMenu {
+public:
+    explicit QtMenu(std::shared_ptr<Menu> menu);
+    ~QtMenu();
+
+    QtMenu(const QtMenu&) = delete;
+    QtMenu& operator=(const QtMenu&) = delete;
+
+    QMenu* menu() const { return qmenu_; }
+    const std::shared_ptr<Menu>& model() const { return menu_; }
+
+    // Shows the core's items as they are now.
+    void render();
+    // Asks the core for its items, then shows them.
+    void refresh();
+
+private:
+    void scheduleRefresh();
+
+    std::shared_ptr<Menu> menu_;
+    QPointer<QMenu> qmenu_;
+    bool refreshQueued_ = false;
+};
+
+} // namespace varnu::qt

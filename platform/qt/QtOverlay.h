@@ -1,0 +1,76 @@
+#pragma once
+
+// The volume overlay's window.
+// Implements: OverlayFactory and OverlayPanel as a frameless, translucent, rounded window that
+// stays on top, never takes focus, lets the mouse through and, on X11, bypasses the window
+// manager; it draws the symbol and the level bar at the description's geometry (bottom-up
+// inside the panel, converted here), is placed by its lower-left corner in the core's screen
+// coordinates, and fades with a window-opacity animation.
+// Does not: place itself under Wayland, where the compositor decides (run on XWayland for
+// exact placement), or blur what lies behind it.
+
+#include "platform/Overlay.h"
+
+#include <QPointer>
+#include <QPropertyAnimation>
+#include <QWidget>
+#include <functional>
+
+namespace varnu::qt {
+
+class OverlayWidget final : public QWidget {
+public:
+    explicit OverlayWidget(const OverlayDescription& description);
+
+    const OverlayDescription& description() const { return description_; }
+    const std::optional<SymbolImage>& iconImage() const { return icon_; }
+    const Rect& fillFrame() const { return fill_; }
+
+    void setIconImage(std::optional<SymbolImage> image);
+    void setFillFrame(const Rect& frame);
+
+    // The description's bottom-up rectangles, in the widget's top-down coordinates.
+    QRectF iconRect() const;
+    QRectF barRect() const;
+    QRectF fillRect() const;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    OverlayDescription description_;
+    std::optional<SymbolImage> icon_;
+    Rect fill_;
+};
+
+class QtOverlayPanel final : public OverlayPanel {
+public:
+    explicit QtOverlayPanel(const OverlayDescription& description);
+    ~QtOverlayPanel() override;
+
+    void setIconImage(std::optional<SymbolImage> image) override;
+    void setFillFrame(const Rect& frame) override;
+    void setFrameOrigin(Point origin) override;
+    void setAlphaValue(double alpha) override;
+    void orderFrontRegardless() override;
+    void orderOut() override;
+    void animateAlphaValue(double target, std::chrono::milliseconds duration,
+                           std::function<void()> completion) override;
+
+    OverlayWidget* widget() const { return widget_; }
+    bool isAnimating() const;
+
+private:
+    void finishAnimation();
+
+    QPointer<OverlayWidget> widget_;
+    QPointer<QPropertyAnimation> animation_;
+    std::function<void()> completion_;
+};
+
+class QtOverlayFactory final : public OverlayFactory {
+public:
+    std::unique_ptr<OverlayPanel> makePanel(const OverlayDescription& description) override;
+};
+
+} // namespace varnu::qt

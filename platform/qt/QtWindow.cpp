@@ -1,0 +1,103 @@
+#include "platform/qt/QtWindow.h"
+
+#include "platform/Image.h"
+#include "platform/qt/SymbolIcons.h"
+#include "platform/qt/ViewTreeRenderer.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <QWidget>
+
+namespace varnu::qt {
+
+QtWindow::QtWindow(std::shared_ptr<ViewContent> content)
+    : window_(new QWidget)
+    , renderer_(std::make_unique<ViewTreeRenderer>(std::move(content))) {
+    auto* layout = new QVBoxLayout(window_);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(renderer_->rootWidget());
+    window_->setWindowIcon(symbolIcon(kApplicationIconSymbol, Qt::white));
+    window_->setAttribute(Qt::WA_QuitOnClose, false);
+    setStyleMask(styleMask_);
+}
+
+QtWindow::~QtWindow() {
+    renderer_.reset();
+    delete window_.data();
+}
+
+void QtWindow::setTitle(const std::string& title) {
+    window_->setWindowTitle(QString::fromStdString(title));
+}
+
+void QtWindow::setStyleMask(std::uint32_t mask) {
+    styleMask_ = mask;
+    Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint;
+    if (mask & kWindowStyleMaskTitled) {
+        flags |= Qt::WindowTitleHint;
+    } else {
+        flags |= Qt::FramelessWindowHint;
+    }
+    if (mask & kWindowStyleMaskClosable) {
+        flags |= Qt::WindowCloseButtonHint;
+    }
+    if (mask & kWindowStyleMaskMiniaturizable) {
+        flags |= Qt::WindowMinimizeButtonHint;
+    }
+    if (mask & kWindowStyleMaskResizable) {
+        flags |= Qt::WindowMaximizeButtonHint;
+    }
+    const bool wasVisible = window_->isVisible();
+    window_->setWindowFlags(flags);
+    window_->adjustSize();
+    if (mask & kWindowStyleMaskResizable) {
+        window_->setMinimumSize(window_->minimumSizeHint());
+        window_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    } else {
+        window_->setFixedSize(window_->sizeHint());
+    }
+    if (wasVisible) {
+        window_->show();
+    }
+}
+
+void QtWindow::setReleasedWhenClosed(bool /*released*/) {
+    // The window is the core's to keep: closing only ever hides it.
+}
+
+void QtWindow::center() {
+    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    if (!screen) {
+        return;
+    }
+    const QRect available = screen->availableGeometry();
+    const QSize size = window_->frameGeometry().size().expandedTo(window_->size());
+    // A little above the middle, where a dialog-like window sits comfortably.
+    window_->move(available.x() + (available.width() - size.width()) / 2,
+                  available.y() + (available.height() - size.height()) / 3);
+}
+
+void QtWindow::makeKeyAndOrderFront() {
+    if (window_->isMinimized()) {
+        window_->showNormal();
+    }
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+bool QtWindow::isVisible() const {
+    return window_->isVisible() && !window_->isMinimized();
+}
+
+std::shared_ptr<Window> QtWindowFactory::makeWindow(std::shared_ptr<ViewContent> content) {
+    return std::make_shared<QtWindow>(std::move(content));
+}
+
+} // namespace varnu::qt

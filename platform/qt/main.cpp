@@ -1,0 +1,133 @@
+// varnu: the tray application. `varnu --demo` runs the same interface on a simulated monitor.
+
+#include "app/AppDelegate.h"
+#include "platform/Image.h"
+#include "platform/linux/JsonUserDefaults.h"
+#include "platform/linux/TerminationSignals.h"
+#include "platform/qt/DemoWindow.h"
+#include "platform/qt/DemoWorld.h"
+#include "platform/qt/LinuxServices.h"
+#include "platform/qt/QtFront.h"
+#include "platform/qt/SingleInstance.h"
+#include "platform/qt/SymbolIcons.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <cstdio>
+#include <cstring>
+
+#ifndef VARNU_VERSION
+#define VARNU_VERSION "0"
+#endif
+
+namespace {
+
+using namespace varnu;
+using namespace varnu::qt;
+
+int runDesktop(const QtFront& front, SingleInstance& instance) {
+    auto backend = makeLinuxServices(front);
+    instance.setReopenHandler([application = front.application] { application->reopen(); });
+    linux_backend::TerminationSignals termination(
+        front.mainQueue, [application = front.application](int) { application->terminate(); });
+    const int status = runApplication(backend.services);
+    backend.defaults->flush();
+    return status;
+}
+
+int runDemo(const QtFront& front, SingleInstance& instance) {
+    DemoWorld world(front);
+    instance.setReopenHandler([application = front.application] { application->reopen(); });
+    linux_backend::TerminationSignals termination(
+        front.mainQueue, [application = front.application](int) { application->terminate(); });
+    const auto delegate = startApplication(world.services());
+    DemoWindow window(world, [application = front.application] { application->terminate(); });
+    window.show();
+    front.application->run();
+    return 0;
+}
+
+constexpr const char* kUsage =
+    "Usage: varnu [--demo]\n"
+    "Volume keys for the speakers built into an external monitor.\n"
+    "\n"
+    "  --demo       run on a simulated monitor; the real system is left alone\n"
+    "  -h, --help   show this text\n"
+    "  --version    show the version\n";
+
+bool hasArgument(int argc, char** argv, std::initializer_list<const char*> names) {
+    for (int index = 1; index < argc; ++index) {
+        for (const char* name : names) {
+            if (std::strcmp(argv[index], name) == 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool hasDesktopSession(int argc, char** argv) {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
+           hasArgument(argc, argv, {"-platform", "--platform"});
+}
+
+// Wayland lets no client place its own windows, and the overlay must sit where the pointer is.
+// When the session also offers an X display (XWayland), run there, unless the user chose.
+void preferX11UnderWayland(int argc, char** argv) {
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || qEnvironmentVariableIsEmpty("DISPLAY") ||
+        hasArgument(argc, argv, {"-platform", "--platform"})) {
+        return;
+    }
+    // XWayland first, the compositor itself if the X display does not answer.
+    qputenv("QT_QPA_PLATFORM", "xcb;wayland");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Answered before Qt starts, so that they work without a desktop.
+    if (hasArgument(argc, argv, {"-h", "--help", "-help"})) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (hasArgument(argc, argv, {"-v", "--version"})) {
+        std::printf("varnu %s\n", VARNU_VERSION);
+        return 0;
+    }
+    if (!hasDesktopSession(argc, argv)) {
+        std::fputs("varnu: no desktop session here (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                   "varnu-sim --demo plays Varnu on a simulated monitor in the terminal.\n",
+                   stderr);
+        return 1;
+    }
+    preferX11UnderWayland(argc, argv);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("varnu"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Varnu"));
+    QApplication::setApplicationVersion(QStringLiteral(VARNU_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("varnu"));
+    QApplication::setWindowIcon(symbolIcon(kApplicationIconSymbol, Qt::white));
+
+    QCommandLineParser parser;
+    const QCommandLineOption demo(
+        QStringLiteral("demo"),
+        QStringLiteral("Run on a simulated monitor; the real system is left alone."));
+    parser.addOption(demo);
+    parser.process(app);
+
+    const bool isDemo = parser.isSet(demo);
+    SingleInstance instance(isDemo ? QStringLiteral("varnu-demo") : QStringLiteral("varnu"));
+    if (!instance.claim()) {
+        // Already running: that instance shows its settings window.
+        if (instance.notifyRunning()) {
+            return 0;
+        }
+        std::fprintf(stderr, "varnu: another instance holds the lock but does not answer\n");
+        return 1;
+    }
+    const auto front = QtFront::make();
+    return isDemo ? runDemo(front, instance) : runDesktop(front, instance);
+}

@@ -1,0 +1,111 @@
+// `varnu --demo` in-process: the real core on the simulated monitor, driven from the demo
+// window's buttons.
+
+#include "app/AppDelegate.h"
+#include "ddc/VCP.h"
+#include "platform/qt/DemoWindow.h"
+#include "platform/qt/DemoWorld.h"
+#include "platform/qt/QtFront.h"
+#include "platform/qt/QtMenu.h"
+#include "platform/qt/QtStatusBar.h"
+#include "settings/SettingsModel.h"
+#include "tests/platform/qt/QtTestEnvironment.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QMenu>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+
+#include <gtest/gtest.h>
+
+namespace varnu::qt {
+namespace {
+
+using test::pumpPosted;
+using test::pumpUntil;
+
+std::uint16_t current(const sim::SimMonitor& monitor, std::uint8_t code) {
+    const auto control = monitor.control(code);
+    return control ? control->current : 0;
+}
+
+TEST(DemoTest, TheWindowsKeysReachTheMonitorThroughTheCore) {
+    const auto front = QtFront::make();
+    DemoWorld world(front);
+    world.defaults()->put("language", std::string("en"));
+    auto delegate = startApplication(world.services());
+    delegate->applicationDidFinishLaunching();
+    ASSERT_TRUE(pumpUntil([&] { return delegate->settingsWindow != nullptr; }))
+        << "the first run opens the settings window";
+    const auto& monitor = *world.monitor();
+    ASSERT_TRUE(pumpUntil([&] { return current(monitor, kVCPOSD) == kOSDHidden; }));
+
+    int closes = 0;
+    DemoWindow window(world, [&] { ++closes; });
+    window.show();
+
+    window.keyButton(DemoKey::VolumeUp)->click();
+    EXPECT_TRUE(window.lastKeyText().contains(QStringLiteral("handled by Varnu")));
+    ASSERT_TRUE(pumpUntil([&] { return current(monitor, kVCPAudioSpeakerVolume) == 56; }));
+    // The tray shows the core's menu as it stands when it opens.
+    auto* tray = dynamic_cast<QtStatusItem*>(delegate->statusItem.get());
+    ASSERT_NE(tray, nullptr);
+    EXPECT_EQ(tray->trayIcon()->toolTip(), QStringLiteral("Volume"));
+    ASSERT_NE(tray->menu(), nullptr);
+    emit tray->menu()->menu()->aboutToShow();
+    QStringList items;
+    for (const QAction* action : tray->menu()->menu()->actions()) {
+        items << (action->isSeparator()
+                      ? QStringLiteral("---")
+                      : (action->isChecked() ? QStringLiteral("[x] ") : QString()) +
+                            action->text());
+    }
+    EXPECT_EQ(items, (QStringList{QStringLiteral("Output device for the volume keys"),
+                                  QStringLiteral("Built-in Speakers"),
+                                  QStringLiteral("[x] Varnu Demo Display"), QStringLiteral("---"),
+                                  QString::fromUtf8("Control: monitor (DDC) \u2013 56%"),
+                                  QStringLiteral("---"), QString::fromUtf8("Settings\u2026"),
+                                  QStringLiteral("Quit")}));
+
+    window.shiftBox()->setChecked(true);
+    window.optionBox()->setChecked(true);
+    window.keyButton(DemoKey::VolumeDown)->click();
+    ASSERT_TRUE(pumpUntil([&] { return current(monitor, kVCPAudioSpeakerVolume) == 55; }));
+    ASSERT_TRUE(pumpUntil([&] {
+        return window.framesText().contains(QStringLiteral("write 37 51  84 03 62 00 37"));
+    })) << window.framesText().toStdString();
+    EXPECT_TRUE(window.monitorText().contains(QStringLiteral("Volume: 55 of 100")));
+    window.keyButton(DemoKey::Mute)->click();
+    ASSERT_TRUE(pumpUntil([&] { return current(monitor, kVCPAudioMute) == kAudioMuteOn; }));
+    ASSERT_TRUE(
+        pumpUntil([&] { return window.monitorText().contains(QStringLiteral("Muted: yes")); }));
+    EXPECT_LE(window.framesText().count(QLatin1Char('\n')) + 1,
+              static_cast<int>(DemoWorld::kFrameHistory));
+
+    // On the built-in speakers the keys go to the system and the monitor hears nothing.
+    delegate->choose(DemoWorld::kSpeakersUID);
+    test::pumpFor(std::chrono::milliseconds(200)); // the mute's second send and the like
+    const auto frames = window.framesText();
+    window.keyButton(DemoKey::VolumeUp)->click();
+    EXPECT_TRUE(window.lastKeyText().contains(QStringLiteral("passed on to the system")));
+    test::pumpFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(window.framesText(), frames);
+
+    // German follows the language setting.
+    delegate->settings->setLanguage("de");
+    window.refresh();
+    EXPECT_EQ(window.keyButton(DemoKey::VolumeUp)->text(), QStringLiteral("Lauter"));
+
+    window.close();
+    EXPECT_EQ(closes, 1);
+    delegate->choose(DemoWorld::kDisplayUID);
+    delegate->applicationWillTerminate();
+    EXPECT_EQ(current(monitor, kVCPOSD), kOSDShown)
+        << "quitting gives the monitor its overlay back";
+    delegate.reset();
+    pumpPosted();
+}
+
+} // namespace
+} // namespace varnu::qt

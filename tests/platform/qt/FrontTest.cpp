@@ -1,0 +1,388 @@
+// The Qt front's pieces: main queue, menu, overlay, screens, tray icon, application object and
+// the single-instance guard.
+
+#include "platform/qt/QtApplication.h"
+#include "platform/qt/QtMainQueue.h"
+#include "platform/qt/QtMenu.h"
+#include "platform/qt/QtOverlay.h"
+#include "platform/qt/QtScreens.h"
+#include "platform/qt/QtStatusBar.h"
+#include "platform/qt/SingleInstance.h"
+#include "tests/platform/qt/QtTestEnvironment.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMenu>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QThread>
+#include <atomic>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace varnu::qt {
+namespace {
+
+using namespace std::chrono_literals;
+using test::pumpFor;
+using test::pumpPosted;
+using test::pumpUntil;
+
+TEST(QtMainQueueTest, RunsWorkOnTheGuiThreadInOrderAndHonoursCancellation) {
+    QtMainQueue queue;
+    std::vector<int> order;
+    std::atomic<bool> onGuiThread = true;
+    std::thread worker([&] {
+        for (int index = 0; index < 3; ++index) {
+            queue.async([&, index] {
+                onGuiThread = onGuiThread && QThread::currentThread() == qApp->thread();
+                order.push_back(index);
+            });
+        }
+    });
+    worker.join();
+    EXPECT_TRUE(order.empty()) << "async work ran before the event loop turned";
+    ASSERT_TRUE(pumpUntil([&] { return order.size() == 3; }));
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+    EXPECT_TRUE(onGuiThread);
+
+    int delayed = 0;
+    int cancelled = 0;
+    int dropped = 0;
+    auto kept = queue.asyncAfter(30ms, [&] { ++delayed; });
+    auto called = queue.asyncAfter(30ms, [&] { ++cancelled; });
+    queue.asyncAfter(30ms, [&] { ++dropped; }); // nobody keeps the handle
+    called->cancel();
+    EXPECT_TRUE(called->isCancelled());
+    pumpFor(10ms);
+    EXPECT_EQ(delayed, 0) << "ran before its delay";
+    ASSERT_TRUE(pumpUntil([&] { return delayed == 1 && dropped == 1; }));
+    pumpFor(30ms);
+    EXPECT_EQ(cancelled, 0);
+    EXPECT_EQ(delayed, 1);
+    kept->cancel(); // after it ran: nothing happens
+
+    int ticks = 0;
+    auto timer = queue.scheduleRepeatingTimer(15ms, [&] { ++ticks; });
+    ASSERT_TRUE(pumpUntil([&] { return ticks >= 3; }));
+    timer->cancel();
+    const int stoppedAt = ticks;
+    pumpFor(60ms);
+    EXPECT_EQ(ticks, stoppedAt);
+}
+
+class RecordingMenuDelegate final : public MenuDelegate {
+public:
+    void menuNeedsUpdate(Menu& menu) override {
+        ++updates;
+        menu.removeAllItems();
+        MenuItem header;
+        header.title = "Output device for the volume keys";
+        header.enabled = false;
+        menu.addItem(header);
+        for (const auto& [uid, name] : devices) {
+            MenuItem device;
+            device.title = name;
+            device.representedObject = uid;
+            device.checked = uid == defaultUID;
+            device.action = [this](const MenuItem& sender) {
+                chosen.push_back(*sender.representedObject);
+            };
+            menu.addItem(device);
+        }
+        menu.addItem(MenuItem::separatorItem());
+        MenuItem settings;
+        settings.title = "Settings\u2026";
+        settings.keyEquivalent = ",";
+        settings.action = [this, &menu](const MenuItem&) {
+            // The menu is rebuilt while the chosen item's action runs, as under a modal alert.
+            devices.emplace_back("tv", "Living Room TV");
+            menu.invalidate();
+            QApplication::processEvents();
+        };
+        menu.addItem(settings);
+        MenuItem quit;
+        quit.title = "Quit";
+        quit.keyEquivalent = "q";
+        quit.action = [this](const MenuItem&) { ++quits; };
+        menu.addItem(quit);
+    }
+
+    std::vector<std::pair<std::string, std::string>> devices{{"speakers", "Built-in Speakers"},
+                                                             {"dell", "DELL U2723QE & Co"}};
+    std::string defaultUID = "dell";
+    int updates = 0;
+    int quits = 0;
+    std::vector<std::string> chosen;
+};
+
+TEST(QtMenuTest, RendersTheCoreItemsBeforeEachOpeningAndSendsChoicesBack) {
+    auto core = std::make_shared<Menu>();
+    auto delegate = std::make_shared<RecordingMenuDelegate>();
+    core->setDelegate(delegate);
+    QtMenu menu(core);
+
+    emit menu.menu()->aboutToShow();
+    EXPECT_EQ(delegate->updates, 1);
+    auto actions = menu.menu()->actions();
+    ASSERT_EQ(actions.size(), 6);
+    EXPECT_EQ(actions[0]->text(), QStringLiteral("Output device for the volume keys"));
+    EXPECT_FALSE(actions[0]->isEnabled());
+    EXPECT_FALSE(actions[1]->isChecked());
+    EXPECT_TRUE(actions[2]->isChecked());
+    EXPECT_EQ(actions[2]->text(), QStringLiteral("DELL U2723QE && Co")) << "no mnemonic";
+    EXPECT_TRUE(actions[3]->isSeparator());
+    EXPECT_EQ(actions[4]->text(), QString::fromUtf8("Settings\u2026"));
+    EXPECT_EQ(actions[4]->shortcut(), QKeySequence(QStringLiteral("Ctrl+,")));
+    EXPECT_EQ(actions[5]->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+
+    actions[1]->trigger();
+    EXPECT_EQ(delegate->chosen, std::vector<std::string>{"speakers"});
+    actions[0]->trigger();
+    EXPECT_EQ(delegate->chosen.size(), 1u) << "a disabled item acted";
+
+    // An item whose action rebuilds the menu under it.
+    actions[4]->trigger();
+    pumpPosted();
+    EXPECT_EQ(menu.menu()->actions().size(), 7);
+    menu.menu()->actions()[6]->trigger();
+    EXPECT_EQ(delegate->quits, 1);
+
+    // Changes the core announces rebuild a closed menu once per turn.
+    const int before = delegate->updates;
+    delegate->defaultUID = "speakers";
+    core->invalidate();
+    core->invalidate();
+    core->invalidate();
+    EXPECT_EQ(delegate->updates, before);
+    pumpPosted();
+    EXPECT_EQ(delegate->updates, before + 1);
+    EXPECT_TRUE(menu.menu()->actions()[1]->isChecked());
+    EXPECT_FALSE(menu.menu()->actions()[2]->isChecked());
+}
+
+OverlayDescription hudDescription() {
+    OverlayDescription description;
+    description.contentRect = {0, 0, 200, 200};
+    description.cornerRadius = 22;
+    description.iconFrame = {50, 70, 100, 90};
+    description.barFrame = {25, 30, 150, 8};
+    description.barCornerRadius = 4;
+    description.trackWhiteAlpha = 0.25;
+    return description;
+}
+
+TEST(ScreenCoordinatesTest, ConvertBetweenTopDownAndBottomUp) {
+    // A 1920x1080 primary with a 1280x1024 screen to its right, top edges aligned, and a
+    // 1920x1080 screen below it.
+    const double primaryBottom = 1080;
+    EXPECT_EQ(toBottomUp(QRectF(0, 0, 1920, 1080), primaryBottom), (Rect{0, 0, 1920, 1080}));
+    EXPECT_EQ(toBottomUp(QRectF(1920, 0, 1280, 1024), primaryBottom), (Rect{1920, 56, 1280, 1024}));
+    EXPECT_EQ(toBottomUp(QRectF(0, 1080, 1920, 1080), primaryBottom), (Rect{0, -1080, 1920, 1080}));
+    EXPECT_EQ(toTopDown(Rect{1920, 56, 1280, 1024}, primaryBottom), QRectF(1920, 0, 1280, 1024));
+    // The pointer in the top row of the primary screen is inside it, one row lower is not in
+    // the screen below; the top row of the screen below is in that screen only.
+    const auto top = toBottomUp(QPointF(10, 0), primaryBottom);
+    EXPECT_TRUE(mouseInRect(top, Rect{0, 0, 1920, 1080}));
+    const auto belowEdge = toBottomUp(QPointF(10, 1080), primaryBottom);
+    EXPECT_FALSE(mouseInRect(belowEdge, Rect{0, 0, 1920, 1080}));
+    EXPECT_TRUE(mouseInRect(belowEdge, Rect{0, -1080, 1920, 1080}));
+    // A panel placed 140 above the bottom of the right-hand screen, centred on it.
+    EXPECT_EQ(windowTopLeft(Point{2460, 56 + 140}, 200, primaryBottom),
+              QPointF(2460, 1024 - 140 - 200));
+    // A primary screen that does not start at the top of the desktop.
+    EXPECT_EQ(toBottomUp(QRectF(0, 200, 800, 600), 800), (Rect{0, 0, 800, 600}));
+
+    QtScreens screens;
+    const auto frames = screens.screens();
+    ASSERT_FALSE(frames.empty());
+    const auto main = screens.mainScreen();
+    ASSERT_TRUE(main.has_value());
+    EXPECT_EQ(frames.front(), *main);
+    EXPECT_EQ(main->y, 0) << "the primary screen's bottom is y 0";
+    const QRect primary = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_EQ(main->width, primary.width());
+    EXPECT_EQ(main->height, primary.height());
+}
+
+TEST(QtOverlayTest, DrawsTheDescriptionBottomUpAndStaysOutOfTheWay) {
+    QtOverlayPanel panel(hudDescription());
+    OverlayWidget* widget = panel.widget();
+    EXPECT_EQ(widget->size(), QSize(200, 200));
+    EXPECT_FALSE(widget->isVisible()) << "a panel starts hidden";
+    EXPECT_EQ(widget->iconRect(), QRectF(50, 40, 100, 90));
+    EXPECT_EQ(widget->barRect(), QRectF(25, 162, 150, 8));
+    panel.setFillFrame({0, 0, 75, 8});
+    EXPECT_EQ(widget->fillRect(), QRectF(25, 162, 75, 8));
+
+    const auto flags = widget->windowFlags();
+    EXPECT_TRUE(flags & Qt::FramelessWindowHint);
+    EXPECT_TRUE(flags & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(flags & Qt::WindowDoesNotAcceptFocus);
+    EXPECT_TRUE(flags & Qt::WindowTransparentForInput);
+    EXPECT_TRUE(flags & Qt::X11BypassWindowManagerHint);
+    EXPECT_TRUE(widget->testAttribute(Qt::WA_TranslucentBackground));
+    EXPECT_TRUE(widget->testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_TRUE(widget->testAttribute(Qt::WA_TransparentForMouseEvents));
+
+    // The lower-left corner is placed in the core's bottom-up coordinates.
+    const double bottom = primaryScreenBottom();
+    panel.setFrameOrigin({300, 140});
+    EXPECT_EQ(widget->pos(), QPoint(300, static_cast<int>(bottom) - 340));
+
+    // The bar fills from the left, at the bottom of the panel; the symbol sits above it.
+    panel.setIconImage(SymbolImage{"speaker.wave.2.fill", ""});
+    const QImage picture = widget->grab().toImage();
+    const auto lightness = [&](int x, int y) { return QColor(picture.pixel(x, y)).lightness(); };
+    EXPECT_GT(lightness(30, 166), 240) << "filled part";
+    EXPECT_LT(lightness(170, 166), 150) << "track";
+    EXPECT_LT(lightness(100, 30), 100) << "background above the symbol";
+    EXPECT_EQ(qAlpha(picture.pixel(1, 1)), 0) << "rounded corner";
+    bool symbolDrawn = false;
+    for (int x = 50; x < 150 && !symbolDrawn; ++x) {
+        symbolDrawn = lightness(x, 85) > 240;
+    }
+    EXPECT_TRUE(symbolDrawn);
+    panel.setFillFrame({0, 0, 0, 8});
+    EXPECT_LT(QColor(widget->grab().toImage().pixel(30, 166)).lightness(), 150);
+}
+
+TEST(QtOverlayTest, FadesOutAndRunsTheCompletionEvenWhenInterrupted) {
+    QtOverlayPanel panel(hudDescription());
+    panel.setAlphaValue(1.0);
+    panel.orderFrontRegardless();
+    EXPECT_TRUE(panel.widget()->isVisible());
+    EXPECT_FALSE(panel.widget()->hasFocus());
+
+    int completions = 0;
+    panel.animateAlphaValue(0.0, 120ms, [&] { ++completions; });
+    pumpFor(40ms);
+    const double midway = panel.widget()->windowOpacity();
+    EXPECT_LT(midway, 1.0);
+    EXPECT_GT(midway, 0.0);
+    EXPECT_EQ(completions, 0);
+    ASSERT_TRUE(pumpUntil([&] { return completions == 1; }));
+    EXPECT_DOUBLE_EQ(panel.widget()->windowOpacity(), 0.0);
+    EXPECT_TRUE(panel.widget()->isVisible()) << "ordering out is the caller's";
+    panel.orderOut();
+    EXPECT_FALSE(panel.widget()->isVisible());
+
+    // Shown again during a fade: the fade stops where it is and its completion still runs.
+    panel.setAlphaValue(1.0);
+    panel.orderFrontRegardless();
+    panel.animateAlphaValue(0.0, 200ms, [&] { ++completions; });
+    pumpFor(30ms);
+    panel.setAlphaValue(1.0);
+    EXPECT_FALSE(panel.isAnimating());
+    EXPECT_EQ(completions, 1) << "the completion ran inside the caller";
+    ASSERT_TRUE(pumpUntil([&] { return completions == 2; }));
+    pumpFor(250ms);
+    EXPECT_EQ(completions, 2);
+    EXPECT_DOUBLE_EQ(panel.widget()->windowOpacity(), 1.0);
+}
+
+TEST(QtStatusItemTest, ShowsTheSymbolWithItsDescriptionAndWaitsForATray) {
+    QtStatusBar bar;
+    auto item = bar.statusItem(kVariableStatusItemLength);
+    auto* tray = dynamic_cast<QtStatusItem*>(item.get());
+    ASSERT_NE(tray, nullptr);
+    ASSERT_NE(item->button(), nullptr);
+    item->button()->setImage(SymbolImage{"speaker.wave.2.fill", "Volume"});
+    EXPECT_FALSE(tray->trayIcon()->icon().isNull());
+    EXPECT_EQ(tray->trayIcon()->toolTip(), QStringLiteral("Volume"));
+    EXPECT_FALSE(tray->trayIcon()->icon().pixmap(22, 22).isNull());
+
+    auto menu = std::make_shared<Menu>();
+    item->setMenu(menu);
+    ASSERT_NE(tray->menu(), nullptr);
+    EXPECT_EQ(tray->trayIcon()->contextMenu(), tray->menu()->menu());
+    // The offscreen platform has no tray, like a desktop whose panel has not started yet.
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
+    EXPECT_TRUE(tray->isWaitingForTray());
+    EXPECT_FALSE(tray->trayIcon()->isVisible());
+}
+
+class RecordingDelegate final : public ApplicationDelegate {
+public:
+    explicit RecordingDelegate(QtApplication& application)
+        : application_(application) {}
+    void applicationDidFinishLaunching() override {
+        ++launches;
+        if (quitAtLaunch) {
+            application_.terminate();
+            application_.terminate();
+        }
+    }
+    bool applicationShouldHandleReopen(bool hasVisibleWindows) override {
+        reopens.push_back(hasVisibleWindows);
+        return true;
+    }
+    void applicationWillTerminate() override { ++terminations; }
+
+    bool quitAtLaunch = false;
+    int launches = 0;
+    int terminations = 0;
+    std::vector<bool> reopens;
+
+private:
+    QtApplication& application_;
+};
+
+TEST(QtApplicationTest, LaunchesInsideTheLoopAndTerminatesOnce) {
+    QtApplication application;
+    auto delegate = std::make_shared<RecordingDelegate>(application);
+    delegate->quitAtLaunch = true;
+    application.setActivationPolicy(ActivationPolicy::Accessory);
+    application.setDelegate(delegate);
+    EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
+    application.run();
+    EXPECT_EQ(delegate->launches, 1);
+    EXPECT_EQ(delegate->terminations, 1);
+    EXPECT_TRUE(application.isTerminating());
+    application.reopen();
+    EXPECT_TRUE(delegate->reopens.empty()) << "reopened while quitting";
+}
+
+TEST(SingleInstanceTest, ASecondLaunchMakesTheFirstReopenAndLeaves) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QtApplication application;
+    auto delegate = std::make_shared<RecordingDelegate>(application);
+    application.setDelegate(delegate);
+
+    SingleInstance first(QStringLiteral("varnu-test"), folder.path());
+    ASSERT_TRUE(first.claim());
+    first.setReopenHandler([&] { application.reopen(); });
+
+    SingleInstance second(QStringLiteral("varnu-test"), folder.path());
+    EXPECT_FALSE(second.claim());
+    EXPECT_TRUE(second.notifyRunning(2000));
+    ASSERT_TRUE(pumpUntil([&] { return delegate->reopens.size() == 1; }));
+    EXPECT_FALSE(delegate->reopens[0]) << "no window was visible";
+
+    QWidget window;
+    window.show();
+    EXPECT_TRUE(second.notifyRunning(2000));
+    ASSERT_TRUE(pumpUntil([&] { return delegate->reopens.size() == 2; }));
+    EXPECT_TRUE(delegate->reopens[1]);
+
+    // Another name is another application; a gone instance leaves the place to the next.
+    SingleInstance demo(QStringLiteral("varnu-test-demo"), folder.path());
+    EXPECT_TRUE(demo.claim());
+    {
+        SingleInstance stale(QStringLiteral("varnu-test-gone"), folder.path());
+        ASSERT_TRUE(stale.claim());
+    }
+    SingleInstance next(QStringLiteral("varnu-test-gone"), folder.path());
+    EXPECT_TRUE(next.claim());
+    SingleInstance nobody(QStringLiteral("varnu-test-nobody"), folder.path());
+    EXPECT_FALSE(nobody.notifyRunning(100));
+}
+
+} // namespace
+} // namespace varnu::qt
