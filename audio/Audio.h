@@ -1,10 +1,10 @@
 #pragma once
 
-#include <functional>
-#include <vector>
-
 #include "audio/AudioOutput.h"
 #include "platform/AudioHardware.h"
+
+#include <functional>
+#include <vector>
 
 namespace varnu::Audio {
 
@@ -18,4 +18,4 @@ bool hasNativeVolume(AudioHardware& hardware, AudioObjectID id);
 // Calls back on the main queue when the device list or the default output changes.
 void observeChanges(AudioHardware& hardware, std::function<void()> callback);
 
-}  // namespace varnu::Audio
+} // namespace varnu::Audio

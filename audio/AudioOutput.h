@@ -1,18 +1,18 @@
 #pragma once
 
-#include <string>
-
 #include "platform/AudioHardware.h"
+
+#include <string>
 
 namespace varnu {
 
 // One audio output device.
 struct AudioOutput {
     AudioObjectID id = kAudioObjectUnknown;
-    std::string uid;   // persistent, what a remembered choice refers to
-    std::string name;  // what a person knows it by
+    std::string uid;  // persistent, what a remembered choice refers to
+    std::string name; // what a person knows it by
 
     friend bool operator==(const AudioOutput&, const AudioOutput&) = default;
 };
 
-}  // namespace varnu
+} // namespace varnu

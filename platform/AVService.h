@@ -22,4 +22,4 @@ public:
                              std::span<std::uint8_t> buffer) = 0;
 };
 
-}  // namespace varnu
+} // namespace varnu

@@ -11,4 +11,4 @@ public:
     virtual void runModal(const std::string& messageText, const std::string& informativeText) = 0;
 };
 
-}  // namespace varnu
+} // namespace varnu

@@ -27,4 +27,4 @@ public:
     virtual void terminate() = 0;
 };
 
-}  // namespace varnu
+} // namespace varnu

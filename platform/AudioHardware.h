@@ -19,10 +19,10 @@ using AudioObjectPropertyElement = std::uint32_t;
 using OSStatus = std::int32_t;
 
 constexpr OSStatus kAudioHardwareNoError = 0;
-constexpr OSStatus kAudioHardwareUnknownPropertyError = 0x77686F3F;  // 'who?'
-constexpr OSStatus kAudioHardwareBadObjectError = 0x216F626A;        // '!obj'
-constexpr OSStatus kAudioHardwareUnsupportedOperationError = 0x756E6F70;  // 'unop'
-constexpr OSStatus kAudioHardwareIllegalOperationError = 0x6E6F7065;      // 'nope'
+constexpr OSStatus kAudioHardwareUnknownPropertyError = 0x77686F3F;      // 'who?'
+constexpr OSStatus kAudioHardwareBadObjectError = 0x216F626A;            // '!obj'
+constexpr OSStatus kAudioHardwareUnsupportedOperationError = 0x756E6F70; // 'unop'
+constexpr OSStatus kAudioHardwareIllegalOperationError = 0x6E6F7065;     // 'nope'
 
 constexpr AudioObjectID kAudioObjectUnknown = 0;
 constexpr AudioObjectID kAudioObjectSystemObject = 1;
@@ -101,4 +101,4 @@ public:
                                          std::function<void()> listener) = 0;
 };
 
-}  // namespace varnu
+} // namespace varnu

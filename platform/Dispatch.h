@@ -48,4 +48,4 @@ public:
 
 using SerialQueueFactory = std::function<std::shared_ptr<SerialQueue>(const std::string& label)>;
 
-}  // namespace varnu
+} // namespace varnu

@@ -3,16 +3,16 @@
 // Display discovery for platforms without a display registry: the connected external displays
 // that have a usable DDC/CI bus, in a stable order, each with its product name.
 
+#include "platform/AVService.h"
+
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/AVService.h"
-
 namespace varnu {
 
 struct ExternalDisplay {
-    std::string productName;  // empty when the display does not tell
+    std::string productName; // empty when the display does not tell
     std::unique_ptr<AVService> service;
 };
 
@@ -22,4 +22,4 @@ public:
     virtual std::vector<ExternalDisplay> externalDisplays() = 0;
 };
 
-}  // namespace varnu
+} // namespace varnu

@@ -21,7 +21,9 @@ constexpr std::uint32_t kCGSessionEventTap = 1;
 constexpr std::uint32_t kCGHeadInsertEventTap = 0;
 constexpr std::uint32_t kCGEventTapOptionDefault = 0;
 
-constexpr CGEventMask eventMaskBit(CGEventType type) { return CGEventMask{1} << type; }
+constexpr CGEventMask eventMaskBit(CGEventType type) {
+    return CGEventMask{1} << type;
+}
 
 // The four properties the key rules read from a system-defined event.
 struct SystemDefinedEvent {
@@ -62,4 +64,4 @@ public:
                                                 EventTapCallback callback) = 0;
 };
 
-}  // namespace varnu
+} // namespace varnu

@@ -38,4 +38,4 @@ inline bool mouseInRect(Point point, const Rect& rect) {
            point.y <= rect.maxY();
 }
 
-}  // namespace varnu
+} // namespace varnu

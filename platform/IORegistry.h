@@ -3,6 +3,8 @@
 // The display registry of registry-shaped platforms: a walk over entries in registry order,
 // each with a name and typed properties, and the AV service that carries a display's I2C bus.
 
+#include "platform/AVService.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -10,8 +12,6 @@
 #include <string_view>
 #include <variant>
 #include <vector>
-
-#include "platform/AVService.h"
 
 namespace varnu {
 
@@ -76,4 +76,4 @@ public:
     virtual std::unique_ptr<AVService> createAVService(const RegistryEntry& entry) = 0;
 };
 
-}  // namespace varnu
+} // namespace varnu

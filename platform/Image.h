@@ -13,4 +13,4 @@ struct SymbolImage {
 
 constexpr const char* kApplicationIconSymbol = "varnu.app-icon";
 
-}  // namespace varnu
+} // namespace varnu

@@ -5,7 +5,12 @@
 
 namespace varnu {
 
-enum class LoginItemStatus : int { NotRegistered = 0, Enabled = 1, RequiresApproval = 2, NotFound = 3 };
+enum class LoginItemStatus : int {
+    NotRegistered = 0,
+    Enabled = 1,
+    RequiresApproval = 2,
+    NotFound = 3
+};
 
 struct LoginItemError {
     std::string localizedDescription;
@@ -21,4 +26,4 @@ public:
     virtual LoginItemStatus status() = 0;
 };
 
-}  // namespace varnu
+} // namespace varnu

@@ -16,8 +16,8 @@ using MenuAction = std::function<void(const MenuItem& sender)>;
 
 struct MenuItem {
     std::string title;
-    MenuAction action;               // none: the item does nothing when chosen
-    std::string keyEquivalent;       // with the platform's command modifier; empty for none
+    MenuAction action;         // none: the item does nothing when chosen
+    std::string keyEquivalent; // with the platform's command modifier; empty for none
     bool enabled = true;
     bool checked = false;
     std::optional<std::string> representedObject;
@@ -82,4 +82,4 @@ private:
     std::function<void()> invalidationHandler_;
 };
 
-}  // namespace varnu
+} // namespace varnu

@@ -3,26 +3,26 @@
 // The on-screen overlay: a borderless, translucent panel that floats above everything, never
 // takes focus and lets the mouse through, with a symbol and a level bar.
 
+#include "platform/Geometry.h"
+#include "platform/Image.h"
+
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
-#include "platform/Geometry.h"
-#include "platform/Image.h"
-
 namespace varnu {
 
 // Geometry and appearance of the panel and its views, fixed when the panel is made. Rectangles
 // inside the panel count y upwards from its bottom edge.
 struct OverlayDescription {
-    Rect contentRect;          // the panel; its origin is set later
-    double cornerRadius = 0;   // of the translucent background
-    Rect iconFrame;            // the symbol, scaled proportionally into this frame
-    Rect barFrame;             // the level bar's track
+    Rect contentRect;        // the panel; its origin is set later
+    double cornerRadius = 0; // of the translucent background
+    Rect iconFrame;          // the symbol, scaled proportionally into this frame
+    Rect barFrame;           // the level bar's track
     double barCornerRadius = 0;
-    double trackWhiteAlpha = 0;  // the track is white at this alpha; the fill is opaque white
+    double trackWhiteAlpha = 0; // the track is white at this alpha; the fill is opaque white
 };
 
 class OverlayPanel {
@@ -60,4 +60,4 @@ public:
     virtual std::unique_ptr<OverlayPanel> makePanel(const OverlayDescription& description) = 0;
 };
 
-}  // namespace varnu
+} // namespace varnu

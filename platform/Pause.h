@@ -11,4 +11,4 @@ public:
     virtual void usleep(std::uint32_t microseconds) = 0;
 };
 
-}  // namespace varnu
+} // namespace varnu

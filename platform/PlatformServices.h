@@ -3,14 +3,11 @@
 // Everything the core reaches the operating system through, bundled once by a backend and
 // handed to the entry point.
 
-#include <memory>
-#include <string>
-
 #include "platform/Alert.h"
 #include "platform/Application.h"
 #include "platform/AudioHardware.h"
-#include "platform/DisplayEnumerator.h"
 #include "platform/Dispatch.h"
+#include "platform/DisplayEnumerator.h"
 #include "platform/EventTap.h"
 #include "platform/IORegistry.h"
 #include "platform/LoginItem.h"
@@ -21,6 +18,9 @@
 #include "platform/UserDefaults.h"
 #include "platform/Window.h"
 #include "platform/Workspace.h"
+
+#include <memory>
+#include <string>
 
 namespace varnu {
 
@@ -52,4 +52,4 @@ struct PlatformServices {
         "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility";
 };
 
-}  // namespace varnu
+} // namespace varnu

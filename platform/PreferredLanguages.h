@@ -12,4 +12,4 @@ public:
     virtual std::vector<std::string> preferredLanguages() = 0;
 };
 
-}  // namespace varnu
+} // namespace varnu

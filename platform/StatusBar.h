@@ -1,10 +1,10 @@
 #pragma once
 
-#include <memory>
-#include <optional>
-
 #include "platform/Image.h"
 #include "platform/Menu.h"
+
+#include <memory>
+#include <optional>
 
 namespace varnu {
 
@@ -30,4 +30,4 @@ public:
     virtual std::shared_ptr<StatusItem> statusItem(double length) = 0;
 };
 
-}  // namespace varnu
+} // namespace varnu

@@ -56,7 +56,9 @@ bool ThreadSerialQueue::syncFor(std::chrono::milliseconds timeout, Job job) {
     return finished.wait_for(timeout) == std::future_status::ready;
 }
 
-bool ThreadSerialQueue::isCurrent() const { return std::this_thread::get_id() == thread_.get_id(); }
+bool ThreadSerialQueue::isCurrent() const {
+    return std::this_thread::get_id() == thread_.get_id();
+}
 
 void ThreadSerialQueue::run() {
     for (;;) {
@@ -74,4 +76,4 @@ void ThreadSerialQueue::run() {
     }
 }
 
-}  // namespace varnu
+} // namespace varnu

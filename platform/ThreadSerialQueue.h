@@ -1,11 +1,11 @@
 #pragma once
 
+#include "platform/Dispatch.h"
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <thread>
-
-#include "platform/Dispatch.h"
 
 namespace varnu {
 
@@ -38,4 +38,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace varnu
+} // namespace varnu

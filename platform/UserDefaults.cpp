@@ -27,4 +27,4 @@ std::optional<bool> boolValue(const DefaultsValue& value) {
     return std::nullopt;
 }
 
-}  // namespace varnu
+} // namespace varnu

@@ -36,4 +36,4 @@ public:
     virtual void setString(std::string_view key, std::string_view value) = 0;
 };
 
-}  // namespace varnu
+} // namespace varnu

@@ -11,7 +11,19 @@
 
 namespace varnu {
 
-enum class ViewKind { VStack, HStack, Form, Section, Picker, Toggle, Label, Text, Button, Image, Spacer };
+enum class ViewKind {
+    VStack,
+    HStack,
+    Form,
+    Section,
+    Picker,
+    Toggle,
+    Label,
+    Text,
+    Button,
+    Image,
+    Spacer
+};
 
 enum class TextStyle { Body, Title2, Callout };
 enum class TextColor { Primary, Secondary, Green, Orange };
@@ -26,8 +38,8 @@ struct EdgeInsets {
 };
 
 struct PickerEntry {
-    std::string tag;    // what the picker reports when this entry is chosen
-    std::string title;  // what it shows
+    std::string tag;   // what the picker reports when this entry is chosen
+    std::string title; // what it shows
     friend bool operator==(const PickerEntry&, const PickerEntry&) = default;
 };
 
@@ -39,7 +51,7 @@ struct ViewNode {
     double spacing = 0;
     HorizontalAlignment alignment = HorizontalAlignment::Center;
     EdgeInsets padding;
-    std::optional<double> width;   // a fixed frame, when set
+    std::optional<double> width; // a fixed frame, when set
     std::optional<double> height;
 
     // Section header; picker, toggle and button label; text and label content.
@@ -87,4 +99,4 @@ public:
     virtual void setInvalidationHandler(std::function<void()> handler) = 0;
 };
 
-}  // namespace varnu
+} // namespace varnu

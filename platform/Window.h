@@ -1,10 +1,10 @@
 #pragma once
 
+#include "platform/ViewTree.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
-
-#include "platform/ViewTree.h"
 
 namespace varnu {
 
@@ -32,4 +32,4 @@ public:
     virtual std::shared_ptr<Window> makeWindow(std::shared_ptr<ViewContent> content) = 0;
 };
 
-}  // namespace varnu
+} // namespace varnu

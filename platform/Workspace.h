@@ -11,4 +11,4 @@ public:
     virtual bool openURL(const std::string& url) = 0;
 };
 
-}  // namespace varnu
+} // namespace varnu

@@ -59,9 +59,8 @@ public:
     }
 
 private:
-    std::shared_ptr<Subscription::Handlers> handlers_ =
-        std::make_shared<Subscription::Handlers>();
+    std::shared_ptr<Subscription::Handlers> handlers_ = std::make_shared<Subscription::Handlers>();
     std::uint64_t nextKey_ = 0;
 };
 
-}  // namespace varnu
+} // namespace varnu

@@ -9,4 +9,4 @@ namespace varnu::Lang {
 // when that says nothing definite, the system's first preferred language.
 bool isGerman(UserDefaults& defaults, PreferredLanguages& languages);
 
-}  // namespace varnu::Lang
+} // namespace varnu::Lang

@@ -3,11 +3,12 @@
 // Every key Varnu keeps in the user-defaults store, with its type and default.
 //
 //   key                  type      default       written by            read by
-//   "selectedDeviceUID"  text      (no choice)   choosing an output    re-applying the output; first-run test
-//   "volume.<UID>"       integer   50            each handled key-down loading an output's level
-//   "step"               integer   6             the step setter       model construction
-//   "showHUD"            Boolean   true          the overlay setter    model construction
-//   "hideMonitorOSD"     Boolean   true          the monitor-overlay   model construction
+//   "selectedDeviceUID"  text      (no choice)   choosing an output    re-applying the output;
+//   first-run test "volume.<UID>"       integer   50            each handled key-down loading an
+//   output's level "step"               integer   6             the step setter       model
+//   construction "showHUD"            Boolean   true          the overlay setter    model
+//   construction "hideMonitorOSD"     Boolean   true          the monitor-overlay   model
+//   construction
 //                                                setter
 //   "language"           text      "auto"        the language setter   model construction; the
 //                                                                      language rule, every time
@@ -37,4 +38,4 @@ inline std::string volumeKey(std::string_view uid) {
     return key;
 }
 
-}  // namespace varnu
+} // namespace varnu

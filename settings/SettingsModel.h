@@ -1,15 +1,15 @@
 #pragma once
 
+#include "audio/AudioOutput.h"
+#include "platform/UserDefaults.h"
+#include "settings/ChangePublisher.h"
+#include "settings/SettingsKeys.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "audio/AudioOutput.h"
-#include "platform/UserDefaults.h"
-#include "settings/ChangePublisher.h"
-#include "settings/SettingsKeys.h"
 
 namespace varnu {
 
@@ -67,4 +67,4 @@ private:
     std::string language_ = kDefaultLanguage;
 };
 
-}  // namespace varnu
+} // namespace varnu

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <memory>
-#include <vector>
-
 #include "platform/Pause.h"
 #include "platform/sim/SimScheduler.h"
+
+#include <memory>
+#include <vector>
 
 namespace varnu::sim {
 
@@ -27,4 +27,4 @@ private:
     std::vector<std::uint32_t> pauses_;
 };
 
-}  // namespace varnu::sim
+} // namespace varnu::sim

@@ -16,7 +16,7 @@ private:
     bool cancelled_ = false;
 };
 
-}  // namespace
+} // namespace
 
 struct SimScheduler::Entry {
     VirtualTime due;
@@ -30,14 +30,16 @@ std::shared_ptr<SimScheduler> SimScheduler::create() {
     return std::shared_ptr<SimScheduler>(new SimScheduler());
 }
 
-void SimScheduler::async(Job job) { schedule(now_, std::chrono::milliseconds(0), std::move(job)); }
+void SimScheduler::async(Job job) {
+    schedule(now_, std::chrono::milliseconds(0), std::move(job));
+}
 
 std::shared_ptr<Cancellable> SimScheduler::asyncAfter(std::chrono::milliseconds delay, Job job) {
     return schedule(now_ + delay, std::chrono::milliseconds(0), std::move(job));
 }
 
-std::shared_ptr<Cancellable> SimScheduler::scheduleRepeatingTimer(std::chrono::milliseconds interval,
-                                                                  Job job) {
+std::shared_ptr<Cancellable>
+SimScheduler::scheduleRepeatingTimer(std::chrono::milliseconds interval, Job job) {
     return schedule(now_ + interval, std::max(interval, std::chrono::milliseconds(1)),
                     std::move(job));
 }
@@ -45,7 +47,8 @@ std::shared_ptr<Cancellable> SimScheduler::scheduleRepeatingTimer(std::chrono::m
 std::shared_ptr<Cancellable> SimScheduler::schedule(VirtualTime due,
                                                     std::chrono::milliseconds repeat, Job job) {
     auto token = std::make_shared<SimCancellable>();
-    entries_.push_back(std::make_shared<Entry>(Entry{due, nextSequence_++, repeat, std::move(job), token}));
+    entries_.push_back(
+        std::make_shared<Entry>(Entry{due, nextSequence_++, repeat, std::move(job), token}));
     return token;
 }
 
@@ -69,9 +72,10 @@ bool SimScheduler::runNext(VirtualTime limit) {
     std::erase_if(entries_, [](const auto& entry) { return entry->token->isCancelled(); });
     std::erase_if(queues_, [](const auto& queue) { return queue.expired(); });
 
-    auto mainIt = std::min_element(entries_.begin(), entries_.end(), [](const auto& a, const auto& b) {
-        return a->due != b->due ? a->due < b->due : a->sequence < b->sequence;
-    });
+    auto mainIt =
+        std::min_element(entries_.begin(), entries_.end(), [](const auto& a, const auto& b) {
+            return a->due != b->due ? a->due < b->due : a->sequence < b->sequence;
+        });
     std::shared_ptr<SimSerialQueue> serial;
     for (const auto& weak : queues_) {
         auto queue = weak.lock();
@@ -161,7 +165,9 @@ void SimSerialQueue::async(Job job) {
     jobs_.push_back(Pending{scheduler->now_, scheduler->nextSequence_++, std::move(job)});
 }
 
-void SimSerialQueue::sync(Job job) { syncFor(std::chrono::milliseconds::max(), std::move(job)); }
+void SimSerialQueue::sync(Job job) {
+    syncFor(std::chrono::milliseconds::max(), std::move(job));
+}
 
 bool SimSerialQueue::syncFor(std::chrono::milliseconds timeout, Job job) {
     auto scheduler = scheduler_.lock();
@@ -173,10 +179,10 @@ bool SimSerialQueue::syncFor(std::chrono::milliseconds timeout, Job job) {
     async(std::move(job));
     scheduler->drain(*this);
     const VirtualTime finished = std::max(freeAt_, waitStart);
-    const bool inTime = timeout == std::chrono::milliseconds::max() ||
-                        finished - waitStart <= VirtualTime(timeout);
+    const bool inTime =
+        timeout == std::chrono::milliseconds::max() || finished - waitStart <= VirtualTime(timeout);
     scheduler->now_ = inTime ? finished : waitStart + VirtualTime(timeout);
     return inTime;
 }
 
-}  // namespace varnu::sim
+} // namespace varnu::sim

@@ -9,12 +9,12 @@
 // to the main queue carry the times they would have on a real thread. Main-queue work due while
 // such a job is "still running" runs at its own time.
 
+#include "platform/Dispatch.h"
+
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
-
-#include "platform/Dispatch.h"
 
 namespace varnu::sim {
 
@@ -58,7 +58,8 @@ private:
 
     // Runs the earliest event due at or before the limit; false when there is none.
     bool runNext(VirtualTime limit);
-    std::shared_ptr<Cancellable> schedule(VirtualTime due, std::chrono::milliseconds repeat, Job job);
+    std::shared_ptr<Cancellable> schedule(VirtualTime due, std::chrono::milliseconds repeat,
+                                          Job job);
     // Runs every job of the queue, each at its own start time; used by sync submissions.
     void drain(SimSerialQueue& queue);
 
@@ -98,4 +99,4 @@ private:
     VirtualTime freeAt_{0};
 };
 
-}  // namespace varnu::sim
+} // namespace varnu::sim

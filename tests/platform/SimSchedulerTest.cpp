@@ -1,11 +1,11 @@
 #include "platform/sim/SimScheduler.h"
 
+#include "platform/sim/SimPause.h"
+
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
-
-#include "platform/sim/SimPause.h"
 
 namespace varnu::sim {
 namespace {
@@ -77,5 +77,5 @@ TEST(SimScheduler, SyncWaitsForEarlierJobsAndMovesTheCallerOnOrTimesOut) {
     EXPECT_EQ(scheduler->nowMilliseconds(), 2050);
 }
 
-}  // namespace
-}  // namespace varnu::sim
+} // namespace
+} // namespace varnu::sim

@@ -12,7 +12,7 @@ namespace {
 
 TEST(ThreadSerialQueue, RunsJobsOneAtATimeInSubmissionOrderOffTheCallingThread) {
     ThreadSerialQueue queue("ddc");
-    std::vector<int> order;  // only touched on the queue's thread, then read after sync
+    std::vector<int> order; // only touched on the queue's thread, then read after sync
     std::atomic<int> running{0};
     std::atomic<bool> overlapped{false};
     const auto caller = std::this_thread::get_id();
@@ -48,8 +48,8 @@ TEST(ThreadSerialQueue, SyncForGivesUpOnAStuckJobAndTheLateJobStillRunsSafely) {
     {
         ThreadSerialQueue queue("ddc");
         queue.async([released] { released.wait(); });
-        const bool finished = queue.syncFor(std::chrono::milliseconds(20),
-                                            [lateJobRan] { *lateJobRan = true; });
+        const bool finished =
+            queue.syncFor(std::chrono::milliseconds(20), [lateJobRan] { *lateJobRan = true; });
         EXPECT_FALSE(finished);
         EXPECT_FALSE(*lateJobRan);
         release->set_value();
@@ -72,5 +72,5 @@ TEST(ThreadSerialQueue, SyncFromTheQueueItselfDoesNotDeadlock) {
     EXPECT_TRUE(result.get_future().get());
 }
 
-}  // namespace
-}  // namespace varnu
+} // namespace
+} // namespace varnu
