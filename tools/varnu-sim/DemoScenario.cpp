@@ -3,12 +3,12 @@
 namespace varnu::sim {
 
 std::string_view demoScenario() {
-    return R"(# A laptop on a desk with an external monitor whose speakers the system cannot control.
-output mbp "MacBook Pro Speakers" native
-output dell "DELL U2723QE"
-monitor "DELL U2723QE" volume=30
+    return R"(# A computer with an external monitor whose speakers the system cannot control.
+output builtin "Built-in Speakers" native
+output demo-display "Varnu Demo Display"
+monitor "Varnu Demo Display" volume=30
 # Varnu has been set up before: it remembers the monitor as the output to use.
-store selectedDeviceUID "dell"
+store selectedDeviceUID "demo-display"
 launch
 wait 1
 # Two presses of sound up, then one fine step down with Shift+Option held.
@@ -23,8 +23,8 @@ key mute
 wait 2
 menu
 settings
-# Back to the laptop's own speakers: the system handles the keys again.
-menu-choose "MacBook Pro Speakers"
+# Back to the computer's own speakers: the system handles the keys again.
+menu-choose "Built-in Speakers"
 wait 1
 key up
 wait 1
