@@ -24,6 +24,5 @@ target_compile_definitions(varnu_linux_devices PUBLIC
     VARNU_PERMISSIONS_HELP_PAGE="${CMAKE_INSTALL_FULL_DATADIR}/varnu/help/permissions.html")
 
 # The page the permission link and the trust check's message point to. The udev rules and the
-# libinput quirks belong to the system's own folders and are installed by the distribution's
-# package.
+# libinput quirk are installed with the application (platform/qt).
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/help/permissions.html DESTINATION ${VARNU_HELP_DIR})
