@@ -222,13 +222,8 @@ private:
             scheduleRetry();
             return;
         }
-        sinks_.clear();
-        cards_.clear();
-        defaultSink_.clear();
-        serverInfoTags_.clear();
-        pending_ = 0;
+        forgetServer();
         ready_ = false;
-        writesSettled_ = writesRequested_;
         pa_context_set_state_callback(context_, &Connection::onContextState, this);
         pa_context_set_subscribe_callback(context_, &Connection::onSubscription, this);
         const char* server = options_.server.empty() ? nullptr : options_.server.c_str();
@@ -249,6 +244,16 @@ private:
         pa_context_unref(context_);
         context_ = nullptr;
         ready_ = false;
+    }
+
+    void forgetServer() {
+        sinks_.clear();
+        cards_.clear();
+        defaultSink_.clear();
+        serverInfoTags_.clear();
+        pending_ = 0;
+        // Writes that did not reach the server are moot; the next server decides the default.
+        writesSettled_ = writesRequested_;
     }
 
     void scheduleRetry() {
@@ -342,13 +347,7 @@ private:
     void onLost() {
         reportUnreachable();
         dropContext();
-        sinks_.clear();
-        cards_.clear();
-        defaultSink_.clear();
-        serverInfoTags_.clear();
-        pending_ = 0;
-        // Writes that did not reach the server are moot; the next server decides the default.
-        writesSettled_ = writesRequested_;
+        forgetServer();
         publish();
         scheduleRetry();
     }
