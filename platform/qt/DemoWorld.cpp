@@ -32,11 +32,10 @@ std::uint16_t evdevCode(DemoKey key) {
 } // namespace
 
 DemoWorld::DemoWorld(const QtFront& front)
-    : audio_(std::make_shared<sim::SimAudioHardware>(front.mainQueue))
-    , registry_(std::make_shared<sim::SimRegistry>())
-    , eventTaps_(std::make_shared<sim::SimEventTaps>())
-    , loginItem_(std::make_shared<sim::SimLoginItem>())
-    , defaults_(std::make_shared<sim::SimUserDefaults>())
+    : world_(sim::SimDispatch{
+          front.mainQueue,
+          [](const std::string& label) { return std::make_shared<ThreadSerialQueue>(label); },
+          std::make_shared<SleepingPause>()})
     , frames_(std::make_shared<FrameLog>()) {
     const auto start = std::chrono::steady_clock::now();
     monitor_ = sim::SimMonitor::create([start] {
@@ -66,28 +65,18 @@ DemoWorld::DemoWorld(const QtFront& front)
     speakers.uid = kSpeakersUID;
     speakers.name = kSpeakersName;
     speakers.volume = sim::SimVolumeControl::Main;
-    audio_->addDevice(speakers);
+    world_.audio->addDevice(speakers);
     sim::SimAudioDevice display;
     display.uid = kDisplayUID;
     display.name = kDisplayName;
-    const auto displayID = audio_->addDevice(display);
-    audio_->setDefaultOutput(displayID);
-    audio_->setDefaultSystemOutput(displayID);
+    const auto displayID = world_.audio->addDevice(display);
+    world_.audio->setDefaultOutput(displayID);
+    world_.audio->setDefaultSystemOutput(displayID);
+    world_.registry->addExternalDisplay(monitor_, kDisplayName);
 
-    registry_->addExternalDisplay(monitor_, kDisplayName);
-    eventTaps_->setTrusted(true);
-
+    services_ = world_.services();
     front.fill(services_);
-    services_.defaults = defaults_;
     services_.languages = std::make_shared<linux_backend::LocaleLanguages>();
-    services_.audio = audio_;
-    services_.registry = registry_;
-    services_.pause = std::make_shared<SleepingPause>();
-    services_.makeSerialQueue = [](const std::string& label) {
-        return std::make_shared<ThreadSerialQueue>(label);
-    };
-    services_.eventTaps = eventTaps_;
-    services_.loginItem = loginItem_;
     services_.systemDisplayName = "Linux";
     services_.accessibilitySettingsURL = permissionsHelpURL();
 }
@@ -107,9 +96,9 @@ DemoKeyResult DemoWorld::press(DemoKey key, bool shift, bool option) {
     }
     DemoKeyResult result;
     const auto code = evdevCode(key);
-    result.press = eventTaps_->deliver(
+    result.press = world_.eventTaps->deliver(
         TappedEvent{kCGEventSystemDefined, systemDefinedEvent(code, kKeyPressed, modifiers)});
-    result.release = eventTaps_->deliver(
+    result.release = world_.eventTaps->deliver(
         TappedEvent{kCGEventSystemDefined, systemDefinedEvent(code, kKeyReleased, modifiers)});
     return result;
 }

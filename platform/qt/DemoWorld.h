@@ -17,8 +17,8 @@
 #include "platform/sim/SimEventTaps.h"
 #include "platform/sim/SimLoginItem.h"
 #include "platform/sim/SimMonitor.h"
-#include "platform/sim/SimRegistry.h"
 #include "platform/sim/SimUserDefaults.h"
+#include "platform/sim/SimWorld.h"
 
 #include <cstdint>
 #include <deque>
@@ -61,21 +61,17 @@ public:
     void setFrameObserver(std::function<void()> observer);
 
     const std::shared_ptr<sim::SimMonitor>& monitor() const { return monitor_; }
-    const std::shared_ptr<sim::SimEventTaps>& eventTaps() const { return eventTaps_; }
-    const std::shared_ptr<sim::SimAudioHardware>& audio() const { return audio_; }
-    const std::shared_ptr<sim::SimUserDefaults>& defaults() const { return defaults_; }
-    const std::shared_ptr<sim::SimLoginItem>& loginItem() const { return loginItem_; }
+    const std::shared_ptr<sim::SimEventTaps>& eventTaps() const { return world_.eventTaps; }
+    const std::shared_ptr<sim::SimAudioHardware>& audio() const { return world_.audio; }
+    const std::shared_ptr<sim::SimUserDefaults>& defaults() const { return world_.defaults; }
+    const std::shared_ptr<sim::SimLoginItem>& loginItem() const { return world_.loginItem; }
 
 private:
     struct FrameLog;
 
+    sim::SimWorld world_;
     PlatformServices services_;
-    std::shared_ptr<sim::SimAudioHardware> audio_;
-    std::shared_ptr<sim::SimRegistry> registry_;
     std::shared_ptr<sim::SimMonitor> monitor_;
-    std::shared_ptr<sim::SimEventTaps> eventTaps_;
-    std::shared_ptr<sim::SimLoginItem> loginItem_;
-    std::shared_ptr<sim::SimUserDefaults> defaults_;
     std::shared_ptr<FrameLog> frames_;
 };
 

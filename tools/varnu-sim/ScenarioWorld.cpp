@@ -39,24 +39,7 @@ std::string selectorName(AudioObjectPropertySelector selector) {
 
 ScenarioWorld::ScenarioWorld(std::ostream& trace)
     : trace_(trace)
-    , scheduler_(SimScheduler::create())
-    , pause_(std::make_shared<SimPause>(scheduler_))
-    , application_(std::make_shared<SimApplication>())
-    , statusBar_(std::make_shared<SimStatusBar>())
-    , defaults_(std::make_shared<SimUserDefaults>())
-    , languages_(std::make_shared<SimPreferredLanguages>())
-    , audio_(std::make_shared<SimAudioHardware>(scheduler_))
-    , registry_(std::make_shared<SimRegistry>())
-    , overlays_(std::make_shared<SimOverlayFactory>(scheduler_))
-    , screens_(std::make_shared<SimScreens>())
-    , windows_(std::make_shared<SimWindowFactory>())
-    , alerts_(std::make_shared<SimAlerts>())
-    , workspace_(std::make_shared<SimWorkspace>())
-    , eventTaps_(std::make_shared<SimEventTaps>())
-    , loginItem_(std::make_shared<SimLoginItem>())
     , self_(std::make_shared<ScenarioWorld*>(this)) {
-    // Unless the scenario says otherwise, the user has granted the permission long ago.
-    eventTaps_->setTrusted(true);
     watchBackends();
 }
 
@@ -69,51 +52,30 @@ ScenarioWorld::~ScenarioWorld() {
     delegate_.reset();
 }
 
-PlatformServices ScenarioWorld::services() const {
-    PlatformServices services;
-    services.application = application_;
-    services.statusBar = statusBar_;
-    services.defaults = defaults_;
-    services.languages = languages_;
-    services.audio = audio_;
-    services.registry = registry_;
-    services.pause = pause_;
-    services.mainQueue = scheduler_;
-    services.makeSerialQueue = scheduler_->serialQueueFactory();
-    services.overlays = overlays_;
-    services.screens = screens_;
-    services.windows = windows_;
-    services.alerts = alerts_;
-    services.workspace = workspace_;
-    services.eventTaps = eventTaps_;
-    services.loginItem = loginItem_;
-    return services;
-}
-
 void ScenarioWorld::line(const std::string& text) {
-    trace_ << scheduler_->nowMilliseconds() << ' ' << text << '\n';
+    trace_ << world_.scheduler->nowMilliseconds() << ' ' << text << '\n';
 }
 
 void ScenarioWorld::settle() {
-    scheduler_->runUntilIdle();
+    world_.scheduler->runUntilIdle();
 }
 
 std::string ScenarioWorld::uidOf(AudioObjectID id) const {
-    if (const auto* device = audio_->device(id)) {
+    if (const auto* device = world_.audio->device(id)) {
         return device->uid;
     }
     return std::to_string(id);
 }
 
 void ScenarioWorld::watchBackends() {
-    defaults_->setWriteObserver([this](std::string_view key, const DefaultsValue& value) {
+    world_.defaults->setWriteObserver([this](std::string_view key, const DefaultsValue& value) {
         line("store " + std::string(key) + " = " + defaultsValue(value));
     });
-    audio_->setWriteObserver([this](const SimAudioWrite& write) {
+    world_.audio->setWriteObserver([this](const SimAudioWrite& write) {
         line("audio " + selectorName(write.selector) + " = " +
              (write.uid.empty() ? std::to_string(write.device) : write.uid));
     });
-    eventTaps_->setObserver([this](const EventTapRecord& record) {
+    world_.eventTaps->setObserver([this](const EventTapRecord& record) {
         switch (record.kind) {
         case EventTapRecord::Kind::TrustChecked:
             line(std::string("tap check prompt=") + (record.prompt ? "yes" : "no") + " -> " +
@@ -129,10 +91,10 @@ void ScenarioWorld::watchBackends() {
             break;
         }
     });
-    overlays_->setObserver([this](const OverlayRecord& record) {
+    world_.overlays->setObserver([this](const OverlayRecord& record) {
         switch (record.kind) {
         case OverlayRecord::Kind::OrderedFront: {
-            const auto& panel = *overlays_->panels().at(record.panel);
+            const auto& panel = *world_.overlays->panels().at(record.panel);
             // The overlay is only ever shown with the level and mute state the handler has
             // just stored.
             const std::int64_t level = delegate_ ? delegate_->volume : 0;
@@ -153,29 +115,29 @@ void ScenarioWorld::watchBackends() {
             break;
         }
     });
-    statusBar_->setObserver([this](const StatusBarRecord& record) {
+    world_.statusBar->setObserver([this](const StatusBarRecord& record) {
         if (record.kind == StatusBarRecord::Kind::ImageSet) {
             line(record.image ? "status-item " + record.image->symbolName + " " +
                                     quoted(record.image->accessibilityDescription)
                               : "status-item none");
         }
     });
-    windows_->setObserver([this](const WindowRecord& record) {
+    world_.windows->setObserver([this](const WindowRecord& record) {
         if (record.kind == WindowRecord::Kind::MadeKeyAndOrderedFront) {
             line("window shown " + quoted(record.title));
         }
     });
-    alerts_->setObserver([this](const AlertRecord& record) {
+    world_.alerts->setObserver([this](const AlertRecord& record) {
         line("alert " + quoted(record.messageText) + " " + quoted(record.informativeText));
     });
-    workspace_->setObserver(
+    world_.workspace->setObserver(
         [this](const WorkspaceRecord& record) { line("open-url " + record.url); });
-    loginItem_->setObserver([this](const LoginItemRecord& record) {
+    world_.loginItem->setObserver([this](const LoginItemRecord& record) {
         line(std::string("login ") +
              (record.kind == LoginItemRecord::Kind::Register ? "register" : "unregister") + " -> " +
              (record.error ? "error" : "ok"));
     });
-    application_->setObserver([this](const ApplicationRecord& record) {
+    world_.application->setObserver([this](const ApplicationRecord& record) {
         if (record.kind == ApplicationRecord::Kind::Terminated) {
             line("terminated");
         }
@@ -190,7 +152,7 @@ void ScenarioWorld::watchModel() {
             return;
         }
         infoCheckQueued_ = true;
-        scheduler_->async([weak] {
+        world_.scheduler->async([weak] {
             if (auto self = weak.lock()) {
                 (*self)->infoCheckQueued_ = false;
                 (*self)->reportInfoChanges();
@@ -221,38 +183,38 @@ void ScenarioWorld::addOutput(const std::string& uid, const std::string& name, b
     device.name = name;
     device.outputChannels = {channels};
     device.volume = native ? SimVolumeControl::Main : SimVolumeControl::None;
-    const auto id = audio_->addDevice(std::move(device));
+    const auto id = world_.audio->addDevice(std::move(device));
     // Like a real system, the first output that can play becomes the default.
-    if (audio_->defaultOutput() == kAudioObjectUnknown && channels > 0) {
-        audio_->setDefaultOutput(id);
-        audio_->setDefaultSystemOutput(id);
+    if (world_.audio->defaultOutput() == kAudioObjectUnknown && channels > 0) {
+        world_.audio->setDefaultOutput(id);
+        world_.audio->setDefaultSystemOutput(id);
     }
     settle();
 }
 
 bool ScenarioWorld::unplug(const std::string& uid) {
-    const auto id = audio_->idForUID(uid);
+    const auto id = world_.audio->idForUID(uid);
     if (!id) {
         return false;
     }
-    audio_->removeDevice(*id);
+    world_.audio->removeDevice(*id);
     settle();
     return true;
 }
 
 bool ScenarioWorld::setDefaultOutput(const std::string& uid) {
-    const auto id = audio_->idForUID(uid);
+    const auto id = world_.audio->idForUID(uid);
     if (!id) {
         return false;
     }
-    audio_->setDefaultOutput(*id);
-    audio_->setDefaultSystemOutput(*id);
+    world_.audio->setDefaultOutput(*id);
+    world_.audio->setDefaultSystemOutput(*id);
     settle();
     return true;
 }
 
 void ScenarioWorld::addMonitor(const std::string& productName, const MonitorOptions& options) {
-    auto monitor = SimMonitor::create(scheduler_);
+    auto monitor = SimMonitor::create(world_.scheduler);
     auto volume = monitor->control(kVCPAudioSpeakerVolume).value_or(VCPControl{50, 100});
     volume.current = options.volume.value_or(volume.current);
     volume.maximum = options.maximum.value_or(volume.maximum);
@@ -291,10 +253,10 @@ void ScenarioWorld::addMonitor(const std::string& productName, const MonitorOpti
     });
 
     if (options.internal) {
-        registry_->addFramebuffer(productName, ProductNameShape::Present, monitor);
-        registry_->addAVServiceProxy(monitor, SimRegistry::text(kSimInternalLocation));
+        world_.registry->addFramebuffer(productName, ProductNameShape::Present, monitor);
+        world_.registry->addAVServiceProxy(monitor, SimRegistry::text(kSimInternalLocation));
     } else {
-        registry_->addExternalDisplay(monitor, productName);
+        world_.registry->addExternalDisplay(monitor, productName);
     }
     monitors_.push_back(Monitor{productName, std::move(monitor), true});
 }
@@ -306,48 +268,48 @@ bool ScenarioWorld::disconnect(const std::string& productName) {
     if (it == monitors_.rend()) {
         return false;
     }
-    registry_->unplug(it->monitor);
+    world_.registry->unplug(it->monitor);
     it->monitor->disconnect();
     it->connected = false;
     return true;
 }
 
 void ScenarioWorld::store(const std::string& key, DefaultsValue value) {
-    defaults_->put(key, std::move(value));
+    world_.defaults->put(key, std::move(value));
 }
 
 void ScenarioWorld::setLanguages(std::vector<std::string> languages) {
-    languages_->setPreferredLanguages(std::move(languages));
+    world_.languages->setPreferredLanguages(std::move(languages));
 }
 
 void ScenarioWorld::setTrusted(bool trusted) {
-    eventTaps_->setTrusted(trusted);
+    world_.eventTaps->setTrusted(trusted);
 }
 
 void ScenarioWorld::setLogin(SimLoginItem::Outcome outcome, std::string errorDescription) {
-    loginItem_->setOutcome(outcome, std::move(errorDescription));
+    world_.loginItem->setOutcome(outcome, std::move(errorDescription));
 }
 
 void ScenarioWorld::addScreen(const Rect& frame) {
-    screens_->addScreen(frame);
+    world_.screens->addScreen(frame);
 }
 
 void ScenarioWorld::setMouse(Point location) {
-    screens_->setMouseLocation(location);
+    world_.screens->setMouseLocation(location);
     mouseGiven_ = true;
 }
 
 void ScenarioWorld::launch() {
-    if (screens_->screens().empty()) {
+    if (world_.screens->screens().empty()) {
         addScreen(kDefaultScreen);
     }
     if (!mouseGiven_) {
-        const Rect main = screens_->mainScreen().value_or(kDefaultScreen);
-        screens_->setMouseLocation(Point{main.midX(), main.y + main.height / 2});
+        const Rect main = world_.screens->mainScreen().value_or(kDefaultScreen);
+        world_.screens->setMouseLocation(Point{main.midX(), main.y + main.height / 2});
     }
     delegate_ = startApplication(services());
     watchModel();
-    application_->run();
+    world_.application->run();
     settle();
 }
 
@@ -361,7 +323,7 @@ void ScenarioWorld::key(const KeyPress& press) {
                           (press.control ? kEventModifierFlagControl : 0);
 
     // Without a tap that takes it, the key goes on to the system.
-    const auto decision = eventTaps_->deliver(TappedEvent{kCGEventSystemDefined, event});
+    const auto decision = world_.eventTaps->deliver(TappedEvent{kCGEventSystemDefined, event});
     std::string text = "key " + keyName(press.keyCode);
     if (press.shift) {
         text += " shift";
@@ -381,19 +343,19 @@ void ScenarioWorld::key(const KeyPress& press) {
 
 void ScenarioWorld::switchTapOff(bool byTimeout) {
     if (byTimeout) {
-        eventTaps_->disableByTimeout();
+        world_.eventTaps->disableByTimeout();
     } else {
-        eventTaps_->disableByUserInput();
+        world_.eventTaps->disableByUserInput();
     }
     settle();
 }
 
 void ScenarioWorld::wait(std::chrono::milliseconds duration) {
-    scheduler_->advance(duration);
+    world_.scheduler->advance(duration);
 }
 
 void ScenarioWorld::openMenu() {
-    const auto items = statusBar_->items().front()->openMenu();
+    const auto items = world_.statusBar->items().front()->openMenu();
     line("menu");
     for (const auto& item : items) {
         line("  " + menuItem(item));
@@ -402,7 +364,7 @@ void ScenarioWorld::openMenu() {
 }
 
 bool ScenarioWorld::chooseMenuItem(const std::string& title) {
-    auto& item = *statusBar_->items().front();
+    auto& item = *world_.statusBar->items().front();
     // The user opens the menu to choose from it.
     item.openMenu();
     const bool found = item.chooseItem(title);
@@ -413,11 +375,11 @@ bool ScenarioWorld::chooseMenuItem(const std::string& title) {
 void ScenarioWorld::showSettings() {
     delegate_->showSettings();
     settle();
-    if (windows_->windows().empty()) {
+    if (world_.windows->windows().empty()) {
         return;
     }
     line("settings");
-    for (const auto& text : viewLines(windows_->windows().back()->body())) {
+    for (const auto& text : viewLines(world_.windows->windows().back()->body())) {
         line("  " + text);
     }
 }
@@ -458,19 +420,20 @@ void ScenarioWorld::openAccessibility() {
 }
 
 void ScenarioWorld::grant() {
-    eventTaps_->setTrusted(true);
+    world_.eventTaps->setTrusted(true);
 }
 
 void ScenarioWorld::reopen() {
-    const bool visible = std::any_of(windows_->windows().begin(), windows_->windows().end(),
-                                     [](const auto& window) { return window->isVisible(); });
-    application_->reopen(visible);
+    const bool visible =
+        std::any_of(world_.windows->windows().begin(), world_.windows->windows().end(),
+                    [](const auto& window) { return window->isVisible(); });
+    world_.application->reopen(visible);
     settle();
 }
 
 void ScenarioWorld::quit() {
     // The process ends here: nothing that is still queued runs.
-    application_->terminate();
+    world_.application->terminate();
 }
 
 } // namespace varnu::sim

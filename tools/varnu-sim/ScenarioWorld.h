@@ -7,21 +7,10 @@
 
 #include "app/AppDelegate.h"
 #include "platform/PlatformServices.h"
-#include "platform/sim/SimAlerts.h"
-#include "platform/sim/SimApplication.h"
-#include "platform/sim/SimAudioHardware.h"
-#include "platform/sim/SimEventTaps.h"
 #include "platform/sim/SimLoginItem.h"
 #include "platform/sim/SimMonitor.h"
-#include "platform/sim/SimOverlay.h"
-#include "platform/sim/SimPause.h"
-#include "platform/sim/SimPreferredLanguages.h"
-#include "platform/sim/SimRegistry.h"
 #include "platform/sim/SimScheduler.h"
-#include "platform/sim/SimStatusBar.h"
-#include "platform/sim/SimUserDefaults.h"
-#include "platform/sim/SimWindows.h"
-#include "platform/sim/SimWorkspace.h"
+#include "platform/sim/SimWorld.h"
 #include "settings/ChangePublisher.h"
 
 #include <chrono>
@@ -79,7 +68,7 @@ public:
 
     // Varnu and its user. Each action ends with everything that is due at that moment done.
     bool isLaunched() const { return delegate_ != nullptr; }
-    bool hasQuit() const { return application_->isTerminated(); }
+    bool hasQuit() const { return world_.application->isTerminated(); }
     void launch();
     void key(const KeyPress& press);
     // The system switches the tap off, by timeout or because of user input.
@@ -100,12 +89,12 @@ public:
     void quit();
 
     // For tests that look behind the trace.
-    const std::shared_ptr<SimScheduler>& scheduler() const { return scheduler_; }
+    const std::shared_ptr<SimScheduler>& scheduler() const { return world_.scheduler; }
     const std::shared_ptr<AppDelegate>& delegate() const { return delegate_; }
     const std::shared_ptr<SimMonitor>& monitor(std::size_t number) const {
         return monitors_.at(number - 1).monitor;
     }
-    PlatformServices services() const;
+    PlatformServices services() const { return world_.services(); }
 
 private:
     struct Monitor {
@@ -122,21 +111,7 @@ private:
     std::string uidOf(AudioObjectID id) const;
 
     std::ostream& trace_;
-    std::shared_ptr<SimScheduler> scheduler_;
-    std::shared_ptr<SimPause> pause_;
-    std::shared_ptr<SimApplication> application_;
-    std::shared_ptr<SimStatusBar> statusBar_;
-    std::shared_ptr<SimUserDefaults> defaults_;
-    std::shared_ptr<SimPreferredLanguages> languages_;
-    std::shared_ptr<SimAudioHardware> audio_;
-    std::shared_ptr<SimRegistry> registry_;
-    std::shared_ptr<SimOverlayFactory> overlays_;
-    std::shared_ptr<SimScreens> screens_;
-    std::shared_ptr<SimWindowFactory> windows_;
-    std::shared_ptr<SimAlerts> alerts_;
-    std::shared_ptr<SimWorkspace> workspace_;
-    std::shared_ptr<SimEventTaps> eventTaps_;
-    std::shared_ptr<SimLoginItem> loginItem_;
+    SimWorld world_;
     std::vector<Monitor> monitors_;
     bool mouseGiven_ = false;
 
