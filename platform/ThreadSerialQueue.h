@@ -2,15 +2,14 @@
 
 #include "platform/Dispatch.h"
 
-#include <condition_variable>
-#include <deque>
-#include <mutex>
+#include <memory>
 #include <thread>
 
 namespace varnu {
 
-// A serial queue on a thread of its own. Destruction finishes the jobs already submitted,
-// then joins the thread.
+// A serial queue on a thread of its own. Destruction finishes the jobs already submitted, then
+// joins the thread, unless a syncFor has given up on a job: then the thread is left to finish on
+// its own, so that a transaction stuck on a bus cannot hang whoever destroys the queue.
 class ThreadSerialQueue final : public SerialQueue {
 public:
     explicit ThreadSerialQueue(std::string label);
@@ -28,13 +27,11 @@ public:
     bool isCurrent() const;
 
 private:
-    void run();
+    struct State;
 
     std::string label_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<Job> jobs_;
-    bool stopping_ = false;
+    // Shared with the thread, which may outlive the queue.
+    std::shared_ptr<State> state_;
     std::thread thread_;
 };
 

@@ -5,7 +5,9 @@
 #include "tests/app/SimDesk.h"
 
 #include <atomic>
+#include <chrono>
 #include <future>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -127,11 +129,11 @@ TEST(MonitorCache, IsForgottenWhenTheDeviceListChangesAndOnlyThen) {
 // A bus that hangs until the test lets it go.
 class HangingService final : public AVService {
 public:
-    explicit HangingService(std::shared_future<void> release, std::atomic<int>& writes)
+    HangingService(std::shared_future<void> release, std::shared_ptr<std::atomic<int>> writes)
         : release_(std::move(release))
-        , writes_(writes) {}
+        , writes_(std::move(writes)) {}
     IOReturn writeI2C(std::uint32_t, std::uint32_t, std::span<const std::uint8_t>) override {
-        ++writes_;
+        ++*writes_;
         release_.wait();
         return kIOReturnSuccess;
     }
@@ -141,14 +143,15 @@ public:
 
 private:
     std::shared_future<void> release_;
-    std::atomic<int>& writes_;
+    // Shared: the bus outlives the test's wait for it.
+    std::shared_ptr<std::atomic<int>> writes_;
 };
 
 class OneDisplay final : public DisplayEnumerator {
 public:
-    OneDisplay(std::shared_future<void> release, std::atomic<int>& writes)
+    OneDisplay(std::shared_future<void> release, std::shared_ptr<std::atomic<int>> writes)
         : release_(std::move(release))
-        , writes_(writes) {}
+        , writes_(std::move(writes)) {}
     std::vector<ExternalDisplay> externalDisplays() override {
         std::vector<ExternalDisplay> displays;
         displays.push_back(
@@ -158,7 +161,7 @@ public:
 
 private:
     std::shared_future<void> release_;
-    std::atomic<int>& writes_;
+    std::shared_ptr<std::atomic<int>> writes_;
 };
 
 class NoPause final : public Pause {
@@ -170,7 +173,7 @@ TEST(Termination, GivesUpWaitingForAMonitorThatHangs) {
     SimDesk desk;
     desk.addOutput("dell", "DELL U2723QE");
     std::promise<void> release;
-    std::atomic<int> writes{0};
+    auto writes = std::make_shared<std::atomic<int>>(0);
     auto services = desk.services();
     services.registry = nullptr;
     services.displays = std::make_shared<OneDisplay>(release.get_future().share(), writes);
@@ -182,11 +185,18 @@ TEST(Termination, GivesUpWaitingForAMonitorThatHangs) {
 
     // Returns although the write it queued is still stuck on the bus.
     delegate->applicationWillTerminate();
-    EXPECT_EQ(writes.load(), 1);
+    EXPECT_EQ(writes->load(), 1);
 
+    // Nor does letting the delegate and its queue go wait for the stuck bus.
+    delegate.reset();
+    EXPECT_EQ(writes->load(), 1);
+
+    // Once the bus answers, the write is sent its second time by the queue's lingering thread.
     release.set_value();
-    delegate.reset(); // finishes the queued job before the queue goes
-    EXPECT_EQ(writes.load(), 2);
+    for (int tries = 0; tries < 500 && writes->load() < 2; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(writes->load(), 2);
 }
 
 TEST(WeakCallbacks, DoNothingOnceTheDelegateIsGone) {

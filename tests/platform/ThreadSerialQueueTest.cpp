@@ -41,24 +41,39 @@ TEST(ThreadSerialQueue, RunsJobsOneAtATimeInSubmissionOrderOffTheCallingThread) 
     EXPECT_EQ(queue.label(), "ddc");
 }
 
-TEST(ThreadSerialQueue, SyncForGivesUpOnAStuckJobAndTheLateJobStillRunsSafely) {
+TEST(ThreadSerialQueue, GivingUpOnAStuckJobLetsTheQueueGoWithoutWaitingForIt) {
     auto release = std::make_shared<std::promise<void>>();
     auto released = release->get_future().share();
-    auto lateJobRan = std::make_shared<std::atomic<bool>>(false);
+    auto lateJob = std::make_shared<std::promise<void>>();
+    auto lateJobRan = lateJob->get_future();
     {
         ThreadSerialQueue queue("ddc");
         queue.async([released] { released.wait(); });
         const bool finished =
-            queue.syncFor(std::chrono::milliseconds(20), [lateJobRan] { *lateJobRan = true; });
+            queue.syncFor(std::chrono::milliseconds(20), [lateJob] { lateJob->set_value(); });
         EXPECT_FALSE(finished);
-        EXPECT_FALSE(*lateJobRan);
-        release->set_value();
-        // The destructor finishes what was submitted.
+        // Leaving the scope must not wait for the stuck job.
     }
-    EXPECT_TRUE(*lateJobRan);
+    EXPECT_EQ(lateJobRan.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+    release->set_value();
+    EXPECT_EQ(lateJobRan.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+        << "the job given up on still runs once the queue is free";
+}
 
-    ThreadSerialQueue queue("ddc");
-    EXPECT_TRUE(queue.syncFor(std::chrono::milliseconds(2000), [] {}));
+TEST(ThreadSerialQueue, DestructionFinishesTheJobsAlreadySubmitted) {
+    std::vector<int> order;
+    {
+        ThreadSerialQueue queue("ddc");
+        for (int i = 0; i < 5; ++i) {
+            queue.async([&order, i] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                order.push_back(i);
+            });
+        }
+        EXPECT_TRUE(queue.syncFor(std::chrono::milliseconds(2000), [] {}));
+        queue.async([&order] { order.push_back(5); });
+    }
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
 }
 
 TEST(ThreadSerialQueue, SyncFromTheQueueItselfDoesNotDeadlock) {
