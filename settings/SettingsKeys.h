@@ -2,16 +2,13 @@
 
 // Every key Varnu keeps in the user-defaults store, with its type and default.
 //
-//   key                  type      default       written by            read by
-//   "selectedDeviceUID"  text      (no choice)   choosing an output    re-applying the output;
-//   first-run test "volume.<UID>"       integer   50            each handled key-down loading an
-//   output's level "step"               integer   6             the step setter       model
-//   construction "showHUD"            Boolean   true          the overlay setter    model
-//   construction "hideMonitorOSD"     Boolean   true          the monitor-overlay   model
-//   construction
-//                                                setter
-//   "language"           text      "auto"        the language setter   model construction; the
-//                                                                      language rule, every time
+// key                  type     default      written by            read by
+// "selectedDeviceUID"  text     no choice    choosing an output    re-applying it; first-run test
+// "volume.<UID>"       integer  50           each handled key      loading the output's level
+// "step"               integer  6            its setter            model construction
+// "showHUD"            Boolean  true         its setter            model construction
+// "hideMonitorOSD"     Boolean  true         its setter            model construction
+// "language"           text     "auto"       its setter            model construction; Lang, always
 
 #include <cstdint>
 #include <string>
