@@ -187,7 +187,8 @@ void SimMonitor::receive(std::uint32_t dataAddress, std::span<const std::uint8_t
         pendingReply_.reset();
         const std::uint8_t code = bytes[2];
         const auto value = static_cast<std::uint16_t>(bytes[3] << 8 | bytes[4]);
-        if (auto found = controls_.find(code); found != controls_.end()) {
+        if (auto found = controls_.find(code);
+            found != controls_.end() && !ignoredSets_.contains(code)) {
             found->second.current = value;
             appliedSets_.push_back(VCPSet{code, value});
         }
@@ -246,6 +247,11 @@ void SimMonitor::setControl(std::uint8_t code, VCPControl control) {
 void SimMonitor::removeControl(std::uint8_t code) {
     std::lock_guard lock(mutex_);
     controls_.erase(code);
+}
+
+void SimMonitor::ignoreSetsOf(std::uint8_t code) {
+    std::lock_guard lock(mutex_);
+    ignoredSets_.insert(code);
 }
 
 std::optional<VCPControl> SimMonitor::control(std::uint8_t code) const {

@@ -4,9 +4,10 @@
 //
 // Implements: the display's side of Set VCP Feature and Get VCP Feature over I2C, every request
 // checked byte for byte (chip address, data address, length byte, opcode, checksum); VCP
-// controls with a current value, a maximum and a type byte; refused transfers, replies for
-// another code, bad reply checksums, silence (the Null Message), replies scripted byte for byte;
-// unplugging; a log of every transfer in virtual time, with an optional observer.
+// controls with a current value, a maximum and a type byte, and controls that take a set without
+// effect; refused transfers, replies for another code, bad reply checksums, silence (the Null
+// Message), replies scripted byte for byte; unplugging; a log of every transfer in virtual time,
+// with an optional observer.
 // Does not implement: the other DDC/CI messages (capabilities, timing report, table access),
 // the display's timing limits (it answers however soon it is asked), or more than one message
 // per transfer.
@@ -26,6 +27,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <span>
 #include <vector>
 
@@ -100,6 +102,10 @@ public:
     void setControl(std::uint8_t code, VCPControl control);
     void removeControl(std::uint8_t code);
     std::optional<VCPControl> control(std::uint8_t code) const;
+    // From now on a Set VCP Feature for the code is taken without effect, as by a display that
+    // accepts a value it cannot carry out: the control keeps its value and the set is not
+    // counted among the applied ones.
+    void ignoreSetsOf(std::uint8_t code);
 
     // The next transfers fail with kIOReturnNotResponding, `times` of them or kAlways.
     void refuseWrites(std::size_t times = 1);
@@ -138,6 +144,7 @@ private:
     Clock clock_;
     mutable std::mutex mutex_;
     std::map<std::uint8_t, VCPControl> controls_;
+    std::set<std::uint8_t> ignoredSets_;
     std::optional<std::vector<std::uint8_t>> pendingReply_;
     Countdown refusedWrites_;
     Countdown refusedReads_;

@@ -99,6 +99,55 @@ TEST(AppDelegate, LaunchWiresTheCallbacksAndTheTimer) {
     EXPECT_EQ(desk.windows->windows()[0]->timesMadeKeyAndOrderedFront(), 2);
 }
 
+TEST(Launch, ShowsTheKeysActiveBeforeTheFirstTick) {
+    // A later launch, so that no settings window refreshes the model on the way.
+    SimDesk desk;
+    desk.addOutput("dell", "DELL U2723QE");
+    desk.defaults->put("selectedDeviceUID", std::string("dell"));
+    auto delegate = desk.launch();
+    ASSERT_TRUE(delegate->tap);
+    EXPECT_TRUE(delegate->settings->accessibilityOK());
+}
+
+// The main queue, telling the test when a repeating timer is scheduled on it.
+class TimerWatchingQueue final : public MainQueue {
+public:
+    TimerWatchingQueue(std::shared_ptr<MainQueue> queue, std::function<void()> scheduled)
+        : queue_(std::move(queue))
+        , scheduled_(std::move(scheduled)) {}
+    void async(Job job) override { queue_->async(std::move(job)); }
+    std::shared_ptr<Cancellable> asyncAfter(std::chrono::milliseconds delay, Job job) override {
+        return queue_->asyncAfter(delay, std::move(job));
+    }
+    std::shared_ptr<Cancellable> scheduleRepeatingTimer(std::chrono::milliseconds interval,
+                                                        Job job) override {
+        scheduled_();
+        return queue_->scheduleRepeatingTimer(interval, std::move(job));
+    }
+
+private:
+    std::shared_ptr<MainQueue> queue_;
+    std::function<void()> scheduled_;
+};
+
+TEST(Launch, FirstRunOpensTheSettingsOnceTheTimerRuns) {
+    SimDesk desk;
+    desk.addOutput("dell", "DELL U2723QE");
+    std::vector<std::string> steps;
+    desk.windows->setObserver([&](const sim::WindowRecord& record) {
+        if (record.kind == sim::WindowRecord::Kind::MadeKeyAndOrderedFront) {
+            steps.push_back("settings in front");
+        }
+    });
+    auto services = desk.services();
+    services.mainQueue = std::make_shared<TimerWatchingQueue>(
+        desk.scheduler, [&] { steps.push_back("timer scheduled"); });
+
+    auto delegate = startApplication(services);
+    desk.application->run();
+    EXPECT_EQ(steps, (std::vector<std::string>{"timer scheduled", "settings in front"}));
+}
+
 TEST(MonitorCache, IsForgottenWhenTheDeviceListChangesAndOnlyThen) {
     SimDesk desk;
     desk.addOutput("dell", "DELL U2723QE");

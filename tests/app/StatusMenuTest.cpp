@@ -3,6 +3,7 @@
 #include "tests/app/SimDesk.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -181,6 +182,88 @@ TEST(StatusMenu, ItemsActOnTheDelegateAndTheApplication) {
 
     ASSERT_TRUE(item->chooseItem("Quit"));
     EXPECT_TRUE(desk.application->isTerminated());
+}
+
+// What happens to the settings window and the application, with what the window's model says
+// whenever the window appears or comes to the front.
+struct WindowSteps {
+    std::vector<std::string> steps;
+
+    WindowSteps(SimDesk& desk, const SettingsModel& model) {
+        const auto modelSays = [&model] {
+            return " (" + model.selectedUID() + " of " + std::to_string(model.devices().size()) +
+                   " outputs" + (model.accessibilityOK() ? ", keys active)" : ")");
+        };
+        desk.windows->setObserver([this, modelSays](const sim::WindowRecord& record) {
+            using Kind = sim::WindowRecord::Kind;
+            switch (record.kind) {
+            case Kind::Made:
+                steps.push_back("made" + modelSays());
+                break;
+            case Kind::TitleSet:
+                steps.push_back("titled " + record.title);
+                break;
+            case Kind::StyleMaskSet:
+                steps.push_back("style " + std::to_string(record.styleMask));
+                break;
+            case Kind::ReleasedWhenClosedSet:
+                steps.push_back(record.flag ? "released when closed" : "kept when closed");
+                break;
+            case Kind::Centered:
+                steps.push_back("centred");
+                break;
+            case Kind::MadeKeyAndOrderedFront:
+                steps.push_back("key and in front" + modelSays());
+                break;
+            default:
+                break;
+            }
+        });
+        desk.application->setObserver([this](const sim::ApplicationRecord& record) {
+            if (record.kind == sim::ApplicationRecord::Kind::Activated) {
+                steps.push_back(record.flag ? "activated ignoring other apps" : "activated");
+            }
+        });
+    }
+
+    std::vector<std::string> take() { return std::exchange(steps, {}); }
+};
+
+TEST(SettingsWindow, IsMadeOnceAndOpensOnFreshSettingsInFront) {
+    SimDesk desk;
+    desk.addOutput("mbp", "MacBook Pro Speakers", true);
+    const auto dell = desk.addOutput("dell", "DELL U2723QE");
+    // Nothing has filled the model in yet.
+    auto delegate = AppDelegate::create(desk.services());
+    delegate->installTap(false);
+    WindowSteps window(desk, *delegate->settings);
+
+    delegate->showSettings();
+    EXPECT_EQ(window.take(), (std::vector<std::string>{
+                                 "made (mbp of 2 outputs, keys active)",
+                                 "titled Varnu",
+                                 "style 7", // titled, closable, miniaturizable: no resizing
+                                 "kept when closed",
+                                 "centred",
+                                 "activated ignoring other apps",
+                                 "key and in front (mbp of 2 outputs, keys active)",
+                             }));
+    ASSERT_EQ(desk.windows->windows().size(), 1u);
+    const auto shown = desk.windows->windows()[0];
+    EXPECT_EQ(delegate->settingsWindow, shown);
+    EXPECT_TRUE(shown->isVisible());
+
+    // Closed by the user, then asked for again after the output changed.
+    shown->close();
+    desk.audio->setDefaultOutput(dell);
+    delegate->showSettings();
+    EXPECT_EQ(window.take(), (std::vector<std::string>{
+                                 "activated ignoring other apps",
+                                 "key and in front (dell of 2 outputs, keys active)",
+                             }));
+    EXPECT_EQ(desk.windows->windows().size(), 1u);
+    EXPECT_EQ(delegate->settingsWindow, shown);
+    EXPECT_TRUE(shown->isVisible());
 }
 
 } // namespace

@@ -56,6 +56,24 @@ TEST(SimMonitor, CarriesOutSetAndAnswersGetWithAReplyChecksummedFromTheVirtualHo
               (Bytes{0x6E, 0x88, 0x02, 0x01, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0xA5}));
 }
 
+TEST(SimMonitor, KeepsTheValueOfAControlWhoseSetsItIgnores) {
+    auto monitor = SimMonitor::create();
+    monitor->ignoreSetsOf(0xCA);
+
+    // Set 0xCA to 1: accepted on the bus, without effect.
+    EXPECT_EQ(send(*monitor, {0x84, 0x03, 0xCA, 0x00, 0x01, 0x73}), kIOReturnSuccess);
+    EXPECT_EQ(monitor->control(0xCA), (VCPControl{2, 2, kVCPTypeSetParameter}));
+    send(*monitor, {0x82, 0x01, 0xCA, 0x76});
+    EXPECT_EQ(readBack(*monitor),
+              (Bytes{0x6E, 0x88, 0x02, 0x00, 0xCA, 0x00, 0x00, 0x02, 0x00, 0x02, 0x7E}));
+    EXPECT_TRUE(monitor->appliedSets().empty());
+
+    // The other controls still follow their sets.
+    send(*monitor, {0x84, 0x03, 0x62, 0x00, 0x1E, 0xC4});
+    EXPECT_EQ(monitor->control(0x62)->current, 30);
+    EXPECT_EQ(monitor->appliedSets(), (std::vector<VCPSet>{{0x62, 30}}));
+}
+
 TEST(SimMonitor, IgnoresEveryMalformedRequestWhileTheBusReportsSuccess) {
     auto monitor = SimMonitor::create();
     const std::vector<Bytes> malformed{

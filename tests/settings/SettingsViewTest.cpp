@@ -243,7 +243,7 @@ TEST(SettingsView, OptionalRowsFollowTheModel) {
     EXPECT_EQ(childIds(at(tree, "keys")),
               (std::vector<std::string>{"keys.missing", "keys.explanation", "keys.open"}));
 
-    world.model->setOSDInfo("The monitor does not support hiding its overlay.");
+    world.model->setOSDInfo("This monitor does not support hiding its overlay.");
     world.model->setAccessibilityOK(true);
     world.model->setAutostart(true);
     world.model->setShowHUD(false);
@@ -253,7 +253,7 @@ TEST(SettingsView, OptionalRowsFollowTheModel) {
         (std::vector<std::string>{"general.autostart", "general.showHUD", "general.hideMonitorOSD",
                                   "general.osdInfo", "general.step", "general.language"}));
     const auto& osdInfo = at(tree, "general.osdInfo");
-    EXPECT_EQ(osdInfo.text, "The monitor does not support hiding its overlay.");
+    EXPECT_EQ(osdInfo.text, "This monitor does not support hiding its overlay.");
     EXPECT_EQ(osdInfo.style, TextStyle::Callout);
     EXPECT_EQ(osdInfo.color, TextColor::Secondary);
     EXPECT_TRUE(at(tree, "general.autostart").isOn);

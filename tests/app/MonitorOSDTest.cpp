@@ -1,0 +1,107 @@
+#include "app/AppDelegate.h"
+#include "ddc/VCP.h"
+#include "settings/SettingsModel.h"
+#include "tests/app/SimDesk.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace varnu {
+namespace {
+
+using testing::SimDesk;
+
+constexpr const char* kHidden = "The monitor no longer shows its own volume overlay.";
+constexpr const char* kNotSupported = "This monitor does not support hiding its overlay.";
+constexpr const char* kNoAnswer = "The monitor does not report whether this works – please try it.";
+constexpr const char* kHiddenGerman = "Der Monitor zeigt keine eigene Lautstärke-Anzeige mehr.";
+constexpr const char* kNotSupportedGerman = "Dieser Monitor unterstützt das Ausblenden nicht.";
+constexpr const char* kNoAnswerGerman =
+    "Der Monitor meldet nicht zurück, ob das klappt – bitte ausprobieren.";
+
+// A launched application whose current output is the speakers of one monitor, which obeys
+// until told otherwise.
+struct OverlayDesk : SimDesk {
+    AudioObjectID dell = addOutput("dell", "DELL U2723QE");
+    std::shared_ptr<sim::SimMonitor> monitor = addMonitor("DELL U2723QE");
+    std::shared_ptr<AppDelegate> delegate;
+
+    OverlayDesk() {
+        defaults->put("selectedDeviceUID", std::string("dell"));
+        delegate = launch();
+    }
+
+    // What the settings window says once the monitor has been told and asked back.
+    std::string statusOnceAnswered() {
+        scheduler->advance(std::chrono::seconds(1));
+        return delegate->settings->osdInfo();
+    }
+
+    std::string statusAfterSetting(bool hide) {
+        delegate->settings->setHideMonitorOSD(hide);
+        return statusOnceAnswered();
+    }
+
+    // A monitor that accepts the write but leaves its overlay control at this value.
+    void keepOverlayAt(std::uint16_t value) {
+        monitor->setControl(kVCPOSD, sim::VCPControl{.current = value, .maximum = kOSDShown});
+        monitor->ignoreSetsOf(kVCPOSD);
+    }
+};
+
+TEST(MonitorOverlay, TellsFromTheReadBackWhetherTheMonitorHidItsOverlay) {
+    OverlayDesk desk;
+    EXPECT_EQ(desk.statusOnceAnswered(), kHidden);
+    EXPECT_EQ(desk.monitor->control(kVCPOSD)->current, kOSDHidden);
+
+    desk.keepOverlayAt(kOSDShown);
+    EXPECT_EQ(desk.statusAfterSetting(true), kNotSupported);
+
+    desk.monitor->refuseReads();
+    EXPECT_EQ(desk.statusAfterSetting(true), kNoAnswer);
+
+    desk.keepOverlayAt(0);
+    EXPECT_EQ(desk.statusAfterSetting(true), kNotSupported);
+
+    // Without the control the monitor answers with result code 1, unsupported.
+    desk.monitor->removeControl(kVCPOSD);
+    EXPECT_EQ(desk.statusAfterSetting(true), kNoAnswer);
+}
+
+TEST(MonitorOverlay, ShowingItAgainClearsTheStatusWhateverTheMonitorAnswers) {
+    OverlayDesk desk;
+    ASSERT_EQ(desk.statusOnceAnswered(), kHidden);
+    EXPECT_EQ(desk.statusAfterSetting(false), "");
+    EXPECT_EQ(desk.monitor->control(kVCPOSD)->current, kOSDShown);
+
+    // Still hidden when asked back.
+    desk.keepOverlayAt(kOSDHidden);
+    ASSERT_EQ(desk.statusAfterSetting(true), kHidden);
+    EXPECT_EQ(desk.statusAfterSetting(false), "");
+
+    desk.monitor->refuseReads(sim::SimMonitor::kAlways);
+    ASSERT_EQ(desk.statusAfterSetting(true), kNoAnswer);
+    EXPECT_EQ(desk.statusAfterSetting(false), "");
+}
+
+TEST(MonitorOverlay, AsksTheMonitorAgainWhenTheLanguageChanges) {
+    OverlayDesk desk;
+    ASSERT_EQ(desk.statusOnceAnswered(), kHidden);
+
+    // Only a new transaction can learn that the monitor now keeps its overlay.
+    desk.keepOverlayAt(kOSDShown);
+    desk.delegate->settings->setLanguage("de");
+    EXPECT_EQ(desk.statusOnceAnswered(), kNotSupportedGerman);
+
+    desk.keepOverlayAt(kOSDHidden);
+    EXPECT_EQ(desk.statusAfterSetting(true), kHiddenGerman);
+    desk.monitor->refuseReads();
+    EXPECT_EQ(desk.statusAfterSetting(true), kNoAnswerGerman);
+}
+
+} // namespace
+} // namespace varnu
