@@ -2,6 +2,7 @@
 
 #include "platform/linux/VolumeKeyEvents.h"
 
+#include <algorithm>
 #include <array>
 #include <libevdev/libevdev.h>
 #include <linux/uinput.h>
@@ -13,6 +14,20 @@ template <std::size_t N>
 bool reportsAny(const libevdev* device, const std::array<std::uint16_t, N>& keys) {
     for (auto code : keys) {
         if (libevdev_has_event_code(device, EV_KEY, code)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Below ABS_VOLUME the kernel numbers positions, pressure, tilt and joystick axes, and from
+// ABS_MT_SLOT on touch contacts: tablets, touchscreens, touchpads and game pads keep their
+// buttons. A keyboard's consumer-control node reports the HID Volume usage as ABS_VOLUME (or
+// unmapped usages as ABS_MISC) next to its volume keys and is still taken.
+bool hasPositionalAxis(const libevdev* device) {
+    for (unsigned code = 0; code <= ABS_MAX; ++code) {
+        bool positional = code < ABS_VOLUME || code >= ABS_MT_SLOT;
+        if (positional && libevdev_has_event_code(device, EV_ABS, code)) {
             return true;
         }
     }
@@ -51,8 +66,7 @@ DeviceRole classifyDevice(const libevdev* device) {
     if (!libevdev_has_event_type(device, EV_KEY) || isVarnuVirtualDevice(device)) {
         return DeviceRole::Ignore;
     }
-    // Tablets, touchscreens and game pads carry absolute axes; their buttons stay theirs.
-    if (!libevdev_has_event_type(device, EV_ABS) && reportsAny(device, kVolumeKeys)) {
+    if (!hasPositionalAxis(device) && reportsAny(device, kVolumeKeys)) {
         return DeviceRole::Grab;
     }
     return reportsAny(device, kModifierKeys) ? DeviceRole::Watch : DeviceRole::Ignore;
@@ -66,6 +80,10 @@ bool anyKeyDown(const libevdev* device) {
         }
     }
     return false;
+}
+
+bool anyKeyDown(const KeyStateBits& keys) {
+    return std::any_of(keys.begin(), keys.end(), [](unsigned long word) { return word != 0; });
 }
 
 std::vector<std::uint16_t> heldModifierKeys(const libevdev* device) {

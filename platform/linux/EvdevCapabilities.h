@@ -2,12 +2,15 @@
 
 // Which input devices the volume-key tap grabs, and what their key state says, read from
 // libevdev's view of a device.
-// Implements: the grab rule (reports a volume key, has no absolute axes, is not one of Varnu's
-// own virtual devices), the watch rule (other keyboards, for their modifiers), the held-key
-// queries, the name of a device's virtual clone.
+// Implements: the grab rule (reports a volume key, has no positional absolute axes, is not one of
+// Varnu's own virtual devices), the watch rule (other keyboards, for their modifiers), the
+// held-key queries, the name of a device's virtual clone.
 // Does not implement: opening, grabbing or cloning devices.
 
+#include <array>
+#include <climits>
 #include <cstdint>
+#include <linux/input-event-codes.h>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +34,12 @@ enum class DeviceRole {
 DeviceRole classifyDevice(const libevdev* device);
 
 bool anyKeyDown(const libevdev* device);
+
+// The kernel's key state as EVIOCGKEY fills it: one bit per key code, set while it is down.
+using KeyStateBits = std::array<unsigned long, (KEY_CNT + sizeof(unsigned long) * CHAR_BIT - 1) /
+                                                   (sizeof(unsigned long) * CHAR_BIT)>;
+
+bool anyKeyDown(const KeyStateBits& keys);
 
 // The modifier keys the device holds down right now.
 std::vector<std::uint16_t> heldModifierKeys(const libevdev* device);

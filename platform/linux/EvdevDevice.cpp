@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
+#include <linux/input.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace varnu::linux_backend {
@@ -36,9 +38,7 @@ EvdevDevice::EvdevDevice(std::string node, int fd, libevdev* evdev)
     , evdev_(evdev) {}
 
 EvdevDevice::~EvdevDevice() {
-    if (grabbed_) {
-        libevdev_grab(evdev_, LIBEVDEV_UNGRAB);
-    }
+    ungrab();
     removeClone();
     libevdev_free(evdev_);
     ::close(fd_);
@@ -113,6 +113,21 @@ int EvdevDevice::grab() {
     int result = libevdev_grab(evdev_, LIBEVDEV_GRAB);
     grabbed_ = result == 0;
     return -result;
+}
+
+void EvdevDevice::ungrab() {
+    if (grabbed_) {
+        libevdev_grab(evdev_, LIBEVDEV_UNGRAB);
+        grabbed_ = false;
+    }
+}
+
+std::optional<KeyStateBits> EvdevDevice::keyState() const {
+    KeyStateBits keys{};
+    if (::ioctl(fd_, EVIOCGKEY(sizeof keys), keys.data()) < 0) {
+        return std::nullopt;
+    }
+    return keys;
 }
 
 void EvdevDevice::emit(const InputEvent& event) {

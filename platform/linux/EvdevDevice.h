@@ -2,14 +2,16 @@
 
 // One input device as the volume-key tap holds it: read through libevdev, and once it is
 // grabbed, mirrored by a uinput clone. Deliberately thin: every decision lives elsewhere.
-// Implements: open, read with SYN_DROPPED resynchronisation, the clone, the grab, writing to the
-// clone, LED changes from the clone back to the device.
+// Implements: open, read with SYN_DROPPED resynchronisation, the clone, the grab and its release,
+// the kernel's key state, writing to the clone, LED changes from the clone back to the device.
 // Does not implement: choosing devices (EvdevCapabilities) or events (VolumeKeyFilter).
 
+#include "platform/linux/EvdevCapabilities.h"
 #include "platform/linux/VolumeKeyEvents.h"
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 struct libevdev;
@@ -43,6 +45,10 @@ public:
     int createClone(const std::string& uinputPath);
     void removeClone();
     int grab();
+    void ungrab();
+    // The keys held down right now, asked of the kernel rather than of the events read so far;
+    // nullopt when the device does not answer.
+    std::optional<KeyStateBits> keyState() const;
 
     void emit(const InputEvent& event);
     // Passes the LED changes written to the clone on to the device.

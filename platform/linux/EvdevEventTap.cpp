@@ -261,6 +261,12 @@ void EvdevTap::grabWhenIdle(Entry& entry) {
         watchOnly(entry);
         return;
     }
+    // libevdev knows the keys as of the last read; one pressed since reached the desktop, so its
+    // release must too. The next event of this device tries again.
+    if (auto keys = entry.device->keyState(); !keys || anyKeyDown(*keys)) {
+        entry.device->ungrab();
+        return;
+    }
     entry.grabbed = true;
 }
 

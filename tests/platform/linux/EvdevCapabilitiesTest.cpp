@@ -1,5 +1,6 @@
 #include "platform/linux/EvdevCapabilities.h"
 
+#include <climits>
 #include <libevdev/libevdev.h>
 #include <linux/uinput.h>
 #include <memory>
@@ -27,10 +28,17 @@ Device makeDevice(const char* name, std::initializer_list<unsigned> keys) {
     return device;
 }
 
-void addAbsoluteAxis(libevdev* device) {
+void addAbsoluteAxes(libevdev* device, std::initializer_list<unsigned> codes) {
     input_absinfo axis{};
-    axis.maximum = 1000;
-    libevdev_enable_event_code(device, EV_ABS, ABS_X, &axis);
+    axis.maximum = 9;
+    for (auto code : codes) {
+        ASSERT_EQ(libevdev_enable_event_code(device, EV_ABS, code, &axis), 0) << code;
+    }
+}
+
+void pressInKeyState(KeyStateBits& keys, unsigned code) {
+    constexpr unsigned kBitsPerWord = sizeof(unsigned long) * CHAR_BIT;
+    keys.at(code / kBitsPerWord) |= 1UL << (code % kBitsPerWord);
 }
 
 TEST(EvdevCapabilities, GrabsDevicesWithVolumeKeysOnly) {
@@ -51,16 +59,43 @@ TEST(EvdevCapabilities, GrabsDevicesWithVolumeKeysOnly) {
 
     // Devices with absolute axes keep their buttons, even volume buttons.
     auto tablet = makeDevice("Tablet", {KEY_VOLUMEUP, KEY_VOLUMEDOWN});
-    addAbsoluteAxis(tablet.get());
+    addAbsoluteAxes(tablet.get(), {ABS_X});
     EXPECT_EQ(classifyDevice(tablet.get()), DeviceRole::Ignore);
     auto touchKeyboard = makeDevice("Keyboard with touch strip", {KEY_LEFTCTRL, KEY_MUTE});
-    addAbsoluteAxis(touchKeyboard.get());
+    addAbsoluteAxes(touchKeyboard.get(), {ABS_X});
     EXPECT_EQ(classifyDevice(touchKeyboard.get()), DeviceRole::Watch);
 
     // Varnu's own clones, also another instance's, are never taken again.
     auto clone = makeDevice(cloneName("AT Translated Set 2 keyboard").c_str(),
                             {KEY_LEFTSHIFT, KEY_VOLUMEUP});
     EXPECT_EQ(classifyDevice(clone.get()), DeviceRole::Ignore);
+}
+
+TEST(EvdevCapabilities, TakesConsumerControlsWithAVolumeAxisButNoPointingDevices) {
+    // The HID Volume usage arrives as ABS_VOLUME on the same node as the volume keys.
+    auto consumerControl =
+        makeDevice("Wireless Keyboard Consumer Control", {KEY_VOLUMEUP, KEY_VOLUMEDOWN, KEY_MUTE});
+    addAbsoluteAxes(consumerControl.get(), {ABS_VOLUME});
+    EXPECT_EQ(classifyDevice(consumerControl.get()), DeviceRole::Grab);
+    addAbsoluteAxes(consumerControl.get(), {ABS_MISC});
+    EXPECT_EQ(classifyDevice(consumerControl.get()), DeviceRole::Grab);
+
+    auto touchscreen = makeDevice("Touchscreen", {KEY_VOLUMEUP, KEY_VOLUMEDOWN, BTN_TOUCH});
+    addAbsoluteAxes(touchscreen.get(),
+                    {ABS_X, ABS_Y, ABS_VOLUME, ABS_MT_POSITION_X, ABS_MT_POSITION_Y});
+    EXPECT_EQ(classifyDevice(touchscreen.get()), DeviceRole::Ignore);
+    auto tablet = makeDevice("Pen tablet", {KEY_VOLUMEUP, KEY_MUTE, BTN_TOOL_PEN});
+    addAbsoluteAxes(tablet.get(), {ABS_X, ABS_Y, ABS_PRESSURE});
+    EXPECT_EQ(classifyDevice(tablet.get()), DeviceRole::Ignore);
+    auto touchpad = makeDevice("Touchpad", {KEY_MUTE, BTN_LEFT});
+    addAbsoluteAxes(touchpad.get(), {ABS_MT_POSITION_X, ABS_MT_POSITION_Y});
+    EXPECT_EQ(classifyDevice(touchpad.get()), DeviceRole::Ignore);
+    auto touchStrip = makeDevice("Touch strip", {KEY_VOLUMEUP, KEY_VOLUMEDOWN});
+    addAbsoluteAxes(touchStrip.get(), {ABS_TOOL_WIDTH});
+    EXPECT_EQ(classifyDevice(touchStrip.get()), DeviceRole::Ignore);
+    auto gamepad = makeDevice("Gamepad", {KEY_VOLUMEUP, KEY_VOLUMEDOWN, BTN_SOUTH});
+    addAbsoluteAxes(gamepad.get(), {ABS_HAT0X, ABS_HAT0Y});
+    EXPECT_EQ(classifyDevice(gamepad.get()), DeviceRole::Ignore);
 }
 
 TEST(EvdevCapabilities, ReadsTheKeysHeldDown) {
@@ -76,6 +111,15 @@ TEST(EvdevCapabilities, ReadsTheKeysHeldDown) {
     libevdev_set_event_value(keyboard.get(), EV_KEY, KEY_LEFTSHIFT, 1);
     EXPECT_TRUE(anyKeyDown(keyboard.get()));
     EXPECT_THAT(heldModifierKeys(keyboard.get()), ElementsAre(KEY_LEFTSHIFT, KEY_RIGHTALT));
+
+    // The kernel's own key state, as read right after a grab.
+    KeyStateBits kernelKeys{};
+    EXPECT_FALSE(anyKeyDown(kernelKeys));
+    pressInKeyState(kernelKeys, KEY_ESC);
+    EXPECT_TRUE(anyKeyDown(kernelKeys));
+    KeyStateBits highestKey{};
+    pressInKeyState(highestKey, KEY_MAX);
+    EXPECT_TRUE(anyKeyDown(highestKey));
 }
 
 TEST(EvdevCapabilities, NamesClonesWithinUinputsLimit) {
