@@ -1,8 +1,12 @@
 #include "platform/qt/QtMainQueue.h"
 
 #include <QCoreApplication>
+#include <QPointer>
+#include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <mutex>
+#include <utility>
 
 namespace varnu::qt {
 
@@ -30,19 +34,52 @@ private:
 
 } // namespace
 
+// Queued work and timers hang off a context object, a child of the application, so they die
+// with the queue or with the application, whichever goes first. A job of a serial queue
+// abandoned at quit may still hand work over from its own thread after that: the mutex makes
+// "is the context there" and the posting one step, and such work is dropped.
+struct QtMainQueue::Receiver {
+    std::mutex mutex;
+    QObject* context = nullptr;
+};
+
 QtMainQueue::QtMainQueue()
-    : context_(new QObject) {}
+    : receiver_(std::make_shared<Receiver>()) {
+    receiver_->context = new QObject(QCoreApplication::instance());
+    QObject::connect(receiver_->context, &QObject::destroyed, [receiver = receiver_] {
+        const std::lock_guard lock(receiver->mutex);
+        receiver->context = nullptr;
+    });
+}
 
 QtMainQueue::~QtMainQueue() {
-    delete context_;
+    std::unique_lock lock(receiver_->mutex);
+    QObject* const context = std::exchange(receiver_->context, nullptr);
+    if (!context) {
+        return;
+    }
+    if (context->thread() == QThread::currentThread()) {
+        lock.unlock();
+        delete context;
+    } else {
+        // The last owner was a job on another thread.
+        context->deleteLater();
+    }
 }
 
 void QtMainQueue::async(Job job) {
-    QMetaObject::invokeMethod(context_, std::move(job), Qt::QueuedConnection);
+    const std::lock_guard lock(receiver_->mutex);
+    if (receiver_->context) {
+        QMetaObject::invokeMethod(receiver_->context, std::move(job), Qt::QueuedConnection);
+    }
 }
 
 std::shared_ptr<Cancellable> QtMainQueue::asyncAfter(std::chrono::milliseconds delay, Job job) {
-    auto* timer = new QTimer(context_);
+    const std::lock_guard lock(receiver_->mutex);
+    if (!receiver_->context) {
+        return std::make_shared<TimerWork>(nullptr);
+    }
+    auto* timer = new QTimer(receiver_->context);
     timer->setSingleShot(true);
     timer->setTimerType(Qt::PreciseTimer);
     auto work = std::make_shared<TimerWork>(timer);
@@ -62,7 +99,11 @@ std::shared_ptr<Cancellable> QtMainQueue::asyncAfter(std::chrono::milliseconds d
 
 std::shared_ptr<Cancellable> QtMainQueue::scheduleRepeatingTimer(std::chrono::milliseconds interval,
                                                                  Job job) {
-    auto* timer = new QTimer(context_);
+    const std::lock_guard lock(receiver_->mutex);
+    if (!receiver_->context) {
+        return std::make_shared<TimerWork>(nullptr);
+    }
+    auto* timer = new QTimer(receiver_->context);
     timer->setSingleShot(false);
     QObject::connect(timer, &QTimer::timeout, timer, std::move(job));
     timer->start(interval);

@@ -2,13 +2,13 @@
 
 // The main queue on Qt's event loop.
 // Implements: MainQueue as queued invocations on the GUI thread (async is safe from any thread),
-// cancellable single-shot timers and repeating QTimers.
-// Does not: run anything before the event loop turns, or outlive the QCoreApplication.
+// cancellable single-shot timers and repeating QTimers; work handed over once the
+// QCoreApplication is gone is dropped.
+// Does not: run anything before the event loop turns, or after the QCoreApplication.
 
 #include "platform/Dispatch.h"
 
-#include <QObject>
-#include <QPointer>
+#include <memory>
 
 namespace varnu::qt {
 
@@ -27,8 +27,9 @@ public:
                                                         Job job) override;
 
 private:
-    // Lives on the GUI thread; queued work and timers are tied to it, so they die with the queue.
-    QObject* context_;
+    struct Receiver;
+
+    std::shared_ptr<Receiver> receiver_;
 };
 
 } // namespace varnu::qt

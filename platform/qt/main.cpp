@@ -15,6 +15,7 @@
 #include <QCommandLineParser>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #ifndef VARNU_VERSION
 #define VARNU_VERSION "0"
@@ -74,15 +75,22 @@ bool hasDesktopSession(int argc, char** argv) {
 }
 
 // Wayland lets no client place its own windows, and the overlay must sit where the pointer is.
-// When the session also offers an X display (XWayland), run there, unless the user chose.
-void preferX11UnderWayland(int argc, char** argv) {
-    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
-        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || qEnvironmentVariableIsEmpty("DISPLAY") ||
-        hasArgument(argc, argv, {"-platform", "--platform"})) {
-        return;
+// When the session also offers an X display (XWayland), run there, unless the user chose: the
+// arguments Qt sees get "-platform xcb;wayland" (XWayland first, the compositor itself if the X
+// display does not answer). An argument, not QT_QPA_PLATFORM, so that the programs Varnu starts
+// (the browser for the help page) do not inherit it.
+std::vector<char*> qtArguments(int argc, char** argv) {
+    static char platformOption[] = "-platform";
+    static char x11First[] = "xcb;wayland";
+    std::vector<char*> arguments(argv, argv + argc);
+    if (argc > 0 && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        !qEnvironmentVariableIsEmpty("DISPLAY") &&
+        !hasArgument(argc, argv, {"-platform", "--platform"})) {
+        arguments.insert(arguments.begin() + 1, {platformOption, x11First});
     }
-    // XWayland first, the compositor itself if the X display does not answer.
-    qputenv("QT_QPA_PLATFORM", "xcb;wayland");
+    arguments.push_back(nullptr);
+    return arguments;
 }
 
 } // namespace
@@ -103,8 +111,10 @@ int main(int argc, char** argv) {
                    stderr);
         return 1;
     }
-    preferX11UnderWayland(argc, argv);
-    QApplication app(argc, argv);
+    auto arguments = qtArguments(argc, argv);
+    // Qt keeps both for the application's lifetime and takes out the options it used.
+    int qtArgc = static_cast<int>(arguments.size()) - 1;
+    QApplication app(qtArgc, arguments.data());
     QApplication::setApplicationName(QStringLiteral("varnu"));
     QApplication::setApplicationDisplayName(QStringLiteral("Varnu"));
     QApplication::setApplicationVersion(QStringLiteral(VARNU_VERSION));
