@@ -137,8 +137,9 @@ bool JsonUserDefaults::moveCorruptFileAside() {
         target = base + "-" + std::to_string(attempt);
     }
     if (::rename(file_.c_str(), target.c_str()) != 0) {
+        const int error = errno;
         reportOnce("cannot move the unreadable " + file_.string() +
-                   " aside: " + std::strerror(errno));
+                   " aside: " + std::strerror(error));
         return false;
     }
     corruptFileInPlace_ = false;
@@ -178,6 +179,10 @@ void JsonUserDefaults::setString(std::string_view key, std::string_view value) {
 void JsonUserDefaults::set(std::string_view key, nlohmann::json value) {
     document_[std::string(key)] = std::move(value);
     dirty_ = true;
+    scheduleWrite();
+}
+
+void JsonUserDefaults::scheduleWrite() {
     if (scheduledWrite_ || !mainQueue_) {
         return;
     }
@@ -188,8 +193,9 @@ void JsonUserDefaults::set(std::string_view key, nlohmann::json value) {
                 return;
             }
             scheduledWrite_.reset();
-            if (dirty_) {
-                write();
+            // A failed write is tried again a window later, unless it never can succeed.
+            if (dirty_ && !write() && !file_.empty() && !keepFile_) {
+                scheduleWrite();
             }
         });
 }

@@ -7,7 +7,7 @@
 // burst of changes reaches the disk as one write, at most one per second; flush() for quit
 // and for the termination signals (see TerminationSignals.h); a file that cannot be parsed is
 // moved aside as defaults.json.corrupt-<time> and the store starts empty; a failed write keeps
-// the previous file and is tried again at the next flush.
+// the previous file and is tried again a second later, and at the next flush.
 // Does not implement: sharing the file between running processes, or noticing edits made to it
 // while Varnu runs (they are overwritten at the next write).
 //
@@ -53,6 +53,7 @@ public:
 private:
     void load();
     void set(std::string_view key, nlohmann::json value);
+    void scheduleWrite();
     bool write();
     bool moveCorruptFileAside();
     void reportOnce(const std::string& message);

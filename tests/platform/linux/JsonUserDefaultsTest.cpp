@@ -141,18 +141,34 @@ TEST_F(JsonUserDefaultsTest, AnUnparsableFileIsMovedAsideAndTheDefaultsApply) {
     EXPECT_NE(readText(copies[0]), readText(copies[1]));
 }
 
-TEST_F(JsonUserDefaultsTest, AFailedWriteKeepsThePreviousFileAndIsRetriedAtTheNextFlush) {
+TEST_F(JsonUserDefaultsTest, AFailedWriteKeepsThePreviousFileAndIsTriedAgain) {
     writeText(file, R"({"step": 4})");
     const std::string before = readText(file);
     auto store = open();
-    store->setInteger("step", 8);
     // Root ignores file modes, so block the temporary file's name with a folder.
     const auto temporary = file.string() + ".tmp";
     std::filesystem::create_directory(temporary);
+    store->setInteger("step", 6);
+    scheduler->advance(1s);
+    EXPECT_EQ(readText(file), before);
+    // The timed write comes again a second later without another change to start it.
+    std::filesystem::remove(temporary);
+    scheduler->advance(999ms);
+    EXPECT_EQ(readText(file), before) << "at most one write per second";
+    scheduler->advance(1ms);
+    EXPECT_EQ(onDisk()["step"], 6);
+    const auto written = inode(file);
+    scheduler->advance(3s);
+    EXPECT_EQ(inode(file), written) << "nothing left to write";
+
+    // A failed flush keeps the change for the next one.
+    const std::string saved = readText(file);
+    store->setInteger("step", 8);
+    std::filesystem::create_directory(temporary);
     EXPECT_FALSE(store->flush());
-    EXPECT_EQ(readText(file), before);
+    EXPECT_EQ(readText(file), saved);
     scheduler->advance(2s);
-    EXPECT_EQ(readText(file), before);
+    EXPECT_EQ(readText(file), saved);
     EXPECT_EQ(store->object("step"), DefaultsValue(std::int64_t{8})) << "kept in memory";
 
     std::filesystem::remove(temporary);
