@@ -13,10 +13,13 @@ namespace varnu::linux_backend {
 namespace {
 
 constexpr int kSignals[] = {SIGTERM, SIGINT};
+// Written by the destructor to end the watcher; no signal has the number 0.
+constexpr unsigned char kStopWatching = 0;
 
-// Read by the signal handler, so a lock-free atomic and nothing else.
+// The write end of the pipe, read by the signal handler, so a lock-free atomic and nothing else.
 std::atomic<int> gSignalPipe{-1};
 static_assert(std::atomic<int>::is_always_lock_free);
+std::atomic<bool> gWatching{false};
 
 struct sigaction gPrevious[2];
 
@@ -30,27 +33,47 @@ extern "C" void onTerminationSignal(int signalNumber) {
     errno = savedErrno;
 }
 
+struct SignalPipe {
+    int read = -1;
+    int write = -1;
+};
+
+// Made once and never closed. A handler already running on another thread when the old
+// handlers are put back may have loaded the write end's number and write a moment later:
+// had the pipe been closed, the number could by then belong to another file.
+SignalPipe signalPipe() {
+    static const SignalPipe pipe = [] {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) {
+            std::fprintf(stderr, "varnu: cannot watch for termination signals: %s\n",
+                         std::strerror(errno));
+            return SignalPipe{};
+        }
+        // A full pipe must never block a handler.
+        ::fcntl(fds[1], F_SETFL, ::fcntl(fds[1], F_GETFL) | O_NONBLOCK);
+        gSignalPipe.store(fds[1]);
+        return SignalPipe{fds[0], fds[1]};
+    }();
+    return pipe;
+}
+
 } // namespace
 
 TerminationSignals::TerminationSignals(std::shared_ptr<MainQueue> mainQueue, Handler handler)
     : mainQueue_(std::move(mainQueue))
     , handler_(std::make_shared<Handler>(std::move(handler))) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        std::fprintf(stderr, "varnu: cannot watch for termination signals: %s\n",
-                     std::strerror(errno));
-        return;
-    }
-    readFd_ = fds[0];
-    writeFd_ = fds[1];
-    // A full pipe must never block a handler.
-    ::fcntl(writeFd_, F_SETFL, ::fcntl(writeFd_, F_GETFL) | O_NONBLOCK);
-    int expected = -1;
-    if (!gSignalPipe.compare_exchange_strong(expected, writeFd_)) {
+    bool expected = false;
+    if (!gWatching.compare_exchange_strong(expected, true)) {
         std::fprintf(stderr, "varnu: termination signals are already being watched\n");
         return;
     }
-    watcher_ = std::thread([this, fd = readFd_] { watch(fd); });
+    const SignalPipe pipe = signalPipe();
+    if (pipe.read < 0) {
+        gWatching.store(false);
+        return;
+    }
+    writeFd_ = pipe.write;
+    watcher_ = std::thread([this, fd = pipe.read] { watch(fd); });
     struct sigaction action {};
     action.sa_handler = &onTerminationSignal;
     sigemptyset(&action.sa_mask);
@@ -62,22 +85,18 @@ TerminationSignals::TerminationSignals(std::shared_ptr<MainQueue> mainQueue, Han
 }
 
 TerminationSignals::~TerminationSignals() {
-    if (installed_) {
-        for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-            ::sigaction(kSignals[i], &gPrevious[i], nullptr);
-        }
-        gSignalPipe.store(-1);
+    if (!installed_) {
+        return;
     }
-    // Closing the write end ends the watcher's read with end-of-file.
-    if (writeFd_ >= 0) {
-        ::close(writeFd_);
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+        ::sigaction(kSignals[i], &gPrevious[i], nullptr);
     }
-    if (watcher_.joinable()) {
-        watcher_.join();
+    // The watcher drains the pipe, so a full one only has to wait for it.
+    while (::write(writeFd_, &kStopWatching, 1) != 1 && (errno == EINTR || errno == EAGAIN)) {
+        std::this_thread::yield();
     }
-    if (readFd_ >= 0) {
-        ::close(readFd_);
-    }
+    watcher_.join();
+    gWatching.store(false);
 }
 
 void TerminationSignals::watch(int readFd) {
@@ -88,7 +107,7 @@ void TerminationSignals::watch(int readFd) {
         if (count < 0 && errno == EINTR) {
             continue;
         }
-        if (count <= 0) {
+        if (count <= 0 || byte == kStopWatching) {
             return;
         }
         mainQueue_->async([handler, signalNumber = static_cast<int>(byte)] {

@@ -35,7 +35,6 @@ private:
 
     std::shared_ptr<MainQueue> mainQueue_;
     std::shared_ptr<Handler> handler_;
-    int readFd_ = -1;
     int writeFd_ = -1;
     bool installed_ = false;
     std::thread watcher_;

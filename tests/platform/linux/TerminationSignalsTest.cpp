@@ -39,6 +39,16 @@ TEST(TerminationSignals, EachSignalRunsTheHandlerOnTheMainQueueAndDefaultsComeBa
     EXPECT_EQ(current.sa_handler, SIG_DFL);
     ::sigaction(SIGINT, nullptr, &current);
     EXPECT_EQ(current.sa_handler, SIG_DFL);
+
+    // The place is free again, and the next watcher hears only its own signals.
+    std::vector<int> later;
+    TerminationSignals next(queue, [&](int signalNumber) { later.push_back(signalNumber); });
+    ASSERT_TRUE(next.installed());
+    std::raise(SIGINT);
+    ASSERT_TRUE(queue->pumpUntil([&] { return !later.empty(); }, 5s));
+    queue->pumpFor(50ms);
+    EXPECT_EQ(later, std::vector<int>{SIGINT});
+    EXPECT_EQ(received.size(), 2u);
 }
 
 } // namespace
