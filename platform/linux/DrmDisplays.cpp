@@ -196,7 +196,7 @@ std::string describeBusError(const std::string& path, int error) {
                       "monitor cannot be controlled";
     case EACCES:
     case EPERM:
-        return "no permission to open " + path + " (see " + std::string(kPermissionsHelpPage) + ")";
+        return "no permission to open " + path + " (see " + permissionsHelpPage() + ")";
     case ENOENT:
     case ENODEV:
     case ENXIO:

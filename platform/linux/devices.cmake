@@ -21,7 +21,8 @@ varnu_library(varnu_linux_devices
     DEPENDS varnu_platform PkgConfig::LIBEVDEV PkgConfig::LIBUDEV
 )
 target_compile_definitions(varnu_linux_devices PUBLIC
-    VARNU_PERMISSIONS_HELP_PAGE="${CMAKE_INSTALL_FULL_DATADIR}/varnu/help/permissions.html")
+    VARNU_PERMISSIONS_HELP_PAGE="${CMAKE_INSTALL_FULL_DATADIR}/varnu/help/permissions.html"
+    VARNU_SOURCE_PERMISSIONS_HELP_PAGE="${PROJECT_SOURCE_DIR}/packaging/help/permissions.html")
 
 # The page the permission link and the trust check's message point to. The udev rules and the
 # libinput quirk are installed with the application (platform/qt).

@@ -16,9 +16,7 @@
 namespace varnu::qt {
 
 std::string permissionsHelpURL() {
-    const auto path =
-        QString::fromUtf8(linux_backend::kPermissionsHelpPage.data(),
-                          static_cast<qsizetype>(linux_backend::kPermissionsHelpPage.size()));
+    const auto path = QString::fromStdString(linux_backend::permissionsHelpPage());
     return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded).toStdString();
 }
 
@@ -38,7 +36,9 @@ LinuxServices makeLinuxServices(const QtFront& front) {
     services.makeSerialQueue = [](const std::string& label) {
         return std::make_shared<ThreadSerialQueue>(label);
     };
-    services.eventTaps = std::make_shared<EvdevEventTapService>(front.mainQueue);
+    EvdevTapPaths tapPaths;
+    tapPaths.helpPage = permissionsHelpPage();
+    services.eventTaps = std::make_shared<EvdevEventTapService>(front.mainQueue, tapPaths);
     services.loginItem = std::make_shared<XdgAutostart>();
     services.systemDisplayName = "Linux";
     services.accessibilitySettingsURL = permissionsHelpURL();

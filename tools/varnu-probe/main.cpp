@@ -263,7 +263,7 @@ void reportVolumeKeys(std::ostream& out) {
         out << "  no readable keyboard with volume keys\n";
     }
     auto access = checkInputAccess(devices, kUinputPath, FileAccess::system());
-    if (auto missing = describeMissingAccess(access, kUinputPath, kPermissionsHelpPage)) {
+    if (auto missing = describeMissingAccess(access, kUinputPath, permissionsHelpPage())) {
         out << "  keys can be grabbed: no. " << *missing << '\n';
     } else if (withVolumeKeys == 0) {
         out << "  keys can be grabbed: no keyboard to grab yet (access is granted)\n";

@@ -1,7 +1,9 @@
 #include "platform/linux/InputPermissions.h"
 
 #include "platform/linux/EvdevEventTap.h"
+#include "platform/linux/PermissionsHelp.h"
 #include "platform/sim/SimScheduler.h"
+#include "tests/platform/linux/TempDir.h"
 
 #include <set>
 #include <sstream>
@@ -75,6 +77,20 @@ TEST(EvdevEventTapService, WithoutUinputIsNotTrustedSaysSoOnceAndMakesNoTap) {
                                  kCGEventTapOptionDefault, eventMaskBit(kCGEventSystemDefined),
                                  [](const TappedEvent&) { return TapDecision::Pass; });
     EXPECT_EQ(tap, nullptr);
+}
+
+TEST(PermissionsHelp, TheInstalledPageElseTheSourceTreesWhenOnlyThatExists) {
+    testing::TempDir dir;
+    const auto installed = (dir.path() / "share" / "permissions.html").string();
+    const auto source = (dir.path() / "packaging" / "permissions.html").string();
+    EXPECT_EQ(permissionsHelpPage(installed, source), installed) << "neither exists";
+    testing::writeText(source, "<html>");
+    EXPECT_EQ(permissionsHelpPage(installed, source), source);
+    EXPECT_EQ(permissionsHelpPage(installed, ""), installed);
+    testing::writeText(installed, "<html>");
+    EXPECT_EQ(permissionsHelpPage(installed, source), installed);
+    // Built from this tree, the page is found whether or not Varnu is installed.
+    EXPECT_TRUE(std::filesystem::exists(permissionsHelpPage()));
 }
 
 } // namespace
