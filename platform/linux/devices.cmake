@@ -24,6 +24,15 @@ target_compile_definitions(varnu_linux_devices PUBLIC
     VARNU_PERMISSIONS_HELP_PAGE="${CMAKE_INSTALL_FULL_DATADIR}/varnu/help/permissions.html"
     VARNU_SOURCE_PERMISSIONS_HELP_PAGE="${PROJECT_SOURCE_DIR}/packaging/help/permissions.html")
 
-# The page the permission link and the trust check's message point to. The udev rules and the
-# libinput quirk are installed with the application (platform/qt).
+# The page the permission link and the trust check's message point to.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/help/permissions.html DESTINATION ${VARNU_HELP_DIR})
+
+# Where udev and libinput read their files when Varnu is installed under /usr; point these
+# elsewhere (e.g. /etc/udev/rules.d) for another prefix.
+set(VARNU_UDEV_RULES_DIR lib/udev/rules.d CACHE STRING "Where the udev rules are installed")
+set(VARNU_LIBINPUT_QUIRKS_DIR ${CMAKE_INSTALL_DATADIR}/libinput
+    CACHE STRING "Where the libinput quirks are installed")
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/60-varnu.rules
+    DESTINATION ${VARNU_UDEV_RULES_DIR})
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/libinput/varnu.quirks
+    DESTINATION ${VARNU_LIBINPUT_QUIRKS_DIR} RENAME 50-varnu.quirks)
