@@ -84,6 +84,11 @@ private:
     bool isGerman();
     // The id of the system's default output; 0 when it cannot be read.
     AudioObjectID defaultOutputID();
+    // The current output found in a listing the caller already has.
+    std::optional<AudioOutput> currentOutputAmong(const std::vector<AudioOutput>& outputs);
+    // The monitor that plays the output: discovery when none is known, then the named match,
+    // else the first monitor.
+    std::shared_ptr<DDCMonitor> monitorFor(const std::optional<AudioOutput>& output);
     void makeDefaultOutput(AudioObjectID id);
     void forgetMonitors();
     void installSettingsCallbacks();

@@ -20,7 +20,7 @@ bool AppDelegate::handle(const TappedEvent& tapped) {
     if (!output || Audio::hasNativeVolume(*services_.audio, output->id)) {
         return false;
     }
-    auto monitor = ddcMonitor();
+    auto monitor = monitorFor(output);
     if (!monitor) {
         return false;
     }

@@ -16,7 +16,7 @@ void AppDelegate::applyOSD() {
     std::shared_ptr<DDCMonitor> monitor;
     if (auto output = currentOutput();
         output && !Audio::hasNativeVolume(*services_.audio, output->id)) {
-        monitor = ddcMonitor();
+        monitor = monitorFor(output);
     }
     if (!monitor) {
         settings->setOSDInfo(std::string());

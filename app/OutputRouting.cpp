@@ -48,19 +48,28 @@ void AppDelegate::makeDefaultOutput(AudioObjectID id) {
 }
 
 std::optional<AudioOutput> AppDelegate::currentOutput() {
+    return currentOutputAmong(Audio::outputDevices(*services_.audio));
+}
+
+std::optional<AudioOutput>
+AppDelegate::currentOutputAmong(const std::vector<AudioOutput>& outputs) {
     const AudioObjectID id = defaultOutputID();
     if (id == kAudioObjectUnknown) {
         return std::nullopt;
     }
-    for (auto& output : Audio::outputDevices(*services_.audio)) {
+    for (const auto& output : outputs) {
         if (output.id == id) {
-            return std::move(output);
+            return output;
         }
     }
     return std::nullopt;
 }
 
 std::shared_ptr<DDCMonitor> AppDelegate::ddcMonitor() {
+    return monitorFor(currentOutput());
+}
+
+std::shared_ptr<DDCMonitor> AppDelegate::monitorFor(const std::optional<AudioOutput>& output) {
     if (monitors.empty()) {
         if (services_.registry) {
             monitors = DDCMonitor::externalMonitors(*services_.registry, services_.pause);
@@ -68,7 +77,7 @@ std::shared_ptr<DDCMonitor> AppDelegate::ddcMonitor() {
             monitors = DDCMonitor::externalMonitors(*services_.displays, services_.pause);
         }
     }
-    if (auto output = currentOutput()) {
+    if (output) {
         for (const auto& monitor : monitors) {
             if (!monitor->name().empty() && containsIgnoringCase(output->name, monitor->name())) {
                 return monitor;
@@ -97,7 +106,7 @@ void AppDelegate::loadState() {
     if (Audio::hasNativeVolume(*services_.audio, output->id)) {
         return;
     }
-    auto monitor = ddcMonitor();
+    auto monitor = monitorFor(output);
     if (!monitor) {
         return;
     }
@@ -142,14 +151,15 @@ void AppDelegate::choose(const std::string& uid) {
 }
 
 void AppDelegate::refreshSettings() {
-    settings->setDevices(Audio::outputDevices(*services_.audio));
-    auto output = currentOutput();
+    // One listing serves every step: nothing can change the devices while this runs.
+    auto outputs = Audio::outputDevices(*services_.audio);
+    const auto output = currentOutputAmong(outputs);
+    settings->setDevices(std::move(outputs));
     settings->setSelectedUID(output ? output->uid : std::string());
     settings->setAutostart(services_.loginItem->status() == LoginItemStatus::Enabled);
     settings->setAccessibilityOK(tap != nullptr);
 
     // Without a current output the line keeps what it said before.
-    output = currentOutput();
     if (output) {
         const bool german = isGerman();
         const std::string& systemName = services_.systemDisplayName;
@@ -157,7 +167,7 @@ void AppDelegate::refreshSettings() {
             settings->setControlInfo(german
                                          ? "Die Lautstärke regelt " + systemName + " ganz normal."
                                          : systemName + " controls the volume as usual.");
-        } else if (ddcMonitor()) {
+        } else if (monitorFor(output)) {
             const std::string level = std::to_string(volume);
             settings->setControlInfo(
                 german ? "Die Lautstärke wird direkt am Monitor geregelt (" + level + " %)."

@@ -29,7 +29,8 @@ void AppDelegate::menuNeedsUpdate(Menu& menu) {
 
     // The check mark follows the system's default output, not the remembered choice.
     const AudioObjectID defaultID = defaultOutputID();
-    for (const auto& output : Audio::outputDevices(*services_.audio)) {
+    const auto outputs = Audio::outputDevices(*services_.audio);
+    for (const auto& output : outputs) {
         MenuItem item;
         item.title = output.name;
         item.action = [weak](const MenuItem& sender) {
@@ -43,12 +44,12 @@ void AppDelegate::menuNeedsUpdate(Menu& menu) {
     }
     menu.addItem(MenuItem::separatorItem());
 
-    if (auto output = currentOutput()) {
+    if (const auto output = currentOutputAmong(outputs)) {
         const std::string& systemName = services_.systemDisplayName;
         if (Audio::hasNativeVolume(*services_.audio, output->id)) {
             menu.addItem(disabledItem(german ? "Steuerung: " + systemName + " (normal)"
                                              : "Control: " + systemName + " (standard)"));
-        } else if (ddcMonitor()) {
+        } else if (monitorFor(output)) {
             const std::string level = std::to_string(volume);
             menu.addItem(disabledItem(german ? "Steuerung: Monitor (DDC) – " + level + " %"
                                              : "Control: monitor (DDC) – " + level + "%"));
