@@ -39,6 +39,16 @@ void QtMenu::refresh() {
 }
 
 void QtMenu::render() {
+    std::vector<ItemLook> looks;
+    for (const MenuItem& item : menu_->items()) {
+        looks.emplace_back(item.title, item.keyEquivalent, item.enabled, item.checked,
+                           item.separator);
+    }
+    if (looks == shown_) {
+        return;
+    }
+    shown_ = std::move(looks);
+
     // An action may be the sender of the signal that led here: old actions go later.
     for (QAction* action : qmenu_->actions()) {
         qmenu_->removeAction(action);

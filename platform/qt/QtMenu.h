@@ -6,13 +6,17 @@
 // equivalents shown as Ctrl shortcuts and separators; a chosen item goes back to the core by
 // its index. When the core says that what the menu shows has changed, the menu is rebuilt at
 // the next turn of the event loop, so trays that show a layout prepared beforehand are current
-// too; an open menu is left as it is.
+// too; an open menu is left as it is, and a menu whose items look the same is not touched, so
+// the periodic refresh and held volume keys do not churn the tray's exported layout.
 // Does not: show a title for the menu itself, or nest submenus.
 
 #include "platform/Menu.h"
 
 #include <QPointer>
 #include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
 
 class QMenu;
 
@@ -37,9 +41,13 @@ public:
 private:
     void scheduleRefresh();
 
+    // What the user sees of an item; actions are looked up by index when chosen.
+    using ItemLook = std::tuple<std::string, std::string, bool, bool, bool>;
+
     std::shared_ptr<Menu> menu_;
     QPointer<QMenu> qmenu_;
     bool refreshQueued_ = false;
+    std::vector<ItemLook> shown_;
 };
 
 } // namespace varnu::qt
