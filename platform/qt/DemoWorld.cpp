@@ -4,7 +4,7 @@
 #include "platform/linux/LocaleLanguages.h"
 #include "platform/linux/VolumeKeyEvents.h"
 #include "platform/qt/LinuxServices.h"
-#include "platform/qt/SleepingPause.h"
+#include "platform/SleepingPause.h"
 
 #include <chrono>
 

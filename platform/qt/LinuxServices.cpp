@@ -8,7 +8,7 @@
 #include "platform/linux/PermissionsHelp.h"
 #include "platform/linux/PulseAudioHardware.h"
 #include "platform/linux/XdgAutostart.h"
-#include "platform/qt/SleepingPause.h"
+#include "platform/SleepingPause.h"
 
 #include <QString>
 #include <QUrl>

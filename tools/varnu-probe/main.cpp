@@ -4,6 +4,7 @@
 #include "audio/Audio.h"
 #include "ddc/DDCMonitor.h"
 #include "ddc/VCP.h"
+#include "platform/SleepingPause.h"
 #include "platform/linux/DrmDisplays.h"
 #include "platform/linux/EvdevCapabilities.h"
 #include "platform/linux/EvdevDevice.h"
@@ -52,13 +53,6 @@ constexpr std::string_view kUsage =
     "to it. CODE and VALUE are decimal or hexadecimal (0x62).\n"
     "  --sysfs DIR  read the DRM tree from DIR instead of /sys/class/drm\n"
     "  --dev DIR    look for the i2c-N device nodes in DIR instead of /dev\n";
-
-class SleepingPause final : public Pause {
-public:
-    void usleep(std::uint32_t microseconds) override {
-        std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
-    }
-};
 
 // A main queue this program drains itself while it waits for the audio server.
 class PumpedMainQueue final : public MainQueue {

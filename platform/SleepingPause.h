@@ -1,13 +1,14 @@
 #pragma once
 
-// The DDC/CI pauses on a real thread: the calling thread sleeps.
+// The DDC/CI pauses on a real thread: the calling thread sleeps. Every real backend uses it,
+// beside ThreadSerialQueue.
 
 #include "platform/Pause.h"
 
 #include <chrono>
 #include <thread>
 
-namespace varnu::qt {
+namespace varnu {
 
 class SleepingPause final : public Pause {
 public:
@@ -16,4 +17,4 @@ public:
     }
 };
 
-} // namespace varnu::qt
+} // namespace varnu
