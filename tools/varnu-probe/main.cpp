@@ -4,6 +4,7 @@
 #include "audio/Audio.h"
 #include "ddc/DDCMonitor.h"
 #include "ddc/VCP.h"
+#include "platform/PumpedMainQueue.h"
 #include "platform/SleepingPause.h"
 #include "platform/linux/DrmDisplays.h"
 #include "platform/linux/EvdevCapabilities.h"
@@ -14,22 +15,17 @@
 #include "platform/linux/PermissionsHelp.h"
 #include "platform/linux/PulseAudioHardware.h"
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
-#include <thread>
 #include <variant>
 #include <vector>
 
@@ -53,89 +49,6 @@ constexpr std::string_view kUsage =
     "to it. CODE and VALUE are decimal or hexadecimal (0x62).\n"
     "  --sysfs DIR  read the DRM tree from DIR instead of /sys/class/drm\n"
     "  --dev DIR    look for the i2c-N device nodes in DIR instead of /dev\n";
-
-// A main queue this program drains itself while it waits for the audio server.
-class PumpedMainQueue final : public MainQueue {
-public:
-    using Clock = std::chrono::steady_clock;
-
-    void async(Job job) override { schedule(Clock::now(), std::move(job)); }
-    std::shared_ptr<Cancellable> asyncAfter(std::chrono::milliseconds delay, Job job) override {
-        auto handle = std::make_shared<Handle>();
-        schedule(Clock::now() + delay, [handle, job = std::move(job)] {
-            if (!handle->isCancelled()) {
-                job();
-            }
-        });
-        return handle;
-    }
-    std::shared_ptr<Cancellable> scheduleRepeatingTimer(std::chrono::milliseconds interval,
-                                                        Job job) override {
-        auto handle = std::make_shared<Handle>();
-        repeat(handle, interval, std::make_shared<Job>(std::move(job)));
-        return handle;
-    }
-
-    // Runs the jobs as they fall due until the condition holds or the time is up.
-    template <typename Condition>
-    void pumpUntil(std::chrono::milliseconds limit, Condition done) {
-        auto deadline = Clock::now() + limit;
-        while (!done()) {
-            std::unique_lock lock(mutex_);
-            auto due = [&] { return !jobs_.empty() && jobs_.front().due <= Clock::now(); };
-            auto wakeAt = jobs_.empty() ? deadline : std::min(deadline, jobs_.front().due);
-            wake_.wait_until(lock, wakeAt, due);
-            if (!due()) {
-                if (Clock::now() >= deadline) {
-                    return;
-                }
-                continue;
-            }
-            auto job = std::move(jobs_.front().job);
-            jobs_.erase(jobs_.begin());
-            lock.unlock();
-            job();
-        }
-    }
-
-private:
-    class Handle final : public Cancellable {
-    public:
-        void cancel() override { cancelled_ = true; }
-        bool isCancelled() const override { return cancelled_; }
-
-    private:
-        std::atomic<bool> cancelled_{false};
-    };
-    struct Timed {
-        Clock::time_point due;
-        Job job;
-    };
-
-    void schedule(Clock::time_point due, Job job) {
-        {
-            std::lock_guard lock(mutex_);
-            auto position = std::upper_bound(
-                jobs_.begin(), jobs_.end(), due,
-                [](Clock::time_point time, const Timed& timed) { return time < timed.due; });
-            jobs_.insert(position, Timed{due, std::move(job)});
-        }
-        wake_.notify_one();
-    }
-    void repeat(std::shared_ptr<Handle> handle, std::chrono::milliseconds interval,
-                std::shared_ptr<Job> job) {
-        schedule(Clock::now() + interval, [this, handle, interval, job] {
-            if (!handle->isCancelled()) {
-                (*job)();
-                repeat(handle, interval, job);
-            }
-        });
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::vector<Timed> jobs_;
-};
 
 std::string hex(unsigned value) {
     char text[8];
@@ -176,7 +89,7 @@ void reportAudioOutputs(std::ostream& out) {
     out << "Audio outputs\n";
     auto mainQueue = std::make_shared<PumpedMainQueue>();
     PulseAudioHardware hardware(mainQueue);
-    mainQueue->pumpUntil(kAudioServerWait, [&] { return hardware.isConnected(); });
+    mainQueue->pumpUntil([&] { return hardware.isConnected(); }, kAudioServerWait);
     if (!hardware.isConnected()) {
         out << "  no audio server answered (PulseAudio, or PipeWire's pulse server)\n";
         return;
