@@ -20,11 +20,7 @@ constexpr const char* kNotSupported = "This monitor does not support hiding its 
 constexpr const char* kNoAnswer = "The monitor does not report whether this works – please try it.";
 constexpr const char* kHiddenGerman = "Der Monitor zeigt keine eigene Lautstärke-Anzeige mehr.";
 constexpr const char* kNotSupportedGerman = "Dieser Monitor unterstützt das Ausblenden nicht.";
-constexpr const char* kNoAnswerGerman =
-    "Der Monitor meldet nicht zurück, ob das klappt – bitte ausprobieren.";
 
-// A launched application whose current output is the speakers of one monitor, which obeys
-// until told otherwise.
 struct OverlayDesk : SimDesk {
     AudioObjectID dell = addOutput("dell", "DELL U2723QE");
     std::shared_ptr<sim::SimMonitor> monitor = addMonitor("DELL U2723QE");
@@ -35,7 +31,6 @@ struct OverlayDesk : SimDesk {
         delegate = launch();
     }
 
-    // What the settings window says once the monitor has been told and asked back.
     std::string statusOnceAnswered() {
         scheduler->advance(std::chrono::seconds(1));
         return delegate->settings->osdInfo();
@@ -56,33 +51,20 @@ struct OverlayDesk : SimDesk {
 TEST(MonitorOverlay, TellsFromTheReadBackWhetherTheMonitorHidItsOverlay) {
     OverlayDesk desk;
     EXPECT_EQ(desk.statusOnceAnswered(), kHidden);
-    EXPECT_EQ(desk.monitor->control(kVCPOSD)->current, kOSDHidden);
-
     desk.keepOverlayAt(kOSDShown);
     EXPECT_EQ(desk.statusAfterSetting(true), kNotSupported);
-
-    desk.monitor->refuseReads();
-    EXPECT_EQ(desk.statusAfterSetting(true), kNoAnswer);
-
     desk.keepOverlayAt(0);
     EXPECT_EQ(desk.statusAfterSetting(true), kNotSupported);
-
+    desk.monitor->refuseReads();
+    EXPECT_EQ(desk.statusAfterSetting(true), kNoAnswer);
     // Without the control the monitor answers with result code 1, unsupported.
     desk.monitor->removeControl(kVCPOSD);
     EXPECT_EQ(desk.statusAfterSetting(true), kNoAnswer);
-}
 
-TEST(MonitorOverlay, ShowingItAgainClearsTheStatusWhateverTheMonitorAnswers) {
-    OverlayDesk desk;
-    ASSERT_EQ(desk.statusOnceAnswered(), kHidden);
-    EXPECT_EQ(desk.statusAfterSetting(false), "");
-    EXPECT_EQ(desk.monitor->control(kVCPOSD)->current, kOSDShown);
-
-    // Still hidden when asked back.
+    // Showing it again clears the status whatever the monitor answers.
     desk.keepOverlayAt(kOSDHidden);
     ASSERT_EQ(desk.statusAfterSetting(true), kHidden);
     EXPECT_EQ(desk.statusAfterSetting(false), "");
-
     desk.monitor->refuseReads(sim::SimMonitor::kAlways);
     ASSERT_EQ(desk.statusAfterSetting(true), kNoAnswer);
     EXPECT_EQ(desk.statusAfterSetting(false), "");
@@ -96,11 +78,8 @@ TEST(MonitorOverlay, AsksTheMonitorAgainWhenTheLanguageChanges) {
     desk.keepOverlayAt(kOSDShown);
     desk.delegate->settings->setLanguage("de");
     EXPECT_EQ(desk.statusOnceAnswered(), kNotSupportedGerman);
-
     desk.keepOverlayAt(kOSDHidden);
     EXPECT_EQ(desk.statusAfterSetting(true), kHiddenGerman);
-    desk.monitor->refuseReads();
-    EXPECT_EQ(desk.statusAfterSetting(true), kNoAnswerGerman);
 }
 
 } // namespace

@@ -12,8 +12,9 @@ namespace varnu {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using sim::I2CDirection;
-using sim::ReplyFault;
+using Traffic = std::vector<std::tuple<std::int64_t, sim::I2CDirection, Bytes>>;
+constexpr auto W = sim::I2CDirection::Write;
+constexpr auto R = sim::I2CDirection::Read;
 
 // A DDCMonitor talking to a simulated display, with its pauses in virtual time.
 struct Rig {
@@ -22,60 +23,44 @@ struct Rig {
     std::shared_ptr<sim::SimMonitor> display = sim::SimMonitor::create(scheduler);
     DDCMonitor monitor{display->makeService(), "DELL U2723QE", pause};
 
-    // What went over the bus: time, direction and bytes.
-    std::vector<std::tuple<std::int64_t, I2CDirection, Bytes>> traffic() const {
-        std::vector<std::tuple<std::int64_t, I2CDirection, Bytes>> result;
+    Traffic traffic() const {
+        Traffic result;
         for (const auto& transaction : display->transactions()) {
             EXPECT_EQ(transaction.chipAddress, 0x37u);
             EXPECT_EQ(transaction.dataAddress, 0x51u);
             result.emplace_back(transaction.timeMilliseconds, transaction.direction,
                                 transaction.bytes);
         }
+        display->clearLog();
         return result;
     }
 };
-
-constexpr auto W = I2CDirection::Write;
-constexpr auto R = I2CDirection::Read;
 
 TEST(DDCMonitorWrite, SendsSetVCPFeatureTwiceTenMillisecondsApart) {
     Rig rig;
     EXPECT_TRUE(rig.monitor.write(0x62, 50));
     const Bytes fifty{0x84, 0x03, 0x62, 0x00, 0x32, 0xE8};
-    EXPECT_EQ(rig.traffic(), (decltype(rig.traffic()){{0, W, fifty}, {10, W, fifty}}));
+    EXPECT_EQ(rig.traffic(), (Traffic{{0, W, fifty}, {10, W, fifty}}));
     EXPECT_EQ(rig.pause->pauses(), (std::vector<std::uint32_t>{10'000, 10'000}));
-    EXPECT_EQ(rig.scheduler->nowMilliseconds(), 20);
     EXPECT_EQ(rig.display->control(0x62)->current, 50);
 
-    rig.display->clearLog();
     EXPECT_TRUE(rig.monitor.write(0x62, 0));
-    const Bytes zero{0x84, 0x03, 0x62, 0x00, 0x00, 0xDA};
-    EXPECT_EQ(rig.traffic(), (decltype(rig.traffic()){{20, W, zero}, {30, W, zero}}));
-
+    EXPECT_EQ(std::get<Bytes>(rig.traffic().at(0)), (Bytes{0x84, 0x03, 0x62, 0x00, 0x00, 0xDA}));
     // The value is big-endian: a value above 255 puts its high byte first.
-    rig.display->clearLog();
     EXPECT_TRUE(rig.monitor.write(0xCA, 0x0102));
     EXPECT_EQ(std::get<Bytes>(rig.traffic().at(0)), (Bytes{0x84, 0x03, 0xCA, 0x01, 0x02, 0x71}));
-    EXPECT_EQ(rig.display->control(0xCA)->current, 0x0102);
-}
 
-TEST(DDCMonitorWrite, SucceedsWhenEitherSendIsAcceptedAndStillPausesWhenBothAreRefused) {
-    Rig rig;
+    // Either send being accepted is success; both refused still take their pauses.
     rig.display->refuseWrites(1);
     EXPECT_TRUE(rig.monitor.write(0x62, 40));
-    EXPECT_EQ(rig.display->control(0x62)->current, 40);
-
     rig.display->refuseWrites(2);
     EXPECT_FALSE(rig.monitor.write(0x62, 70));
     EXPECT_EQ(rig.display->control(0x62)->current, 40);
-    EXPECT_EQ(rig.display->transactions().size(), 4u);
-    EXPECT_EQ(rig.pause->pauses().size(), 4u);
-    EXPECT_EQ(rig.scheduler->nowMilliseconds(), 40);
+    EXPECT_EQ(rig.scheduler->nowMilliseconds(), 100);
 
     rig.display->disconnect();
     EXPECT_FALSE(rig.monitor.write(0x62, 70));
-    DDCMonitor withoutService(nullptr, "", rig.pause);
-    EXPECT_FALSE(withoutService.write(0x62, 70));
+    EXPECT_FALSE(DDCMonitor(nullptr, "", rig.pause).write(0x62, 70));
 }
 
 TEST(DDCMonitorRead, AsksOnceWaitsFiftyMillisecondsAndReadsElevenBytes) {
@@ -91,10 +76,15 @@ TEST(DDCMonitorRead, AsksOnceWaitsFiftyMillisecondsAndReadsElevenBytes) {
     EXPECT_EQ(rig.pause->pauses(), (std::vector<std::uint32_t>{50'000}));
 
     // The maximum comes first in the reply, the current value first in the result.
-    rig.display->setControl(0x62, {0x0032, 0x0064, sim::kVCPTypeSetParameter});
-    EXPECT_EQ(rig.monitor.read(0x62), (VCPReading{.current = 50, .max = 100}));
     rig.display->setControl(0x62, {0xFFFF, 0x0102, sim::kVCPTypeSetParameter});
     EXPECT_EQ(rig.monitor.read(0x62), (VCPReading{.current = 65535, .max = 258}));
+
+    // Neither the checksum nor the bytes it does not examine matter.
+    rig.display->spoilReplies(sim::ReplyFault::BadChecksum);
+    EXPECT_EQ(rig.monitor.read(0x62), (VCPReading{.current = 65535, .max = 258}));
+    rig.display->scriptNextReply(
+        {0x00, 0x00, 0x02, 0x00, 0xCA, 0x7F, 0x00, 0x02, 0x00, 0x01, 0x00});
+    EXPECT_EQ(rig.monitor.read(0xCA), (VCPReading{.current = 1, .max = 2}));
 }
 
 TEST(DDCMonitorRead, GivesNothingWhenTheExchangeFailsOrTheReplyIsNotForThisRequest) {
@@ -102,18 +92,14 @@ TEST(DDCMonitorRead, GivesNothingWhenTheExchangeFailsOrTheReplyIsNotForThisReque
     rig.display->refuseWrites(1);
     EXPECT_FALSE(rig.monitor.read(0x62));
     EXPECT_TRUE(rig.pause->pauses().empty());
-    EXPECT_EQ(rig.display->transactions().size(), 1u);
-
     rig.display->refuseReads(1);
     EXPECT_FALSE(rig.monitor.read(0x62));
-    EXPECT_EQ(rig.scheduler->nowMilliseconds(), 50);
-
     // Unsupported code: result code 0x01.
     EXPECT_FALSE(rig.monitor.read(0x10));
-    rig.display->spoilReplies(ReplyFault::OtherCode);
+    rig.display->spoilReplies(sim::ReplyFault::OtherCode);
     EXPECT_FALSE(rig.monitor.read(0x62));
     // Silence: the Null Message has no Get VCP Feature Reply opcode.
-    rig.display->spoilReplies(ReplyFault::Silent);
+    rig.display->spoilReplies(sim::ReplyFault::Silent);
     EXPECT_FALSE(rig.monitor.read(0x62));
     rig.display->scriptNextReply(
         {0x6E, 0x88, 0x03, 0x00, 0x62, 0x00, 0x00, 0x64, 0x00, 0x32, 0xAD});
@@ -121,22 +107,9 @@ TEST(DDCMonitorRead, GivesNothingWhenTheExchangeFailsOrTheReplyIsNotForThisReque
     rig.display->scriptNextReply(
         {0x6E, 0x88, 0x02, 0x01, 0x62, 0x00, 0x00, 0x64, 0x00, 0x32, 0xAD});
     EXPECT_FALSE(rig.monitor.read(0x62));
-
     rig.display->disconnect();
     EXPECT_FALSE(rig.monitor.read(0x62));
-    DDCMonitor withoutService(nullptr, "", rig.pause);
-    EXPECT_FALSE(withoutService.read(0x62));
-}
-
-TEST(DDCMonitorRead, IgnoresTheChecksumAndTheBytesItDoesNotExamine) {
-    Rig rig;
-    rig.display->setControl(0x62, {30, 100, sim::kVCPTypeSetParameter});
-    rig.display->spoilReplies(ReplyFault::BadChecksum);
-    EXPECT_EQ(rig.monitor.read(0x62), (VCPReading{.current = 30, .max = 100}));
-
-    rig.display->scriptNextReply(
-        {0x00, 0x00, 0x02, 0x00, 0xCA, 0x7F, 0x00, 0x02, 0x00, 0x01, 0x00});
-    EXPECT_EQ(rig.monitor.read(0xCA), (VCPReading{.current = 1, .max = 2}));
+    EXPECT_FALSE(DDCMonitor(nullptr, "", rig.pause).read(0x62));
 }
 
 } // namespace

@@ -40,7 +40,7 @@ struct HUDWorld {
     sim::SimOverlayPanel& panel() { return *overlays->panels().at(0); }
 };
 
-TEST(HUD, BuildsOneHiddenPanelWithItsGeometry) {
+TEST(HUD, OneHiddenPanelWhoseSymbolAndFillFollowTheLevelAndMuteState) {
     HUDWorld world;
     ASSERT_EQ(world.overlays->panels().size(), 1u);
     const auto& description = world.panel().description();
@@ -51,10 +51,7 @@ TEST(HUD, BuildsOneHiddenPanelWithItsGeometry) {
     EXPECT_EQ(description.barCornerRadius, 4);
     EXPECT_EQ(description.trackWhiteAlpha, 0.25);
     EXPECT_FALSE(world.panel().isVisible());
-    EXPECT_FALSE(world.scheduler->hasPendingWork());
-}
 
-TEST(HUD, SymbolAndFillFollowTheLevelAndMuteState) {
     struct Case {
         std::int64_t volume;
         bool muted;
@@ -62,20 +59,17 @@ TEST(HUD, SymbolAndFillFollowTheLevelAndMuteState) {
         double fill;
     };
     const Case cases[] = {
-        {0, false, "speaker.slash.fill", 0},      {80, true, "speaker.slash.fill", 0},
-        {33, false, "speaker.wave.1.fill", 49.5}, {-5, false, "speaker.wave.1.fill", -7.5},
-        {34, false, "speaker.wave.2.fill", 51},   {50, false, "speaker.wave.2.fill", 75.0},
-        {66, false, "speaker.wave.2.fill", 99},   {67, false, "speaker.wave.3.fill", 100.5},
-        {100, false, "speaker.wave.3.fill", 150}, {250, false, "speaker.wave.3.fill", 375},
+        {0, false, "speaker.slash.fill", 0},       {80, true, "speaker.slash.fill", 0},
+        {33, false, "speaker.wave.1.fill", 49.5},  {-5, false, "speaker.wave.1.fill", -7.5},
+        {34, false, "speaker.wave.2.fill", 51},    {66, false, "speaker.wave.2.fill", 99},
+        {67, false, "speaker.wave.3.fill", 100.5}, {250, false, "speaker.wave.3.fill", 375},
     };
-    HUDWorld world;
     for (const auto& c : cases) {
         world.hud->show(c.volume, c.muted);
         SCOPED_TRACE(std::to_string(c.volume) + (c.muted ? " muted" : ""));
         EXPECT_EQ(world.panel().iconImage(), (SymbolImage{c.symbol, ""}));
         EXPECT_EQ(world.panel().fillFrame(), (Rect{0, 0, c.fill, 8}));
         EXPECT_TRUE(world.panel().isVisible());
-        EXPECT_EQ(world.panel().alpha(), 1.0);
     }
 }
 
@@ -85,7 +79,6 @@ TEST(HUD, CentresOnTheScreenUnderThePointerElseTheMainScreenElseStays) {
     const Rect right{1920, -200, 2560, 1440};
     world.screens->setScreens({left, right});
     world.screens->setMainScreen(left);
-
     world.screens->setMouseLocation(Point{2500, 700});
     const int readsBefore = world.screens->mouseReads();
     world.hud->show(50, false);
@@ -93,60 +86,53 @@ TEST(HUD, CentresOnTheScreenUnderThePointerElseTheMainScreenElseStays) {
     // The pointer is read again for every screen looked at.
     EXPECT_EQ(world.screens->mouseReads() - readsBefore, 2);
 
-    // On the line between the two screens the pointer belongs to the right one.
-    world.screens->setMouseLocation(Point{1920, 500});
-    world.hud->show(50, false);
-    EXPECT_EQ(world.panel().origin(), (Point{3100, -60}));
-
-    world.screens->setMainScreen(right);
-    world.screens->setMouseLocation(Point{100, 500});
-    world.hud->show(50, false);
-    EXPECT_EQ(world.panel().origin(), (Point{860, 140}));
-
-    world.screens->setMouseLocation(Point{-4000, 5000});
-    world.hud->show(50, false);
-    EXPECT_EQ(world.panel().origin(), (Point{3100, -60}));
-
-    world.screens->setMainScreen(std::nullopt);
-    world.hud->show(40, false);
-    EXPECT_EQ(world.panel().origin(), (Point{3100, -60}));
-    EXPECT_TRUE(world.panel().isVisible());
+    struct Case {
+        Point mouse;
+        std::optional<Rect> main;
+        Point origin;
+    };
+    for (const auto& [mouse, main, origin] : {
+             Case{{1920, 500}, left, {3100, -60}}, // the line between belongs to the right one
+             Case{{100, 500}, right, {860, 140}},
+             Case{{-4000, 5000}, right, {3100, -60}},
+             Case{{-4000, 5000}, std::nullopt, {3100, -60}},
+         }) {
+        world.screens->setMainScreen(main);
+        world.screens->setMouseLocation(mouse);
+        world.hud->show(main ? 50 : 40, false);
+        EXPECT_EQ(world.panel().origin(), origin) << mouse.x;
+    }
 }
 
-TEST(HUD, StaysWhileShownAgainThenFadesAfterTheLastShowing) {
+TEST(HUD, StaysWhileShownAgainAndFadesAfterTheLastShowingEvenDuringAFade) {
     HUDWorld world;
-    for (int call = 0; call <= 6; ++call) {
+    for (int call = 0; call < 6; ++call) {
         world.hud->show(50 + call, false);
-        world.scheduler->advance(milliseconds(call < 6 ? 500 : 0));
-        EXPECT_TRUE(world.panel().isVisible());
-        EXPECT_EQ(world.panel().alpha(), 1.0);
+        world.scheduler->advance(milliseconds(500));
     }
+    world.hud->show(56, false);
     world.scheduler->advance(milliseconds(1699));
     EXPECT_TRUE(world.panel().isVisible());
+    EXPECT_EQ(world.panel().alpha(), 1.0);
     world.scheduler->advance(milliseconds(1));
+    EXPECT_EQ(world.log, (std::vector<std::string>{"4400 fade to 0 over 300", "4700 hidden"}));
     EXPECT_FALSE(world.panel().isVisible());
     EXPECT_EQ(world.panel().alpha(), 0.0);
-    EXPECT_EQ(world.log, (std::vector<std::string>{"4400 fade to 0 over 300", "4700 hidden"}));
 
-    world.scheduler->advance(milliseconds(10000));
-    EXPECT_EQ(world.log.size(), 2u);
-}
-
-TEST(HUD, ShowingDuringAFadeKeepsThePanelUp) {
-    HUDWorld world;
+    // Shown again while fading: the fade's end must not hide the new showing.
+    world.log.clear();
     world.hud->show(50, false);
     world.scheduler->advance(milliseconds(1500));
-    ASSERT_EQ(world.log, std::vector<std::string>{"1400 fade to 0 over 300"});
-
     world.hud->show(56, false);
     world.scheduler->advance(milliseconds(300));
     EXPECT_TRUE(world.panel().isVisible());
     EXPECT_EQ(world.panel().alpha(), 1.0);
-
     world.scheduler->advance(milliseconds(1500));
     EXPECT_FALSE(world.panel().isVisible());
-    EXPECT_EQ(world.log, (std::vector<std::string>{"1400 fade to 0 over 300",
-                                                   "2900 fade to 0 over 300", "3200 hidden"}));
+    EXPECT_EQ(world.log, (std::vector<std::string>{"6100 fade to 0 over 300",
+                                                   "7600 fade to 0 over 300", "7900 hidden"}));
+    world.scheduler->advance(milliseconds(10000));
+    EXPECT_EQ(world.log.size(), 3u);
 }
 
 TEST(HUD, GoneBeforeItsDelayedWorkRunsNothingHappens) {
@@ -163,7 +149,6 @@ TEST(HUD, GoneBeforeItsDelayedWorkRunsNothingHappens) {
     world.scheduler->advance(milliseconds(1500));
     world.hud.reset();
     world.scheduler->advance(milliseconds(1000));
-    EXPECT_EQ(world.log, std::vector<std::string>{"4400 fade to 0 over 300"});
     EXPECT_EQ(world.overlays->panels().at(1)->timesOrderedOut(), 0);
     EXPECT_FALSE(world.scheduler->hasPendingWork());
 }

@@ -3,66 +3,45 @@
 #include "platform/sim/SimPreferredLanguages.h"
 #include "platform/sim/SimUserDefaults.h"
 #include "settings/SettingsKeys.h"
-#include "settings/SettingsModel.h"
 
-#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 namespace varnu {
 namespace {
 
-using sim::SimPreferredLanguages;
-using sim::SimUserDefaults;
-
-class LangTest : public ::testing::Test {
-protected:
-    bool germanWith(const DefaultsValue& setting, std::vector<std::string> system) {
-        store->put(kLanguageKey, setting);
-        languages.setPreferredLanguages(std::move(system));
-        return Lang::isGerman(*store, languages);
+TEST(Lang, AnExplicitChoiceWinsAndAnythingElseFollowsTheFirstPreferredLanguage) {
+    struct Case {
+        std::optional<DefaultsValue> setting;
+        std::vector<std::string> system;
+        bool german;
+    };
+    const Case cases[] = {
+        {std::string("de"), {"en-US"}, true},
+        {std::string("en"), {"de-DE"}, false},
+        {std::string("de"), {}, true},
+        {std::nullopt, {"de-CH"}, true},
+        {std::string("auto"), {"en-DE", "de-DE"}, false},
+        {std::string("auto"), {"de-Latn-AT", "en-US"}, true},
+        {std::string("auto"), {}, false},
+        {std::string("auto"), {"fr-DE"}, false},
+        {std::string("DE"), {"en-US"}, false},
+        {std::string("EN"), {"de-DE"}, true},
+        {std::string("fr"), {"de"}, true},
+        {std::string(""), {"de-DE"}, true},
+        {std::int64_t{1}, {"de-DE"}, true}, // a stored non-text counts as absent
+    };
+    for (const auto& [setting, system, german] : cases) {
+        sim::SimUserDefaults store;
+        if (setting) {
+            store.put(kLanguageKey, *setting);
+        }
+        sim::SimPreferredLanguages languages(system);
+        EXPECT_EQ(Lang::isGerman(store, languages), german) << (system.empty() ? "-" : system[0]);
     }
-
-    std::shared_ptr<SimUserDefaults> store = std::make_shared<SimUserDefaults>();
-    SimPreferredLanguages languages;
-};
-
-TEST_F(LangTest, ExplicitChoiceOverridesTheSystem) {
-    EXPECT_TRUE(germanWith(std::string("de"), {"en-US"}));
-    EXPECT_FALSE(germanWith(std::string("en"), {"de-DE"}));
-    EXPECT_TRUE(germanWith(std::string("de"), {}));
-}
-
-TEST_F(LangTest, AnythingElseFollowsTheLanguageOfTheFirstPreferredEntry) {
-    languages.setPreferredLanguages({"de-CH"});
-    EXPECT_TRUE(Lang::isGerman(*store, languages)) << "nothing stored";
-
-    EXPECT_FALSE(germanWith(std::string("auto"), {"en-DE", "de-DE"}));
-    EXPECT_TRUE(germanWith(std::string("auto"), {"de-Latn-AT", "en-US"}));
-    EXPECT_FALSE(germanWith(std::string("auto"), {}));
-    EXPECT_TRUE(germanWith(std::string("DE"), {"de-DE"}));
-    EXPECT_FALSE(germanWith(std::string("DE"), {"en-US"}));
-    EXPECT_FALSE(germanWith(std::string("EN"), {"en-US"}));
-    EXPECT_TRUE(germanWith(std::string("EN"), {"de-DE"}));
-    EXPECT_TRUE(germanWith(std::string("fr"), {"de"}));
-    EXPECT_TRUE(germanWith(std::string(""), {"de-DE"}));
-    EXPECT_TRUE(germanWith(std::int64_t{1}, {"de-DE"})) << "a stored non-text counts as absent";
-    EXPECT_FALSE(germanWith(std::string("auto"), {"fr-DE"}));
-}
-
-TEST_F(LangTest, ReadsTheStoreOnEveryCallSoALanguageHandlerSeesTheNewChoice) {
-    languages.setPreferredLanguages({"en-US"});
-    SettingsModel model(store);
-    std::vector<bool> seen;
-    model.onLanguage = [&] { seen.push_back(Lang::isGerman(*store, languages)); };
-
-    model.setLanguage("de");
-    model.setLanguage("en");
-    model.setLanguage("auto");
-    languages.setPreferredLanguages({"de-DE"});
-    EXPECT_TRUE(Lang::isGerman(*store, languages));
-    EXPECT_EQ(seen, (std::vector<bool>{true, false, false}));
 }
 
 } // namespace

@@ -33,31 +33,6 @@ std::vector<std::string> scenarioNames() {
     return names;
 }
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        result.push_back(line);
-    }
-    return result;
-}
-
-// Compares line by line, so that a failure names the first line that differs.
-void expectTrace(const std::string& expected, const std::string& actual) {
-    const auto want = lines(expected);
-    const auto got = lines(actual);
-    for (std::size_t i = 0; i < std::max(want.size(), got.size()); ++i) {
-        const std::string wantLine = i < want.size() ? want[i] : "<end of trace>";
-        const std::string gotLine = i < got.size() ? got[i] : "<end of trace>";
-        if (wantLine != gotLine) {
-            ADD_FAILURE() << "trace line " << (i + 1) << " differs\n  expected: " << wantLine
-                          << "\n  actual:   " << gotLine << "\nwhole trace:\n"
-                          << actual;
-            return;
-        }
-    }
-}
-
 class Scenario : public testing::TestWithParam<std::string> {};
 
 TEST_P(Scenario, PlaysItsTrace) {
@@ -65,7 +40,7 @@ TEST_P(Scenario, PlaysItsTrace) {
     std::ostringstream trace;
     const auto error = playScenario(readFile(kScenarios / (name + ".scenario")), trace);
     ASSERT_FALSE(error) << name << ".scenario line " << error->line << ": " << error->message;
-    expectTrace(readFile(kScenarios / (name + ".trace")), trace.str());
+    EXPECT_EQ(readFile(kScenarios / (name + ".trace")), trace.str()) << name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, Scenario, testing::ValuesIn(scenarioNames()),
@@ -79,7 +54,7 @@ TEST(DemoScenario, PlaysItsTrace) {
     std::ostringstream trace;
     const auto error = playScenario(demoScenario(), trace);
     ASSERT_FALSE(error) << "line " << error->line << ": " << error->message;
-    expectTrace(readFile(kScenarios / "demo.trace"), trace.str());
+    EXPECT_EQ(readFile(kScenarios / "demo.trace"), trace.str());
 }
 
 } // namespace
