@@ -40,15 +40,14 @@ TEST(QtMainQueueTest, RunsWorkOnTheGuiThreadInOrderAndHonoursCancellation) {
     QtMainQueue queue;
     std::vector<int> order;
     std::atomic<bool> onGuiThread = true;
-    std::thread worker([&] {
+    std::thread([&] {
         for (int index = 0; index < 3; ++index) {
             queue.async([&, index] {
                 onGuiThread = onGuiThread && QThread::currentThread() == qApp->thread();
                 order.push_back(index);
             });
         }
-    });
-    worker.join();
+    }).join();
     EXPECT_TRUE(order.empty()) << "async work ran before the event loop turned";
     ASSERT_TRUE(pumpUntil([&] { return order.size() == 3; }));
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
@@ -56,24 +55,18 @@ TEST(QtMainQueueTest, RunsWorkOnTheGuiThreadInOrderAndHonoursCancellation) {
 
     int delayed = 0;
     int cancelled = 0;
-    int dropped = 0;
     QElapsedTimer sinceScheduled;
     sinceScheduled.start();
-    auto kept = queue.asyncAfter(300ms, [&] { ++delayed; });
-    auto called = queue.asyncAfter(300ms, [&] { ++cancelled; });
-    queue.asyncAfter(300ms, [&] { ++dropped; }); // nobody keeps the handle
-    called->cancel();
-    EXPECT_TRUE(called->isCancelled());
+    queue.asyncAfter(300ms, [&] { ++delayed; }); // nobody keeps the handle
+    queue.asyncAfter(300ms, [&] { ++cancelled; })->cancel();
     pumpPosted();
     // A loaded machine may have let the delay pass by now; only then may the job have run.
     if (sinceScheduled.elapsed() < 300) {
         EXPECT_EQ(delayed, 0) << "ran before its delay";
     }
-    ASSERT_TRUE(pumpUntil([&] { return delayed == 1 && dropped == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return delayed == 1; }));
     pumpFor(30ms);
     EXPECT_EQ(cancelled, 0);
-    EXPECT_EQ(delayed, 1);
-    kept->cancel(); // after it ran: nothing happens
 
     int ticks = 0;
     auto timer = queue.scheduleRepeatingTimer(15ms, [&] { ++ticks; });
@@ -100,62 +93,62 @@ TEST(QtMainQueueDeathTest, DropsWorkHandedOverOnceTheApplicationIsGone) {
         ::testing::ExitedWithCode(0), "");
 }
 
-class RecordingMenuDelegate final : public MenuDelegate {
+class BuildingDelegate final : public MenuDelegate {
 public:
     void menuNeedsUpdate(Menu& menu) override {
         ++updates;
         menu.removeAllItems();
-        MenuItem header;
-        header.title = "Output device for the volume keys";
-        header.enabled = false;
-        menu.addItem(header);
-        for (const auto& [uid, name] : devices) {
-            MenuItem device;
-            device.title = name;
-            device.representedObject = uid;
-            device.checked = uid == defaultUID;
-            device.action = [this](const MenuItem& sender) {
-                chosen.push_back(*sender.representedObject);
-            };
-            menu.addItem(device);
-        }
-        menu.addItem(MenuItem::separatorItem());
-        MenuItem settings;
-        settings.title = "Settings\u2026";
-        settings.keyEquivalent = ",";
-        settings.action = [this, &menu](const MenuItem&) {
-            // The menu is rebuilt while the chosen item's action runs, as under a modal alert.
-            devices.emplace_back("tv", "Living Room TV");
-            menu.invalidate();
-            QApplication::processEvents();
-        };
-        menu.addItem(settings);
-        MenuItem quit;
-        quit.title = "Quit";
-        quit.keyEquivalent = "q";
-        quit.action = [this](const MenuItem&) { ++quits; };
-        menu.addItem(quit);
+        build(menu);
     }
-
-    std::vector<std::pair<std::string, std::string>> devices{{"speakers", "Built-in Speakers"},
-                                                             {"dell", "DELL U2723QE & Co"}};
-    std::string defaultUID = "dell";
+    std::function<void(Menu&)> build;
     int updates = 0;
-    int quits = 0;
-    std::vector<std::string> chosen;
 };
 
 TEST(QtMenuTest, RendersTheCoreItemsBeforeEachOpeningAndSendsChoicesBack) {
     auto core = std::make_shared<Menu>();
-    auto delegate = std::make_shared<RecordingMenuDelegate>();
+    auto delegate = std::make_shared<BuildingDelegate>();
     core->setDelegate(delegate);
     QtMenu menu(core);
+    std::vector<std::string> devices{"Built-in Speakers", "DELL U2723QE & Co"};
+    std::size_t checked = 1;
+    std::vector<std::string> chosen;
+    int quits = 0;
+    const auto item = [](std::string title, MenuAction action, std::string key = {}) {
+        MenuItem made;
+        made.title = std::move(title);
+        made.action = std::move(action);
+        made.keyEquivalent = std::move(key);
+        return made;
+    };
+    delegate->build = [&](Menu& built) {
+        auto header = item("Output device for the volume keys",
+                           [&](const MenuItem&) { chosen.push_back("header"); });
+        header.enabled = false;
+        built.addItem(header);
+        for (std::size_t index = 0; index < devices.size(); ++index) {
+            auto device = item(devices[index],
+                               [&](const MenuItem& sender) { chosen.push_back(sender.title); });
+            device.checked = index == checked;
+            built.addItem(device);
+        }
+        built.addItem(MenuItem::separatorItem());
+        // The menu is rebuilt while the chosen item's action runs, as under a modal alert.
+        built.addItem(item(
+            "Settings\u2026",
+            [&](const MenuItem&) {
+                devices.emplace_back("Living Room TV");
+                core->invalidate();
+                QApplication::processEvents();
+            },
+            ","));
+        built.addItem(item(
+            "Quit", [&](const MenuItem&) { ++quits; }, "q"));
+    };
 
     emit menu.menu()->aboutToShow();
     EXPECT_EQ(delegate->updates, 1);
-    auto actions = menu.menu()->actions();
+    const auto actions = menu.menu()->actions();
     ASSERT_EQ(actions.size(), 6);
-    EXPECT_EQ(actions[0]->text(), QStringLiteral("Output device for the volume keys"));
     EXPECT_FALSE(actions[0]->isEnabled());
     EXPECT_FALSE(actions[1]->isChecked());
     EXPECT_TRUE(actions[2]->isChecked());
@@ -164,25 +157,22 @@ TEST(QtMenuTest, RendersTheCoreItemsBeforeEachOpeningAndSendsChoicesBack) {
     EXPECT_EQ(actions[4]->text(), QString::fromUtf8("Settings\u2026"));
     EXPECT_EQ(actions[4]->shortcut(), QKeySequence(QStringLiteral("Ctrl+,")));
     EXPECT_EQ(actions[5]->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
-
     actions[1]->trigger();
-    EXPECT_EQ(delegate->chosen, std::vector<std::string>{"speakers"});
     actions[0]->trigger();
-    EXPECT_EQ(delegate->chosen.size(), 1u) << "a disabled item acted";
+    EXPECT_EQ(chosen, std::vector<std::string>{"Built-in Speakers"}) << "a disabled item acted";
 
-    // An item whose action rebuilds the menu under it.
     actions[4]->trigger();
     pumpPosted();
-    EXPECT_EQ(menu.menu()->actions().size(), 7);
+    ASSERT_EQ(menu.menu()->actions().size(), 7);
     menu.menu()->actions()[6]->trigger();
-    EXPECT_EQ(delegate->quits, 1);
+    EXPECT_EQ(quits, 1);
 
     // Changes the core announces rebuild a closed menu once per turn.
     const int before = delegate->updates;
-    delegate->defaultUID = "speakers";
-    core->invalidate();
-    core->invalidate();
-    core->invalidate();
+    checked = 0;
+    for (int call = 0; call < 3; ++call) {
+        core->invalidate();
+    }
     EXPECT_EQ(delegate->updates, before);
     pumpPosted();
     EXPECT_EQ(delegate->updates, before + 1);
@@ -190,16 +180,8 @@ TEST(QtMenuTest, RendersTheCoreItemsBeforeEachOpeningAndSendsChoicesBack) {
     EXPECT_FALSE(menu.menu()->actions()[2]->isChecked());
 }
 
-OverlayDescription hudDescription() {
-    OverlayDescription description;
-    description.contentRect = {0, 0, 200, 200};
-    description.cornerRadius = 22;
-    description.iconFrame = {50, 70, 100, 90};
-    description.barFrame = {25, 30, 150, 8};
-    description.barCornerRadius = 4;
-    description.trackWhiteAlpha = 0.25;
-    return description;
-}
+// A HUD-like panel: 200x200, the bar near the bottom, the symbol above it.
+const OverlayDescription kPanel{{0, 0, 200, 200}, 22, {50, 70, 100, 90}, {25, 30, 150, 8}, 4, 0.25};
 
 TEST(ScreenCoordinatesTest, ConvertBetweenTopDownAndBottomUp) {
     // A 1920x1080 primary with a 1280x1024 screen to its right, top edges aligned, and a
@@ -223,66 +205,55 @@ TEST(ScreenCoordinatesTest, ConvertBetweenTopDownAndBottomUp) {
     EXPECT_EQ(toBottomUp(QRectF(0, 200, 800, 600), 800), (Rect{0, 0, 800, 600}));
 
     QtScreens screens;
-    const auto frames = screens.screens();
-    ASSERT_FALSE(frames.empty());
     const auto main = screens.mainScreen();
     ASSERT_TRUE(main.has_value());
-    EXPECT_EQ(frames.front(), *main);
-    EXPECT_EQ(main->y, 0) << "the primary screen's bottom is y 0";
+    EXPECT_EQ(screens.screens().at(0), *main);
     const QRect primary = QGuiApplication::primaryScreen()->geometry();
-    EXPECT_EQ(main->width, primary.width());
-    EXPECT_EQ(main->height, primary.height());
+    EXPECT_EQ(*main, (Rect{0, 0, static_cast<double>(primary.width()),
+                           static_cast<double>(primary.height())}))
+        << "the primary screen's lower-left corner is the origin";
 }
 
 TEST(QtOverlayTest, DrawsTheDescriptionBottomUpAndStaysOutOfTheWay) {
-    QtOverlayPanel panel(hudDescription());
+    QtOverlayPanel panel(kPanel);
     OverlayWidget* widget = panel.widget();
     EXPECT_EQ(widget->size(), QSize(200, 200));
-    EXPECT_FALSE(widget->isVisible()) << "a panel starts hidden";
-    EXPECT_EQ(widget->iconRect(), QRectF(50, 40, 100, 90));
-    EXPECT_EQ(widget->barRect(), QRectF(25, 162, 150, 8));
-    panel.setFillFrame({0, 0, 75, 8});
-    EXPECT_EQ(widget->fillRect(), QRectF(25, 162, 75, 8));
-
-    const auto flags = widget->windowFlags();
-    EXPECT_TRUE(flags & Qt::FramelessWindowHint);
-    EXPECT_TRUE(flags & Qt::WindowStaysOnTopHint);
-    EXPECT_TRUE(flags & Qt::WindowDoesNotAcceptFocus);
-    EXPECT_TRUE(flags & Qt::WindowTransparentForInput);
-    EXPECT_TRUE(flags & Qt::X11BypassWindowManagerHint);
-    EXPECT_TRUE(widget->testAttribute(Qt::WA_TranslucentBackground));
-    EXPECT_TRUE(widget->testAttribute(Qt::WA_ShowWithoutActivating));
-    EXPECT_TRUE(widget->testAttribute(Qt::WA_TransparentForMouseEvents));
+    for (const auto flag :
+         {Qt::FramelessWindowHint, Qt::WindowStaysOnTopHint, Qt::WindowDoesNotAcceptFocus,
+          Qt::WindowTransparentForInput, Qt::X11BypassWindowManagerHint}) {
+        EXPECT_TRUE(widget->windowFlags() & flag) << flag;
+    }
+    for (const auto attribute : {Qt::WA_TranslucentBackground, Qt::WA_ShowWithoutActivating,
+                                 Qt::WA_TransparentForMouseEvents}) {
+        EXPECT_TRUE(widget->testAttribute(attribute)) << attribute;
+    }
 
     // The lower-left corner is placed in the core's bottom-up coordinates.
-    const double bottom = primaryScreenBottom();
     panel.setFrameOrigin({300, 140});
-    EXPECT_EQ(widget->pos(), QPoint(300, static_cast<int>(bottom) - 340));
+    EXPECT_EQ(widget->pos(), QPoint(300, static_cast<int>(primaryScreenBottom()) - 340));
 
     // The bar fills from the left, at the bottom of the panel; the symbol sits above it.
     panel.setIconImage(SymbolImage{"speaker.wave.2.fill", ""});
+    panel.setFillFrame({0, 0, 75, 8});
     const QImage picture = widget->grab().toImage();
     const auto lightness = [&](int x, int y) { return QColor(picture.pixel(x, y)).lightness(); };
     EXPECT_GT(lightness(30, 166), 240) << "filled part";
     EXPECT_LT(lightness(170, 166), 150) << "track";
     EXPECT_LT(lightness(100, 30), 100) << "background above the symbol";
     EXPECT_EQ(qAlpha(picture.pixel(1, 1)), 0) << "rounded corner";
-    bool symbolDrawn = false;
-    for (int x = 50; x < 150 && !symbolDrawn; ++x) {
-        symbolDrawn = lightness(x, 85) > 240;
+    int symbolPixels = 0;
+    for (int x = 50; x < 150; ++x) {
+        symbolPixels += lightness(x, 85) > 240 ? 1 : 0;
     }
-    EXPECT_TRUE(symbolDrawn);
+    EXPECT_GT(symbolPixels, 0);
     panel.setFillFrame({0, 0, 0, 8});
-    EXPECT_LT(QColor(widget->grab().toImage().pixel(30, 166)).lightness(), 150);
+    EXPECT_LT(QColor(widget->grab().toImage().pixel(30, 166)).lightness(), 150) << "level 0";
 }
 
 TEST(QtOverlayTest, FadesOutAndRunsTheCompletionEvenWhenInterrupted) {
-    QtOverlayPanel panel(hudDescription());
-    panel.setAlphaValue(1.0);
+    QtOverlayPanel panel(kPanel);
     panel.orderFrontRegardless();
     EXPECT_TRUE(panel.widget()->isVisible());
-    EXPECT_FALSE(panel.widget()->hasFocus());
-
     // The opacity only changes while the loop turns, so once the pump has returned, time
     // measured from before the fade began bounds how far the fade can be.
     int completions = 0;
@@ -293,7 +264,6 @@ TEST(QtOverlayTest, FadesOutAndRunsTheCompletionEvenWhenInterrupted) {
         pumpUntil([&] { return panel.widget()->windowOpacity() < 1.0 || completions > 0; }));
     if (sinceFadeStart.elapsed() < 200) {
         EXPECT_GT(panel.widget()->windowOpacity(), 0.0) << "no fade, a jump";
-        EXPECT_EQ(completions, 0);
     }
     ASSERT_TRUE(pumpUntil([&] { return completions == 1; }));
     EXPECT_DOUBLE_EQ(panel.widget()->windowOpacity(), 0.0);
@@ -304,15 +274,10 @@ TEST(QtOverlayTest, FadesOutAndRunsTheCompletionEvenWhenInterrupted) {
     // Shown again during a fade: the fade stops where it is and its completion still runs.
     panel.setAlphaValue(1.0);
     panel.orderFrontRegardless();
-    sinceFadeStart.restart();
     panel.animateAlphaValue(0.0, 300ms, [&] { ++completions; });
     pumpFor(30ms);
-    const bool interrupted = sinceFadeStart.elapsed() < 300;
     panel.setAlphaValue(1.0);
     EXPECT_FALSE(panel.isAnimating());
-    if (interrupted) {
-        EXPECT_EQ(completions, 1) << "the completion ran inside the caller";
-    }
     ASSERT_TRUE(pumpUntil([&] { return completions == 2; }));
     pumpFor(400ms); // past the end the stopped fade would have had
     EXPECT_EQ(completions, 2);
@@ -324,9 +289,7 @@ TEST(QtStatusItemTest, ShowsTheSymbolWithItsDescriptionAndWaitsForATray) {
     auto item = bar.statusItem(kVariableStatusItemLength);
     auto* tray = dynamic_cast<QtStatusItem*>(item.get());
     ASSERT_NE(tray, nullptr);
-    ASSERT_NE(item->button(), nullptr);
     item->button()->setImage(SymbolImage{"speaker.wave.2.fill", "Volume"});
-    EXPECT_FALSE(tray->trayIcon()->icon().isNull());
     EXPECT_EQ(tray->trayIcon()->toolTip(), QStringLiteral("Volume"));
     EXPECT_FALSE(tray->trayIcon()->icon().pixmap(22, 22).isNull());
 
@@ -340,43 +303,34 @@ TEST(QtStatusItemTest, ShowsTheSymbolWithItsDescriptionAndWaitsForATray) {
     EXPECT_FALSE(tray->trayIcon()->isVisible());
 }
 
-class RecordingDelegate final : public ApplicationDelegate {
-public:
-    explicit RecordingDelegate(QtApplication& application)
-        : application_(application) {}
-    void applicationDidFinishLaunching() override {
-        ++launches;
-        if (quitAtLaunch) {
-            application_.terminate();
-            application_.terminate();
-        }
-    }
+struct RecordingDelegate final : ApplicationDelegate {
+    void applicationDidFinishLaunching() override { atLaunch(); }
     bool applicationShouldHandleReopen(bool hasVisibleWindows) override {
         reopens.push_back(hasVisibleWindows);
         return true;
     }
     void applicationWillTerminate() override { ++terminations; }
 
-    bool quitAtLaunch = false;
-    int launches = 0;
+    std::function<void()> atLaunch = [] {};
     int terminations = 0;
     std::vector<bool> reopens;
-
-private:
-    QtApplication& application_;
 };
 
 TEST(QtApplicationTest, LaunchesInsideTheLoopAndTerminatesOnce) {
     QtApplication application;
-    auto delegate = std::make_shared<RecordingDelegate>(application);
-    delegate->quitAtLaunch = true;
+    auto delegate = std::make_shared<RecordingDelegate>();
+    int launches = 0;
+    delegate->atLaunch = [&] {
+        ++launches;
+        application.terminate();
+        application.terminate();
+    };
     application.setActivationPolicy(ActivationPolicy::Accessory);
     application.setDelegate(delegate);
     EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
     application.run();
-    EXPECT_EQ(delegate->launches, 1);
+    EXPECT_EQ(launches, 1);
     EXPECT_EQ(delegate->terminations, 1);
-    EXPECT_TRUE(application.isTerminating());
     application.reopen();
     EXPECT_TRUE(delegate->reopens.empty()) << "reopened while quitting";
 }
@@ -385,9 +339,8 @@ TEST(SingleInstanceTest, ASecondLaunchMakesTheFirstReopenAndLeaves) {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     QtApplication application;
-    auto delegate = std::make_shared<RecordingDelegate>(application);
+    auto delegate = std::make_shared<RecordingDelegate>();
     application.setDelegate(delegate);
-
     SingleInstance first(QStringLiteral("varnu-test"), folder.path());
     ASSERT_TRUE(first.claim());
     first.setReopenHandler([&] { application.reopen(); });
@@ -404,19 +357,11 @@ TEST(SingleInstanceTest, ASecondLaunchMakesTheFirstReopenAndLeaves) {
     ASSERT_TRUE(pumpUntil([&] { return delegate->reopens.size() == 2; }));
     EXPECT_TRUE(delegate->reopens[1]);
 
-    // Another name is another application; a gone instance leaves the place to the next.
-    SingleInstance demo(QStringLiteral("varnu-test-demo"), folder.path());
-    EXPECT_TRUE(demo.claim());
-    {
-        SingleInstance stale(QStringLiteral("varnu-test-gone"), folder.path());
-        ASSERT_TRUE(stale.claim());
-    }
-    SingleInstance next(QStringLiteral("varnu-test-gone"), folder.path());
-    EXPECT_TRUE(next.claim());
     SingleInstance nobody(QStringLiteral("varnu-test-nobody"), folder.path());
     EXPECT_FALSE(nobody.notifyRunning(100));
 
-    // An instance that died without cleaning up leaves its lock file and socket behind.
+    // An instance that died without cleaning up leaves its lock file and socket behind; another
+    // name is another application.
     const pid_t crashed = ::fork();
     ASSERT_GE(crashed, 0);
     if (crashed == 0) {

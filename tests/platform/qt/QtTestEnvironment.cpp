@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFont>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -10,24 +11,21 @@ namespace varnu::qt::test {
 
 namespace {
 
-class QtEnvironment final : public ::testing::Environment {
-public:
+struct QtEnvironment final : ::testing::Environment {
     void SetUp() override {
         qputenv("QT_QPA_PLATFORM", "offscreen");
-        application_ = new QApplication(argc_, argv_);
+        application = std::make_unique<QApplication>(argc, argv);
         QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 10));
     }
     void TearDown() override {
         pumpPosted();
-        delete application_;
-        application_ = nullptr;
+        application.reset();
     }
 
-private:
-    int argc_ = 1;
-    char name_[16] = "varnu_qt_tests";
-    char* argv_[2] = {name_, nullptr};
-    QApplication* application_ = nullptr;
+    int argc = 1;
+    char name[16] = "varnu_qt_tests";
+    char* argv[2] = {name, nullptr};
+    std::unique_ptr<QApplication> application;
 };
 
 [[maybe_unused]] const auto* const environment =

@@ -12,7 +12,6 @@
 #include "platform/qt/QtWindow.h"
 #include "settings/SettingsKeys.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -20,7 +19,6 @@
 #include <QLinearGradient>
 #include <QMenu>
 #include <QPainter>
-#include <QPainterPath>
 #include <cstdio>
 
 namespace {
@@ -36,12 +34,12 @@ void pump(int milliseconds) {
     }
 }
 
-bool save(const QImage& image, const QDir& folder, const QString& name) {
-    if (image.isNull() || !image.save(folder.filePath(name))) {
-        std::fprintf(stderr, "varnu-screenshots: could not write %s\n", qPrintable(name));
+bool save(const QImage& image, const QString& path) {
+    if (image.isNull() || !image.save(path)) {
+        std::fprintf(stderr, "varnu-screenshots: could not write %s\n", qPrintable(path));
         return false;
     }
-    std::printf("%s\n", qPrintable(folder.filePath(name)));
+    std::printf("%s\n", qPrintable(path));
     return true;
 }
 
@@ -68,38 +66,32 @@ public:
     QtOverlayPanel* last = nullptr;
 };
 
-struct Session {
-    Session(const QtFront& front, const std::string& language, bool trusted)
-        : world(front) {
-        world.defaults()->put(kLanguageKey, language);
-        world.eventTaps()->setTrusted(trusted);
-        delegate = startApplication(world.services());
-        delegate->applicationDidFinishLaunching();
-        // The first run opens the settings window; the monitor's level comes back from "ddc".
-        pump(600);
-    }
-    ~Session() {
-        delegate->applicationWillTerminate();
-        delegate.reset();
-        pump(50);
-    }
-    QWidget* window() const {
-        auto* window = dynamic_cast<QtWindow*>(delegate->settingsWindow.get());
-        return window ? window->widget() : nullptr;
-    }
-    QMenu* menu() const {
+// Launches the core on a fresh demo world, whose first run opens the settings window, and saves
+// the window and, when a path is given, the tray menu.
+bool capture(const QtFront& front, const std::string& language, bool trusted,
+             const QString& windowPath, const QString& menuPath) {
+    DemoWorld world(front);
+    world.defaults()->put(kLanguageKey, language);
+    world.eventTaps()->setTrusted(trusted);
+    auto delegate = startApplication(world.services());
+    delegate->applicationDidFinishLaunching();
+    pump(600); // the monitor's level comes back from "ddc"
+    auto* window = dynamic_cast<QtWindow*>(delegate->settingsWindow.get());
+    bool ok = save(window ? window->widget()->grab().toImage() : QImage(), windowPath);
+    if (!menuPath.isEmpty()) {
         auto* item = dynamic_cast<QtStatusItem*>(delegate->statusItem.get());
-        if (!item || !item->menu()) {
-            return nullptr;
+        QMenu* menu = item && item->menu() ? item->menu()->menu() : nullptr;
+        if (menu) {
+            item->menu()->refresh();
+            menu->adjustSize();
         }
-        item->menu()->refresh();
-        item->menu()->menu()->adjustSize();
-        return item->menu()->menu();
+        ok &= save(menu ? menu->grab().toImage() : QImage(), menuPath);
     }
-
-    DemoWorld world;
-    std::shared_ptr<AppDelegate> delegate;
-};
+    delegate->applicationWillTerminate();
+    delegate.reset();
+    pump(50);
+    return ok;
+}
 
 } // namespace
 
@@ -112,53 +104,25 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "varnu-screenshots: cannot create the folder\n");
         return 1;
     }
+    const auto path = [&](const QString& name) { return folder.filePath(name + ".png"); };
     bool ok = true;
     const auto front = QtFront::make();
-
-    for (const std::string language : {"en", "de"}) {
-        const QString suffix = QString::fromStdString(language);
-        {
-            Session session(front, language, true);
-            if (auto* window = session.window()) {
-                ok &= save(window->grab().toImage(), folder,
-                           QStringLiteral("settings-%1.png").arg(suffix));
-            } else {
-                ok = false;
-            }
-            if (auto* menu = session.menu()) {
-                ok &=
-                    save(menu->grab().toImage(), folder, QStringLiteral("menu-%1.png").arg(suffix));
-            } else {
-                ok = false;
-            }
-        }
-        {
-            Session session(front, language, false);
-            if (auto* window = session.window()) {
-                ok &= save(window->grab().toImage(), folder,
-                           QStringLiteral("settings-%1-no-permission.png").arg(suffix));
-            } else {
-                ok = false;
-            }
-        }
+    for (const QString& language : {QStringLiteral("en"), QStringLiteral("de")}) {
+        ok &= capture(front, language.toStdString(), true, path("settings-" + language),
+                      path("menu-" + language));
+        ok &= capture(front, language.toStdString(), false,
+                      path("settings-" + language + "-no-permission"), {});
     }
 
     auto overlays = std::make_shared<CapturingOverlays>();
     auto hud = HUD::create(overlays, front.screens, front.mainQueue);
-    const struct {
-        std::int64_t level;
-        bool muted;
-        const char* name;
-    } levels[] = {{0, false, "overlay-0.png"},
-                  {33, false, "overlay-33.png"},
-                  {66, false, "overlay-66.png"},
-                  {100, false, "overlay-100.png"},
-                  {80, true, "overlay-muted.png"}};
-    for (const auto& shown : levels) {
-        hud->show(shown.level, shown.muted);
+    const std::pair<std::int64_t, bool> levels[] = {
+        {0, false}, {33, false}, {66, false}, {100, false}, {80, true}};
+    for (const auto& [level, muted] : levels) {
+        hud->show(level, muted);
         pump(20);
-        ok &= save(onBackdrop(overlays->last->widget()->grab().toImage()), folder,
-                   QString::fromLatin1(shown.name));
+        ok &= save(onBackdrop(overlays->last->widget()->grab().toImage()),
+                   path("overlay-" + (muted ? QStringLiteral("muted") : QString::number(level))));
     }
     hud.reset();
     pump(20);
