@@ -7,12 +7,6 @@ void SimLoginItem::setOutcome(Outcome outcome, std::string errorDescription) {
     errorDescription_ = std::move(errorDescription);
 }
 
-void SimLoginItem::approve() {
-    if (status_ == LoginItemStatus::RequiresApproval) {
-        status_ = LoginItemStatus::Enabled;
-    }
-}
-
 std::optional<LoginItemError> SimLoginItem::registerItem() {
     return answer(LoginItemRecord::Kind::Register, outcome_ == Outcome::NeedsApproval
                                                        ? LoginItemStatus::RequiresApproval

@@ -41,8 +41,6 @@ public:
     // How later requests turn out; the description is the failure's localized description.
     void setOutcome(Outcome outcome, std::string errorDescription = {});
     void setStatus(LoginItemStatus status) { status_ = status; }
-    // The user approves a waiting item in the system's settings.
-    void approve();
 
     LoginItemStatus currentStatus() const { return status_; }
     int statusReads() const { return statusReads_; }
