@@ -33,17 +33,13 @@ public:
 
     std::optional<LoginItemError> registerItem() override;
     std::optional<LoginItemError> unregisterItem() override;
-    LoginItemStatus status() override {
-        ++statusReads_;
-        return status_;
-    }
+    LoginItemStatus status() override { return status_; }
 
     // How later requests turn out; the description is the failure's localized description.
     void setOutcome(Outcome outcome, std::string errorDescription = {});
     void setStatus(LoginItemStatus status) { status_ = status; }
 
     LoginItemStatus currentStatus() const { return status_; }
-    int statusReads() const { return statusReads_; }
 
     const std::vector<LoginItemRecord>& history() const { return history_.records(); }
     void setObserver(SimHistory<LoginItemRecord>::Observer observer) {
@@ -56,7 +52,6 @@ private:
     Outcome outcome_ = Outcome::Succeeds;
     std::string errorDescription_;
     LoginItemStatus status_ = LoginItemStatus::NotRegistered;
-    int statusReads_ = 0;
     SimHistory<LoginItemRecord> history_;
 };
 
