@@ -3,10 +3,7 @@
 #include "FakeDrmTree.h"
 #include "RecordingI2cTransport.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <filesystem>
-#include <sstream>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -26,19 +23,16 @@ ConnectorSetup connected(std::optional<std::string> name, std::optional<std::str
     return {"connected", makeEdid({.name = std::move(name)}), std::move(ddc), std::move(folders)};
 }
 
-std::vector<std::string> connectorsOf(const std::vector<DrmMonitor>& monitors) {
-    std::vector<std::string> names;
-    for (const auto& monitor : monitors) {
-        names.push_back(monitor.connector);
-    }
-    return names;
+std::vector<DrmMonitor> monitorsIn(const std::string& root) {
+    return DrmDisplays({root, "/dev"}, std::make_shared<RecordingI2cTransport>(), nullptr)
+        .monitors();
 }
 
 TEST(DrmDisplays, ListsConnectedConnectorsWithNameBusAndKind) {
     FakeDrmTree tree;
-    tree.addOther("card0", true);
-    tree.addOther("renderD128", true);
-    tree.addOther("version", false);
+    std::filesystem::create_directories(tree.root() + "/card0");
+    std::filesystem::create_directories(tree.root() + "/renderD128");
+    testing::writeText(tree.root() + "/version", "0\n");
     tree.addConnector("card0-eDP-1", connected("Panel", "i2c-1"));
     tree.addConnector("card0-HDMI-A-1", connected("DELL U2723QE", "i2c-3"));
     // DisplayPort's adapter is the AUX channel inside the connector; the lowest one wins.
@@ -51,48 +45,41 @@ TEST(DrmDisplays, ListsConnectedConnectorsWithNameBusAndKind) {
     tree.addConnector("card0-Writeback-1", connected("Writeback"));
     tree.addConnector("card0-Virtual-1", connected("Virtual", "i2c-8"));
     tree.addConnector("card0-DSI-1", connected("Phone panel"));
-    tree.addConnector("card0-LVDS-1", {"connected", makeEdid({.name = "Old"}), {}, {}});
+    tree.addConnector("card0-LVDS-1", connected("Old"));
     // An EDID that fails its checksum gives no name, but the display is still there.
     tree.addConnector(
         "card0-DVI-D-1",
         {"connected", makeEdid({.name = "Broken", .validChecksum = false}), "i2c-2", {}});
 
-    DrmDisplays displays({tree.root(), "/dev"}, std::make_shared<RecordingI2cTransport>(), nullptr);
-    auto monitors = displays.monitors();
-    EXPECT_THAT(connectorsOf(monitors),
-                ElementsAre("card0-DP-1", "card0-DP-2", "card0-DP-3", "card0-DSI-1",
-                            "card0-DVI-D-1", "card0-HDMI-A-1", "card0-LVDS-1", "card0-eDP-1"));
-    ASSERT_EQ(monitors.size(), 8u);
-    EXPECT_EQ(monitors[0], (DrmMonitor{"card0-DP-1", "LG HDR 4K", 7, false}));
-    EXPECT_EQ(monitors[1], (DrmMonitor{"card0-DP-2", "Both", 4, false}));
-    EXPECT_EQ(monitors[2], (DrmMonitor{"card0-DP-3", "", std::nullopt, false}));
-    EXPECT_EQ(monitors[3], (DrmMonitor{"card0-DSI-1", "Phone panel", std::nullopt, true}));
-    EXPECT_EQ(monitors[4], (DrmMonitor{"card0-DVI-D-1", "", 2, false}));
-    EXPECT_EQ(monitors[5], (DrmMonitor{"card0-HDMI-A-1", "DELL U2723QE", 3, false}));
-    EXPECT_EQ(monitors[6], (DrmMonitor{"card0-LVDS-1", "Old", std::nullopt, true}));
-    EXPECT_EQ(monitors[7], (DrmMonitor{"card0-eDP-1", "Panel", 1, true}));
+    EXPECT_THAT(monitorsIn(tree.root()),
+                ElementsAre(DrmMonitor{"card0-DP-1", "LG HDR 4K", 7, false},
+                            DrmMonitor{"card0-DP-2", "Both", 4, false},
+                            DrmMonitor{"card0-DP-3", "", std::nullopt, false},
+                            DrmMonitor{"card0-DSI-1", "Phone panel", std::nullopt, true},
+                            DrmMonitor{"card0-DVI-D-1", "", 2, false},
+                            DrmMonitor{"card0-HDMI-A-1", "DELL U2723QE", 3, false},
+                            DrmMonitor{"card0-LVDS-1", "Old", std::nullopt, true},
+                            DrmMonitor{"card0-eDP-1", "Panel", 1, true}));
+    EXPECT_TRUE(monitorsIn("/nonexistent/varnu/drm").empty());
 }
 
-TEST(DrmDisplays, OrdersByCardThenConnectorNumerically) {
+TEST(DrmDisplays, OrdersByCardThenConnectorNumericallyAndFollowsAdapterLinks) {
     FakeDrmTree tree;
-    for (const char* name : {"card10-DP-1", "card2-DP-10", "card2-DP-2", "card2-DP-1",
-                             "card1-HDMI-A-2", "card1-HDMI-A-1"}) {
+    for (const char* name :
+         {"card10-DP-1", "card2-DP-10", "card2-DP-2", "card2-DP-1", "card1-HDMI-A-2"}) {
         tree.addConnector(name, connected(name));
     }
-    DrmDisplays displays({tree.root(), "/dev"}, std::make_shared<RecordingI2cTransport>(), nullptr);
-    auto expected = ElementsAre("card1-HDMI-A-1", "card1-HDMI-A-2", "card2-DP-1", "card2-DP-2",
-                                "card2-DP-10", "card10-DP-1");
-    EXPECT_THAT(connectorsOf(displays.monitors()), expected);
-    EXPECT_THAT(connectorsOf(displays.monitors()), expected);
-}
-
-TEST(DrmDisplays, FindsTheBusBehindALinkToTheAdaptersDevice) {
-    FakeDrmTree tree;
-    tree.addConnector("card0-HDMI-A-1", connected("Monitor", "adapter0"));
+    // A ddc link to the adapter's device rather than to the i2c-N entry itself.
+    tree.addConnector("card1-HDMI-A-1", connected("Monitor", "adapter0"));
     std::filesystem::create_directories(tree.devices() / "adapter0" / "i2c-dev" / "i2c-11");
-    DrmDisplays displays({tree.root(), "/dev"}, std::make_shared<RecordingI2cTransport>(), nullptr);
-    ASSERT_EQ(displays.monitors().size(), 1u);
-    EXPECT_EQ(displays.monitors()[0].bus, 11);
+    const auto monitors = monitorsIn(tree.root());
+    std::vector<std::string> names;
+    for (const auto& monitor : monitors) {
+        names.push_back(monitor.connector);
+    }
+    EXPECT_THAT(names, ElementsAre("card1-HDMI-A-1", "card1-HDMI-A-2", "card2-DP-1", "card2-DP-2",
+                                   "card2-DP-10", "card10-DP-1"));
+    EXPECT_EQ(monitors[0].bus, 11);
 }
 
 TEST(DrmDisplays, OpensTheExternalDisplaysBusesInOrderAndSaysOnceWhyOneIsUnusable) {
@@ -126,13 +113,6 @@ TEST(DrmDisplays, OpensTheExternalDisplaysBusesInOrderAndSaysOnceWhyOneIsUnusabl
     EXPECT_THAT(text, HasSubstr("card0-HDMI-A-1: /fake/dev/i2c-3 is busy"));
     EXPECT_THAT(text, HasSubstr("card1-DP-1: no permission to open /fake/dev/i2c-20"));
     EXPECT_THAT(text, HasSubstr("permissions.html"));
-}
-
-TEST(DrmDisplays, FindsNothingWithoutADrmTree) {
-    DrmDisplays displays({"/nonexistent/varnu/drm", "/dev"},
-                         std::make_shared<RecordingI2cTransport>(), nullptr);
-    EXPECT_TRUE(displays.monitors().empty());
-    EXPECT_TRUE(displays.externalDisplays().empty());
 }
 
 } // namespace

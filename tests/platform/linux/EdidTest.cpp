@@ -7,7 +7,6 @@
 namespace varnu::linux_backend {
 namespace {
 
-using testing::EdidContent;
 using testing::makeEdid;
 
 std::string nameOf(const std::vector<std::uint8_t>& bytes) {
@@ -15,7 +14,7 @@ std::string nameOf(const std::vector<std::uint8_t>& bytes) {
     return edid ? edid->monitorName() : "<invalid>";
 }
 
-TEST(Edid, TakesTheNameFromTheMonitorNameDescriptorOnly) {
+TEST(Edid, TakesTheNameFromTheMonitorNameDescriptorOnlyAndDecodesItSafely) {
     EXPECT_EQ(nameOf(makeEdid({.name = "DELL U2723QE"})), "DELL U2723QE");
     // The padding after the line feed and spaces before it are not part of the name.
     EXPECT_EQ(nameOf(makeEdid({.name = "LG HDR  "})), "LG HDR");
@@ -23,19 +22,13 @@ TEST(Edid, TakesTheNameFromTheMonitorNameDescriptorOnly) {
     EXPECT_EQ(nameOf(makeEdid({.name = "ABCDEFGHIJKLM", .terminated = false})), "ABCDEFGHIJKLM");
     // Without the descriptor the name is empty, not the serial number's text.
     EXPECT_EQ(nameOf(makeEdid({.name = std::nullopt})), "");
-}
-
-TEST(Edid, DecodesOddTextSafely) {
     // NUL padding ends the text like a line feed.
-    auto padded =
-        makeEdid({.name = std::string("BenQ\0\0\0\0\0\0\0\0\0", 13), .terminated = false});
-    EXPECT_EQ(nameOf(padded), "BenQ");
+    EXPECT_EQ(nameOf(makeEdid({.name = std::string("BenQ\0", 5), .terminated = false})), "BenQ");
     // A byte outside printable ASCII must not make the name invalid UTF-8.
-    auto odd = makeEdid({.name = std::string("Mon\xE9") + "tor"});
-    EXPECT_EQ(nameOf(odd), "Mon\xEF\xBF\xBDtor");
+    EXPECT_EQ(nameOf(makeEdid({.name = "Mon\xE9tor"})), "Mon\xEF\xBF\xBDtor");
 }
 
-TEST(Edid, RejectsBlocksThatAreNotEdid) {
+TEST(Edid, RejectsBlocksThatAreNotEdidButIgnoresExtensionBlocks) {
     auto good = makeEdid({.name = "Studio"});
     EXPECT_FALSE(Edid::parse(makeEdid({.name = "Studio", .validChecksum = false})));
     auto badHeader = good;
@@ -44,10 +37,8 @@ TEST(Edid, RejectsBlocksThatAreNotEdid) {
     EXPECT_FALSE(Edid::parse(badHeader));
     EXPECT_FALSE(Edid::parse(std::span(good).first(127)));
     EXPECT_FALSE(Edid::parse({}));
-    // Extension blocks after the base block do not matter.
-    auto extended = good;
-    extended.resize(256, 0x55);
-    EXPECT_EQ(nameOf(extended), "Studio");
+    good.resize(256, 0x55);
+    EXPECT_EQ(nameOf(good), "Studio");
 }
 
 } // namespace

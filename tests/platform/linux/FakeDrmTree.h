@@ -2,10 +2,11 @@
 
 // A DRM sysfs tree in a temporary folder, with EDIDs made in code.
 
+#include "tests/platform/linux/TempDir.h"
+
 #include <cstdint>
-#include <filesystem>
+#include <numeric>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace varnu::linux_backend::testing {
@@ -20,7 +21,36 @@ struct EdidContent {
 
 // A 128-byte base block with a detailed timing first and a serial-number descriptor, so that
 // only the name descriptor can supply the name.
-std::vector<std::uint8_t> makeEdid(const EdidContent& content);
+inline std::vector<std::uint8_t> makeEdid(const EdidContent& content) {
+    std::vector<std::uint8_t> edid{0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x10, 0xAC};
+    edid.resize(128);
+    edid[18] = 1; // version 1.4
+    edid[19] = 4;
+    // Descriptor 1: a detailed timing (non-zero pixel clock) with a byte that looks like the
+    // name tag.
+    edid[54] = 0x56;
+    edid[55] = 0x5E;
+    edid[57] = 0xFC;
+    auto putText = [&](std::size_t offset, std::uint8_t tag, std::string text, bool terminated) {
+        edid[offset + 3] = tag;
+        if (terminated && text.size() < 13) {
+            text += '\n';
+        }
+        text.resize(13, terminated ? ' ' : '\0');
+        std::copy(text.begin(), text.end(), edid.begin() + offset + 5);
+    };
+    putText(72, 0xFF, "SN123456", true); // the serial number, never the name
+    if (content.name) {
+        putText(90, 0xFC, *content.name, content.terminated);
+    } else {
+        edid[90 + 3] = 0x10; // a dummy descriptor
+    }
+    edid[108 + 3] = 0xFD; // range limits
+    const auto sum = std::accumulate(edid.begin(), edid.end() - 1, 0u);
+    edid[127] =
+        static_cast<std::uint8_t>(((256 - sum % 256) % 256) ^ (content.validChecksum ? 0 : 1));
+    return edid;
+}
 
 struct ConnectorSetup {
     std::string status = "connected";
@@ -33,20 +63,28 @@ struct ConnectorSetup {
 
 class FakeDrmTree {
 public:
-    FakeDrmTree();
-    ~FakeDrmTree();
-    FakeDrmTree(const FakeDrmTree&) = delete;
-    FakeDrmTree& operator=(const FakeDrmTree&) = delete;
-
-    std::string root() const { return (base_ / "class" / "drm").string(); }
+    FakeDrmTree() { std::filesystem::create_directories(root()); }
+    std::string root() const { return (dir_.path() / "class" / "drm").string(); }
     // Where the devices the class entries link to live.
-    std::filesystem::path devices() const { return base_ / "devices"; }
-    void addConnector(const std::string& name, const ConnectorSetup& setup);
-    // An entry that is not a connector (the card itself, a render node, a file).
-    void addOther(const std::string& name, bool directory);
+    std::filesystem::path devices() const { return dir_.path() / "devices"; }
+
+    void addConnector(const std::string& name, const ConnectorSetup& setup) {
+        // As in sysfs, the class entry is a link to the connector's device folder.
+        const auto device = devices() / "card" / name;
+        writeText(device / "status", setup.status + "\n");
+        writeText(device / "edid", std::string(setup.edid.begin(), setup.edid.end()));
+        std::filesystem::create_directory_symlink(device, std::filesystem::path(root()) / name);
+        if (setup.ddcLink) {
+            std::filesystem::create_directories(devices() / *setup.ddcLink);
+            std::filesystem::create_directory_symlink("../../" + *setup.ddcLink, device / "ddc");
+        }
+        for (const auto& folder : setup.busFolders) {
+            std::filesystem::create_directories(device / folder);
+        }
+    }
 
 private:
-    std::filesystem::path base_;
+    TempDir dir_;
 };
 
 } // namespace varnu::linux_backend::testing

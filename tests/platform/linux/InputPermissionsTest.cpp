@@ -6,7 +6,6 @@
 #include "tests/platform/linux/TempDir.h"
 
 #include <set>
-#include <sstream>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -17,47 +16,40 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-struct FakeFiles {
-    std::set<std::string> present, readable, writable;
-
-    FileAccess access() const {
-        return {[this](const std::string& path) { return present.contains(path); },
-                [this](const std::string& path) { return readable.contains(path); },
-                [this](const std::string& path) { return writable.contains(path); }};
-    }
-};
-
 constexpr const char* kUinput = "/dev/uinput";
 constexpr const char* kHelp = "/usr/share/varnu/help/permissions.html";
 const std::vector<std::string> kKeyboards{"/dev/input/event3", "/dev/input/event4",
                                           "/dev/input/event9"};
 
-TEST(InputPermissions, GrantedWhenEveryKeyboardIsReadableAndUinputWritable) {
-    FakeFiles files{{kUinput}, {kKeyboards.begin(), kKeyboards.end()}, {kUinput}};
-    auto access = checkInputAccess(kKeyboards, kUinput, files.access());
-    EXPECT_TRUE(access.granted());
-    EXPECT_EQ(describeMissingAccess(access, kUinput, kHelp), std::nullopt);
-    // Keyboards plugged in later are taken then; none now is no reason to refuse.
-    EXPECT_TRUE(checkInputAccess({}, kUinput, files.access()).granted());
-}
-
 TEST(InputPermissions, NamesWhatIsMissingAndHowToGrantItOnOneLine) {
-    FakeFiles files{{}, {"/dev/input/event4"}, {}};
-    auto access = checkInputAccess(kKeyboards, kUinput, files.access());
-    EXPECT_FALSE(access.granted());
-    auto message = describeMissingAccess(access, kUinput, kHelp).value_or("");
-    EXPECT_THAT(message, HasSubstr("/dev/input/event3 and 1 more"));
-    EXPECT_THAT(message, HasSubstr("input group"));
-    EXPECT_THAT(message, HasSubstr("modprobe uinput"));
-    EXPECT_THAT(message, HasSubstr(kHelp));
-    EXPECT_THAT(message, Not(HasSubstr("\n")));
+    std::set<std::string> present, readable{"/dev/input/event4"}, writable;
+    const auto check = [&](const std::vector<std::string>& keyboards) {
+        const auto in = [](const std::set<std::string>& files) {
+            return [&files](const std::string& path) { return files.contains(path); };
+        };
+        auto access =
+            checkInputAccess(keyboards, kUinput, {in(present), in(readable), in(writable)});
+        return std::pair(access.granted(), describeMissingAccess(access, kUinput, kHelp));
+    };
+    auto [granted, message] = check(kKeyboards);
+    EXPECT_FALSE(granted);
+    EXPECT_THAT(message.value_or(""), HasSubstr("/dev/input/event3 and 1 more"));
+    EXPECT_THAT(message.value_or(""), HasSubstr("input group"));
+    EXPECT_THAT(message.value_or(""), HasSubstr("modprobe uinput"));
+    EXPECT_THAT(message.value_or(""), HasSubstr(kHelp));
+    EXPECT_THAT(message.value_or(""), Not(HasSubstr("\n")));
 
-    files.present.insert(kUinput);
-    files.readable.insert(kKeyboards.begin(), kKeyboards.end());
-    access = checkInputAccess(kKeyboards, kUinput, files.access());
-    message = describeMissingAccess(access, kUinput, kHelp).value_or("");
-    EXPECT_THAT(message, HasSubstr("cannot write /dev/uinput: install Varnu's udev rules"));
-    EXPECT_THAT(message, Not(HasSubstr("input group")));
+    present.insert(kUinput);
+    readable.insert(kKeyboards.begin(), kKeyboards.end());
+    std::tie(granted, message) = check(kKeyboards);
+    EXPECT_THAT(message.value_or(""),
+                HasSubstr("cannot write /dev/uinput: install Varnu's udev rules"));
+    EXPECT_THAT(message.value_or(""), Not(HasSubstr("input group")));
+
+    writable.insert(kUinput);
+    EXPECT_EQ(check(kKeyboards), std::pair(true, std::optional<std::string>()));
+    // Keyboards plugged in later are taken then; none now is no reason to refuse.
+    EXPECT_TRUE(check({}).first);
 }
 
 TEST(EvdevEventTapService, WithoutUinputIsNotTrustedSaysSoOnceAndMakesNoTap) {
@@ -72,11 +64,10 @@ TEST(EvdevEventTapService, WithoutUinputIsNotTrustedSaysSoOnceAndMakesNoTap) {
     EXPECT_THAT(text, HasSubstr("/nonexistent/varnu/uinput does not exist"));
     EXPECT_THAT(text, HasSubstr("help.html"));
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
-
-    auto tap = service.createTap(kCGSessionEventTap, kCGHeadInsertEventTap,
-                                 kCGEventTapOptionDefault, eventMaskBit(kCGEventSystemDefined),
-                                 [](const TappedEvent&) { return TapDecision::Pass; });
-    EXPECT_EQ(tap, nullptr);
+    EXPECT_EQ(service.createTap(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
+                                eventMaskBit(kCGEventSystemDefined),
+                                [](const TappedEvent&) { return TapDecision::Pass; }),
+              nullptr);
 }
 
 TEST(PermissionsHelp, TheInstalledPageElseTheSourceTreesWhenOnlyThatExists) {

@@ -7,40 +7,32 @@
 namespace varnu::linux_backend {
 namespace {
 
+using Variables = std::map<std::string, std::string>;
 using Languages = std::vector<std::string>;
 
-Languages languagesFor(std::map<std::string, std::string> variables) {
-    LocaleLanguages languages([variables](const std::string& name) -> std::optional<std::string> {
-        const auto it = variables.find(name);
-        return it == variables.end() ? std::nullopt : std::optional(it->second);
-    });
-    return languages.preferredLanguages();
-}
-
-TEST(LocaleLanguages, LanguageListComesFirstInItsOwnOrder) {
-    EXPECT_EQ(languagesFor({{"LANGUAGE", "de_CH:de:en_US.UTF-8"}, {"LANG", "fr_FR.UTF-8"}}),
-              (Languages{"de-CH", "de", "en-US"}));
-    EXPECT_EQ(languagesFor({{"LANGUAGE", ":en_GB::C:POSIX:de_DE@euro:"}}),
-              (Languages{"en-GB", "de-DE"}))
-        << "empty entries skipped, C and POSIX are no language";
-    // Nothing usable in $LANGUAGE: the locale decides.
-    EXPECT_EQ(languagesFor({{"LANGUAGE", "C"}, {"LANG", "de_AT.UTF-8"}}), (Languages{"de-AT"}));
-    EXPECT_EQ(languagesFor({{"LANGUAGE", ""}, {"LANG", "de_AT.UTF-8"}}), (Languages{"de-AT"}));
-}
-
-TEST(LocaleLanguages, OtherwiseTheFirstSetLocaleVariableDecides) {
-    EXPECT_EQ(
-        languagesFor(
-            {{"LC_ALL", "en_US.UTF-8"}, {"LC_MESSAGES", "de_DE.UTF-8"}, {"LANG", "fr_FR.UTF-8"}}),
-        (Languages{"en-US"}));
-    EXPECT_EQ(languagesFor({{"LC_ALL", ""}, {"LC_MESSAGES", "de_DE.UTF-8"}, {"LANG", "fr_FR"}}),
-              (Languages{"de-DE"}));
-    EXPECT_EQ(languagesFor({{"LANG", "sr_RS.UTF-8@latin"}}), (Languages{"sr-RS"}));
-    EXPECT_EQ(languagesFor({{"LANG", "de"}}), (Languages{"de"}));
-    // LC_ALL=C overrides LANG: the user asked for no language.
-    EXPECT_EQ(languagesFor({{"LC_ALL", "C.UTF-8"}, {"LANG", "de_DE.UTF-8"}}), Languages{});
-    EXPECT_EQ(languagesFor({{"LANG", "POSIX"}}), Languages{});
-    EXPECT_EQ(languagesFor({}), Languages{});
+TEST(LocaleLanguages, LanguageListFirstElseTheFirstSetLocaleVariable) {
+    const std::pair<Variables, Languages> cases[] = {
+        {{{"LANGUAGE", "de_CH:de:en_US.UTF-8"}, {"LANG", "fr_FR.UTF-8"}}, {"de-CH", "de", "en-US"}},
+        // Empty entries are skipped; C and POSIX are no language.
+        {{{"LANGUAGE", ":en_GB::C:POSIX:de_DE@euro:"}}, {"en-GB", "de-DE"}},
+        {{{"LANGUAGE", "C"}, {"LANG", "de_AT.UTF-8"}}, {"de-AT"}},
+        {{{"LANGUAGE", ""}, {"LANG", "de_AT.UTF-8"}}, {"de-AT"}},
+        {{{"LC_ALL", "en_US.UTF-8"}, {"LC_MESSAGES", "de_DE.UTF-8"}, {"LANG", "fr_FR"}}, {"en-US"}},
+        {{{"LC_ALL", ""}, {"LC_MESSAGES", "de_DE.UTF-8"}, {"LANG", "fr_FR"}}, {"de-DE"}},
+        {{{"LANG", "sr_RS.UTF-8@latin"}}, {"sr-RS"}},
+        {{{"LANG", "de"}}, {"de"}},
+        // LC_ALL=C overrides LANG: the user asked for no language.
+        {{{"LC_ALL", "C.UTF-8"}, {"LANG", "de_DE.UTF-8"}}, {}},
+        {{{"LANG", "POSIX"}}, {}},
+        {{}, {}},
+    };
+    for (const auto& [variables, expected] : cases) {
+        LocaleLanguages languages([&](const std::string& name) -> std::optional<std::string> {
+            const auto it = variables.find(name);
+            return it == variables.end() ? std::nullopt : std::optional(it->second);
+        });
+        EXPECT_EQ(languages.preferredLanguages(), expected) << ::testing::PrintToString(variables);
+    }
 }
 
 } // namespace

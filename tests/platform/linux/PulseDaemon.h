@@ -1,11 +1,12 @@
 #pragma once
 
 // A private PulseAudio daemon for one test: headless, in a temporary folder of its own (runtime
-// dir, home, socket, log), with null sinks as its outputs. It is stopped by its pid when the
-// fixture goes, and killed by the kernel if the test process dies first.
+// dir, home, socket, log), with null sinks as its outputs. It is stopped when the object goes,
+// and killed by the kernel if the test process dies first.
 
-#include <filesystem>
-#include <optional>
+#include "tests/platform/linux/TempDir.h"
+
+#include <csignal>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -19,36 +20,24 @@ struct NullSink {
 
 class PulseDaemon {
 public:
-    // The daemon binary found in PATH, or nothing.
-    static std::optional<std::filesystem::path> binary();
-    // pactl, which the tests use to change the server behind the backend's back.
-    static std::optional<std::filesystem::path> controlBinary();
+    // Whether pulseaudio and pactl are installed.
+    static bool available();
 
-    PulseDaemon();
-    ~PulseDaemon();
+    ~PulseDaemon() { stop(); }
 
-    PulseDaemon(const PulseDaemon&) = delete;
-    PulseDaemon& operator=(const PulseDaemon&) = delete;
-
-    // Starts the daemon with these outputs and waits until its socket answers.
+    // Starts the daemon with these outputs and waits until it answers.
     bool start(const std::vector<NullSink>& sinks);
-    // SIGTERM, then waits for the process (SIGKILL if it lingers).
-    void stop();
-    // SIGKILL, as a crash would.
-    void kill();
-    bool running() const { return pid_ > 0; }
+    // SIGKILL plays a crash.
+    void stop(int signalNumber = SIGTERM);
 
-    // The server string for libpulse: "unix:<socket>".
-    std::string server() const;
-    // Runs pactl against this daemon; true when it exits with status 0.
-    bool pactl(const std::vector<std::string>& arguments, std::string* output = nullptr) const;
-    // What the daemon wrote, for failure messages.
-    std::string log() const;
+    // The server string for libpulse.
+    std::string server() const { return "unix:" + (dir_.path() / "native").string(); }
+    // Runs pactl (arguments split by the shell) against this daemon; true when it succeeds.
+    bool pactl(const std::string& arguments, std::string* output = nullptr) const;
+    std::string log() const { return readText(dir_.path() / "daemon.log"); }
 
 private:
-    void reap(int signalNumber);
-
-    std::filesystem::path root_;
+    TempDir dir_;
     pid_t pid_ = -1;
 };
 

@@ -7,83 +7,65 @@ namespace {
 
 constexpr std::uint32_t kPortTypeSpeaker = 2; // PA_DEVICE_PORT_TYPE_SPEAKER
 constexpr std::uint32_t kPortTypeUnknown = 0; // what servers before 14.0 report
+constexpr const char* kDescription = "Built-in Audio Digital Stereo (HDMI 2)";
 
-SinkRecord hdmiSink(bool hardwareVolume) {
-    SinkRecord sink;
-    sink.index = 3;
-    sink.name = "alsa_output.pci-0000_00_1f.3.hdmi-stereo-extra1";
-    sink.description = "Built-in Audio Digital Stereo (HDMI 2)";
-    sink.channels = 2;
-    sink.hardwareVolume = hardwareVolume;
-    sink.card = 0;
-    sink.activePort = SinkPortRecord{"hdmi-output-1", kPortTypeHDMI};
-    return sink;
+SinkRecord hdmiSink(bool hardwareVolume = false) {
+    return {.index = 3,
+            .name = "alsa_output.pci-0000_00_1f.3.hdmi-stereo-extra1",
+            .description = kDescription,
+            .channels = 2,
+            .hardwareVolume = hardwareVolume,
+            .card = 0,
+            .activePort = SinkPortRecord{"hdmi-output-1", kPortTypeHDMI}};
 }
 
-std::vector<CardRecord> cardsWithMonitor(std::uint32_t card, const std::string& product) {
+std::vector<CardRecord> cardsWithMonitor(const std::string& product) {
     return {CardRecord{7, {{"hdmi-output-1", "Somebody Else"}}},
-            CardRecord{card,
-                       {{"analog-output-speaker", ""},
-                        {"hdmi-output-0", "Other Port"},
-                        {"hdmi-output-1", product}}}};
+            CardRecord{0, {{"hdmi-output-0", "Other Port"}, {"hdmi-output-1", product}}}};
 }
 
-TEST(SinkClassification, DisplayAudioWithoutHardwareVolumeIsTheMonitorsAmplifierByProductName) {
-    const auto shown = classifySink(hdmiSink(false), cardsWithMonitor(0, "DELL U2720Q"));
+TEST(SinkClassification, DisplayAudioIsKnownByTheMonitorsNameAndLacksNativeVolumeWithoutAMixer) {
+    const auto shown = classifySink(hdmiSink(), cardsWithMonitor("DELL U2720Q"));
     EXPECT_TRUE(shown.displayAudio);
     EXPECT_FALSE(shown.nativeVolume);
     EXPECT_EQ(shown.name, "DELL U2720Q") << "from its own card's active port, not another's";
-
-    // With a hardware volume control of its own the output keeps the native volume, and is
-    // still known by the monitor's name.
-    const auto withMixer = classifySink(hdmiSink(true), cardsWithMonitor(0, "DELL U2720Q"));
+    const auto withMixer = classifySink(hdmiSink(true), cardsWithMonitor("DELL U2720Q"));
     EXPECT_TRUE(withMixer.displayAudio);
     EXPECT_TRUE(withMixer.nativeVolume);
     EXPECT_EQ(withMixer.name, "DELL U2720Q");
 
     // No ELD (monitor without audio name, or the card record is not there): the description.
-    EXPECT_EQ(classifySink(hdmiSink(false), cardsWithMonitor(0, "")).name,
-              "Built-in Audio Digital Stereo (HDMI 2)");
-    EXPECT_EQ(classifySink(hdmiSink(false), {}).name, "Built-in Audio Digital Stereo (HDMI 2)");
-    EXPECT_FALSE(classifySink(hdmiSink(false), {}).nativeVolume);
-    auto cardless = hdmiSink(false);
+    EXPECT_EQ(classifySink(hdmiSink(), cardsWithMonitor("")).name, kDescription);
+    EXPECT_EQ(classifySink(hdmiSink(), {}).name, kDescription);
+    EXPECT_FALSE(classifySink(hdmiSink(), {}).nativeVolume);
+    auto cardless = hdmiSink();
     cardless.card = kNoCard;
-    EXPECT_EQ(classifySink(cardless, cardsWithMonitor(0, "DELL U2720Q")).name,
-              "Built-in Audio Digital Stereo (HDMI 2)");
+    EXPECT_EQ(classifySink(cardless, cardsWithMonitor("DELL U2720Q")).name, kDescription);
 }
 
-TEST(SinkClassification, RecognisesDisplayPortsByTypeOrByName) {
-    auto untyped = hdmiSink(false);
+TEST(SinkClassification, RecognisesDisplayPortsByTypeOrNameAndOtherSinksKeepTheirVolume) {
+    auto untyped = hdmiSink();
     untyped.activePort->type = kPortTypeUnknown;
     EXPECT_TRUE(classifySink(untyped, {}).displayAudio) << "named hdmi-output…";
-
-    auto typedOnly = hdmiSink(false);
+    auto typedOnly = hdmiSink();
     typedOnly.activePort->name = "[Out] HDMI1";
     EXPECT_TRUE(classifySink(typedOnly, {}).displayAudio) << "typed HDMI (DisplayPort too)";
 
-    auto speaker = hdmiSink(false);
+    auto speaker = hdmiSink();
     speaker.activePort = SinkPortRecord{"analog-output-speaker", kPortTypeSpeaker};
     speaker.description = "Built-in Audio Analog Stereo";
-    const auto shown = classifySink(speaker, cardsWithMonitor(0, "DELL U2720Q"));
+    const auto shown = classifySink(speaker, cardsWithMonitor("DELL U2720Q"));
     EXPECT_FALSE(shown.displayAudio);
     EXPECT_TRUE(shown.nativeVolume) << "software volume is the right control for speakers";
     EXPECT_EQ(shown.name, "Built-in Audio Analog Stereo");
 
-    // The sink's inactive HDMI ports do not count; only the active one does.
-    speaker.activePort.reset();
-    EXPECT_FALSE(classifySink(speaker, {}).displayAudio);
-}
-
-TEST(SinkClassification, SinksWithoutPortsAreKnownByDescriptionElseByName) {
+    // Without ports (a null sink): the description, else the sink's name.
     SinkRecord nullSink;
     nullSink.name = "varnu_null";
     nullSink.description = "Null Output";
-    nullSink.channels = 2;
-    const auto shown = classifySink(nullSink, {});
-    EXPECT_FALSE(shown.displayAudio);
-    EXPECT_TRUE(shown.nativeVolume);
-    EXPECT_EQ(shown.name, "Null Output");
-
+    EXPECT_FALSE(classifySink(nullSink, {}).displayAudio);
+    EXPECT_TRUE(classifySink(nullSink, {}).nativeVolume);
+    EXPECT_EQ(classifySink(nullSink, {}).name, "Null Output");
     nullSink.description.clear();
     EXPECT_EQ(classifySink(nullSink, {}).name, "varnu_null");
 }

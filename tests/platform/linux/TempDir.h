@@ -12,11 +12,8 @@ namespace varnu::linux_backend::testing {
 class TempDir {
 public:
     TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "varnu-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) {
-            path_ = pattern;
-        }
+        std::string pattern = (std::filesystem::temp_directory_path() / "varnu-XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data()) ? pattern : "";
     }
     ~TempDir() {
         std::error_code ec;
@@ -24,7 +21,6 @@ public:
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-
     const std::filesystem::path& path() const { return path_; }
 
 private:
@@ -37,9 +33,8 @@ inline void writeText(const std::filesystem::path& path, const std::string& text
 }
 
 inline std::string readText(const std::filesystem::path& path) {
-    std::ifstream stream(path, std::ios::binary);
     std::ostringstream text;
-    text << stream.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 

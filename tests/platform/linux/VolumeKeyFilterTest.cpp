@@ -1,6 +1,6 @@
 #include "platform/linux/VolumeKeyFilter.h"
 
-#include <string>
+#include <map>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -12,7 +12,6 @@ namespace {
 using std::chrono::milliseconds;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using Clock = VolumeKeyFilter::Clock;
 
 const InputEvent kSync{EV_SYN, SYN_REPORT, 0};
 const InputEvent kScan{EV_MSC, MSC_SCAN, 0x70080};
@@ -22,9 +21,9 @@ InputEvent key(std::uint16_t code, std::int32_t value) {
 }
 
 struct RecordingSink final : KeyEventSink {
-    std::vector<std::pair<InputDeviceId, InputEvent>> emitted;
+    std::map<InputDeviceId, std::vector<InputEvent>> emitted;
     void emit(InputDeviceId device, const InputEvent& event) override {
-        emitted.emplace_back(device, event);
+        emitted[device].push_back(event);
     }
 };
 
@@ -34,12 +33,10 @@ struct RecordingChannel final : TapCallbackChannel {
     std::vector<TappedEvent> told;
 
     std::shared_ptr<KeyDecision> ask(const TappedEvent& event) override {
-        asked.emplace_back(event, std::make_shared<KeyDecision>());
-        return asked.back().second;
+        return asked.emplace_back(event, std::make_shared<KeyDecision>()).second;
     }
     void tell(const TappedEvent& event) override { told.push_back(event); }
-
-    // The main thread runs the callback for the oldest unanswered question.
+    // The main thread runs the callback; false when the reader gave the question up.
     bool answer(std::size_t index, TapDecision decision) {
         if (!asked.at(index).second->begin()) {
             return false;
@@ -55,78 +52,56 @@ std::int64_t data1Of(const TappedEvent& event) {
 
 class VolumeKeyFilterTest : public ::testing::Test {
 protected:
-    RecordingSink sink;
-    RecordingChannel channel;
-    VolumeKeyFilter filter{sink, channel, true};
-    Clock::time_point start = Clock::now();
-
     void feed(InputDeviceId device, std::initializer_list<InputEvent> events,
               milliseconds at = milliseconds(0)) {
         for (const auto& event : events) {
             filter.handle(device, event, start + at);
         }
     }
-    std::vector<InputEvent> emittedBy(InputDeviceId device) const {
-        std::vector<InputEvent> events;
-        for (const auto& [from, event] : sink.emitted) {
-            if (from == device) {
-                events.push_back(event);
-            }
-        }
-        return events;
+    void answerAndSettle(std::size_t index, TapDecision decision, milliseconds at = {}) {
+        ASSERT_TRUE(channel.answer(index, decision));
+        filter.settle(start + at);
     }
+
+    RecordingSink sink;
+    RecordingChannel channel;
+    VolumeKeyFilter filter{sink, channel, true};
+    VolumeKeyFilter::Clock::time_point start = VolumeKeyFilter::Clock::now();
 };
 
-TEST_F(VolumeKeyFilterTest, OtherEventsPassAtOnceAndAPressWaitsForTheMainThread) {
-    feed(1, {kScan, key(KEY_A, kKeyPressed), kSync, key(KEY_A, kKeyReleased), kSync});
-    EXPECT_THAT(emittedBy(1), ElementsAre(kScan, key(KEY_A, kKeyPressed), kSync,
-                                          key(KEY_A, kKeyReleased), kSync));
-    EXPECT_THAT(channel.asked, IsEmpty());
-
+TEST_F(VolumeKeyFilterTest, APressWaitsForTheMainThreadWhoseAnswerHoldsForItsRepeatsAndRelease) {
+    feed(1, {kScan, key(KEY_A, kKeyPressed), kSync});
+    EXPECT_THAT(sink.emitted[1], ElementsAre(kScan, key(KEY_A, kKeyPressed), kSync));
     sink.emitted.clear();
-    feed(1, {kScan, key(KEY_VOLUMEUP, kKeyPressed), kSync});
-    EXPECT_THAT(emittedBy(1), ElementsAre(kScan));
+    feed(1, {kScan, key(KEY_VOLUMEDOWN, kKeyPressed), kSync});
+    EXPECT_THAT(sink.emitted[1], ElementsAre(kScan));
     ASSERT_EQ(channel.asked.size(), 1u);
     EXPECT_EQ(channel.asked[0].first.type, kCGEventSystemDefined);
-    EXPECT_EQ(data1Of(channel.asked[0].first), 0x000A00);
+    EXPECT_EQ(data1Of(channel.asked[0].first), 0x010A00);
     EXPECT_TRUE(filter.isWaiting(1));
-}
 
-TEST_F(VolumeKeyFilterTest, ASwallowedPressSwallowsItsRepeatsAndReleaseWhichTheCoreStillSees) {
-    feed(1, {key(KEY_VOLUMEDOWN, kKeyPressed), kSync});
-    channel.answer(0, TapDecision::Swallow);
-    filter.settle(start);
-    feed(1, {key(KEY_VOLUMEDOWN, kKeyRepeated), kSync, key(KEY_VOLUMEDOWN, kKeyRepeated), kSync,
-             key(KEY_VOLUMEDOWN, kKeyReleased), kSync});
-    EXPECT_THAT(emittedBy(1), ElementsAre(kSync, kSync, kSync, kSync));
+    answerAndSettle(0, TapDecision::Swallow);
+    feed(1, {key(KEY_VOLUMEDOWN, kKeyRepeated), kSync, key(KEY_VOLUMEDOWN, kKeyReleased), kSync});
+    EXPECT_THAT(sink.emitted[1], ElementsAre(kScan, kSync, kSync, kSync));
     // Each repeat steps the level in the core; the release completes the key there.
-    ASSERT_EQ(channel.told.size(), 3u);
+    ASSERT_EQ(channel.told.size(), 2u);
     EXPECT_EQ(data1Of(channel.told[0]), 0x010A01);
-    EXPECT_EQ(data1Of(channel.told[1]), 0x010A01);
-    EXPECT_EQ(data1Of(channel.told[2]), 0x010B00);
-    EXPECT_EQ(channel.asked.size(), 1u);
+    EXPECT_EQ(data1Of(channel.told[1]), 0x010B00);
 
-    // The next press is a new question.
-    feed(1, {key(KEY_VOLUMEDOWN, kKeyPressed)});
-    EXPECT_EQ(channel.asked.size(), 2u);
-}
-
-TEST_F(VolumeKeyFilterTest, APassedPressPassesItsRepeatsAndReleaseWithoutAsking) {
-    feed(1, {key(KEY_MUTE, kKeyPressed), kSync});
-    channel.answer(0, TapDecision::Pass);
-    filter.settle(start);
-    feed(1, {key(KEY_MUTE, kKeyRepeated), kSync, key(KEY_MUTE, kKeyReleased), kSync});
-    EXPECT_THAT(emittedBy(1),
-                ElementsAre(key(KEY_MUTE, kKeyPressed), kSync, key(KEY_MUTE, kKeyRepeated), kSync,
-                            key(KEY_MUTE, kKeyReleased), kSync));
-    EXPECT_THAT(channel.told, IsEmpty());
-
-    // A key held since before the grab has no press here: it passes.
+    // A passed press passes its repeats and release without asking or telling.
     sink.emitted.clear();
+    feed(1, {key(KEY_MUTE, kKeyPressed)});
+    answerAndSettle(1, TapDecision::Pass);
+    feed(1, {key(KEY_MUTE, kKeyRepeated), key(KEY_MUTE, kKeyReleased)});
+    EXPECT_THAT(sink.emitted[1],
+                ElementsAre(key(KEY_MUTE, kKeyPressed), key(KEY_MUTE, kKeyRepeated),
+                            key(KEY_MUTE, kKeyReleased)));
+    // A key held since before the grab has no press here: it passes.
     feed(2, {key(KEY_VOLUMEUP, kKeyRepeated), key(KEY_VOLUMEUP, kKeyReleased)});
-    EXPECT_THAT(emittedBy(2),
+    EXPECT_THAT(sink.emitted[2],
                 ElementsAre(key(KEY_VOLUMEUP, kKeyRepeated), key(KEY_VOLUMEUP, kKeyReleased)));
-    EXPECT_EQ(channel.asked.size(), 1u);
+    EXPECT_EQ(channel.asked.size(), 2u);
+    EXPECT_EQ(channel.told.size(), 2u);
 }
 
 TEST_F(VolumeKeyFilterTest, EventsBehindAnUndecidedPressKeepTheirOrderWhileOtherDevicesFlow) {
@@ -134,24 +109,21 @@ TEST_F(VolumeKeyFilterTest, EventsBehindAnUndecidedPressKeepTheirOrderWhileOther
              key(KEY_VOLUMEUP, kKeyRepeated), kSync, key(KEY_VOLUMEUP, kKeyReleased), kSync,
              key(KEY_VOLUMEUP, kKeyPressed), kSync, key(KEY_B, kKeyPressed)});
     feed(2, {key(KEY_C, kKeyPressed), kSync});
-    EXPECT_THAT(emittedBy(1), IsEmpty());
-    EXPECT_THAT(emittedBy(2), ElementsAre(key(KEY_C, kKeyPressed), kSync));
+    EXPECT_THAT(sink.emitted[1], IsEmpty());
+    EXPECT_THAT(sink.emitted[2], ElementsAre(key(KEY_C, kKeyPressed), kSync));
 
-    channel.answer(0, TapDecision::Pass);
-    filter.settle(start + milliseconds(10));
+    answerAndSettle(0, TapDecision::Pass, milliseconds(10));
     // Everything up to the second press went out, in order; the second press is a new question
     // and holds what came after it.
-    EXPECT_THAT(emittedBy(1),
+    EXPECT_THAT(sink.emitted[1],
                 ElementsAre(key(KEY_VOLUMEUP, kKeyPressed), kSync, key(KEY_A, kKeyPressed), kSync,
                             key(KEY_VOLUMEUP, kKeyRepeated), kSync, key(KEY_VOLUMEUP, kKeyReleased),
                             kSync));
     ASSERT_EQ(channel.asked.size(), 2u);
     EXPECT_TRUE(filter.isWaiting(1));
-
-    channel.answer(1, TapDecision::Swallow);
-    filter.settle(start + milliseconds(20));
-    EXPECT_THAT(emittedBy(1).back(), key(KEY_B, kKeyPressed));
-    EXPECT_EQ(emittedBy(1).size(), 10u);
+    answerAndSettle(1, TapDecision::Swallow, milliseconds(20));
+    EXPECT_EQ(sink.emitted[1].back(), key(KEY_B, kKeyPressed));
+    EXPECT_EQ(sink.emitted[1].size(), 10u);
     EXPECT_FALSE(filter.isWaiting(1));
 }
 
@@ -163,8 +135,7 @@ TEST_F(VolumeKeyFilterTest, ModifiersOfEveryKeyboardReachTheEventInTheirOrder) {
     ASSERT_EQ(channel.asked.size(), 1u);
     EXPECT_EQ(channel.asked[0].first.event->modifierFlags,
               kShiftModifierFlag | kAlternateModifierFlag);
-    channel.answer(0, TapDecision::Swallow);
-    filter.settle(start);
+    answerAndSettle(0, TapDecision::Swallow);
     // The Alt release queued behind the first press counts before the second press.
     ASSERT_EQ(channel.asked.size(), 2u);
     EXPECT_EQ(channel.asked[1].first.event->modifierFlags, kShiftModifierFlag);
@@ -183,8 +154,8 @@ TEST_F(VolumeKeyFilterTest, APressUndecidedAfter250msPassesAndTheCoreHearsOfTheT
     filter.settle(start + milliseconds(249));
     EXPECT_THAT(sink.emitted, IsEmpty());
     filter.settle(start + milliseconds(250));
-    EXPECT_THAT(emittedBy(1), ElementsAre(key(KEY_VOLUMEUP, kKeyPressed), kSync,
-                                          key(KEY_VOLUMEUP, kKeyReleased), kSync));
+    EXPECT_THAT(sink.emitted[1], ElementsAre(key(KEY_VOLUMEUP, kKeyPressed), kSync,
+                                             key(KEY_VOLUMEUP, kKeyReleased), kSync));
     ASSERT_EQ(channel.told.size(), 1u);
     EXPECT_EQ(channel.told[0].type, kCGEventTapDisabledByTimeout);
     EXPECT_FALSE(channel.told[0].event);
@@ -193,12 +164,12 @@ TEST_F(VolumeKeyFilterTest, APressUndecidedAfter250msPassesAndTheCoreHearsOfTheT
 
     // The second device's press times out too, but the core hears of it once.
     filter.settle(start + milliseconds(350));
-    EXPECT_THAT(emittedBy(2), ElementsAre(key(KEY_MUTE, kKeyPressed)));
+    EXPECT_THAT(sink.emitted[2], ElementsAre(key(KEY_MUTE, kKeyPressed)));
     EXPECT_EQ(channel.told.size(), 1u);
 
     // Until the core enables the tap again, presses pass without waiting.
     feed(1, {key(KEY_VOLUMEDOWN, kKeyPressed)}, milliseconds(400));
-    EXPECT_EQ(emittedBy(1).back(), key(KEY_VOLUMEDOWN, kKeyPressed));
+    EXPECT_EQ(sink.emitted[1].back(), key(KEY_VOLUMEDOWN, kKeyPressed));
     EXPECT_EQ(channel.asked.size(), 2u);
     filter.setEnabled(true);
     feed(1, {key(KEY_VOLUMEDOWN, kKeyReleased), key(KEY_VOLUMEDOWN, kKeyPressed)},
@@ -215,12 +186,12 @@ TEST_F(VolumeKeyFilterTest, ADecisionBegunBeforeTheDeadlineIsAwaited) {
     EXPECT_EQ(filter.nextDeadline(), std::nullopt);
     channel.asked[0].second->finish(TapDecision::Swallow);
     filter.settle(start + milliseconds(310));
-    EXPECT_THAT(emittedBy(1), ElementsAre(kSync));
+    EXPECT_THAT(sink.emitted[1], ElementsAre(kSync));
     EXPECT_THAT(channel.told, IsEmpty());
     EXPECT_TRUE(filter.isEnabled());
 }
 
-TEST_F(VolumeKeyFilterTest, AVanishedDeviceTakesItsWaitingEventsAndDecisionsAlong) {
+TEST_F(VolumeKeyFilterTest, AVanishedDeviceOrFilterGivesUpItsWaitingEventsAndDecisions) {
     feed(1, {key(KEY_VOLUMEUP, kKeyPressed), key(KEY_LEFTSHIFT, kKeyPressed)});
     filter.removeDevice(1);
     EXPECT_FALSE(channel.answer(0, TapDecision::Swallow));
@@ -230,32 +201,25 @@ TEST_F(VolumeKeyFilterTest, AVanishedDeviceTakesItsWaitingEventsAndDecisionsAlon
     // A swallowed key's memory goes with its device: a new device under the same number starts
     // clean.
     feed(2, {key(KEY_MUTE, kKeyPressed)});
-    channel.answer(1, TapDecision::Swallow);
-    filter.settle(start);
+    answerAndSettle(1, TapDecision::Swallow);
     filter.removeDevice(2);
     feed(2, {key(KEY_MUTE, kKeyReleased)});
-    EXPECT_THAT(emittedBy(2), ElementsAre(key(KEY_MUTE, kKeyReleased)));
-    EXPECT_THAT(emittedBy(1), IsEmpty());
-}
+    EXPECT_THAT(sink.emitted[2], ElementsAre(key(KEY_MUTE, kKeyReleased)));
+    EXPECT_THAT(sink.emitted[1], IsEmpty());
 
-TEST(VolumeKeyFilter, WithoutSystemDefinedEventsInTheMaskVolumeKeysPass) {
-    RecordingSink sink;
-    RecordingChannel channel;
-    VolumeKeyFilter filter(sink, channel, false);
-    filter.handle(1, key(KEY_VOLUMEUP, kKeyPressed), Clock::now());
-    filter.handle(1, key(KEY_VOLUMEUP, kKeyReleased), Clock::now());
-    EXPECT_EQ(sink.emitted.size(), 2u);
-    EXPECT_THAT(channel.asked, IsEmpty());
-}
-
-TEST(VolumeKeyFilter, GivesUpItsQuestionsWhenItEnds) {
-    RecordingSink sink;
-    RecordingChannel channel;
     {
-        VolumeKeyFilter filter(sink, channel, true);
-        filter.handle(1, key(KEY_VOLUMEUP, kKeyPressed), Clock::now());
+        VolumeKeyFilter ending(sink, channel, true);
+        ending.handle(1, key(KEY_VOLUMEUP, kKeyPressed), start);
     }
-    EXPECT_FALSE(channel.answer(0, TapDecision::Swallow));
+    EXPECT_FALSE(channel.answer(2, TapDecision::Swallow));
+}
+
+TEST_F(VolumeKeyFilterTest, WithoutSystemDefinedEventsInTheMaskVolumeKeysPass) {
+    VolumeKeyFilter unmasked(sink, channel, false);
+    unmasked.handle(1, key(KEY_VOLUMEUP, kKeyPressed), start);
+    unmasked.handle(1, key(KEY_VOLUMEUP, kKeyReleased), start);
+    EXPECT_EQ(sink.emitted[1].size(), 2u);
+    EXPECT_THAT(channel.asked, IsEmpty());
 }
 
 } // namespace

@@ -1,8 +1,6 @@
 # The Linux backend's devices: displays, I2C channels, volume keys.
 varnu_test(varnu_linux_devices_tests
     SOURCES
-        ${CMAKE_CURRENT_LIST_DIR}/FakeDrmTree.cpp
-        ${CMAKE_CURRENT_LIST_DIR}/RecordingI2cTransport.cpp
         ${CMAKE_CURRENT_LIST_DIR}/EdidTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/DrmDisplaysTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/I2cDevChannelTest.cpp
