@@ -4,11 +4,11 @@
 VARNU_BUILD_PACKAGES=(
     g++ cmake make pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
-    nlohmann-json3-dev libpulse-dev libevdev-dev libudev-dev
+    nlohmann-json3-dev libpulse-dev libevdev-dev libudev-dev libsystemd-dev libumockdev-dev
     qt6-base-dev
 )
 VARNU_TEST_PACKAGES=(
-    pulseaudio xvfb xauth
+    pulseaudio xvfb xauth umockdev
 )
 
 varnu_missing_packages() {

@@ -1,0 +1,214 @@
+#include "tests/bed/UmockdevBed.h"
+
+#include <cstring>
+#include <future>
+#include <termios.h>
+#include <thread>
+#include <umockdev.h>
+
+namespace varnu::bed {
+namespace {
+
+struct ObjectUnref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+
+// The memory an ioctl argument points to, fetched from the caller, or null.
+std::unique_ptr<UMockdevIoctlData, ObjectUnref> resolved(UMockdevIoctlClient* client,
+                                                         std::size_t length) {
+    GError* error = nullptr;
+    auto* data =
+        umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, length, &error);
+    if (error) {
+        g_error_free(error);
+    }
+    return std::unique_ptr<UMockdevIoctlData, ObjectUnref>(data);
+}
+
+} // namespace
+
+DeviceCall::DeviceCall(UMockdevIoctlClient* client)
+    : client_(client) {}
+
+DeviceCall::~DeviceCall() {
+    // A call nobody answered would leave the caller blocked for good.
+    if (!completed_) {
+        complete(-1, ENOTTY);
+    }
+}
+
+unsigned long DeviceCall::request() const {
+    return umockdev_ioctl_client_get_request(client_);
+}
+
+std::uint64_t DeviceCall::value() const {
+    auto* arg = umockdev_ioctl_client_get_arg(client_);
+    std::uint64_t value = 0;
+    std::memcpy(&value, arg->data,
+                std::min<std::size_t>(sizeof value, static_cast<std::size_t>(arg->data_len)));
+    return value;
+}
+
+std::vector<std::uint8_t> DeviceCall::bytes(std::size_t length) const {
+    auto data = resolved(client_, length);
+    if (!data) {
+        return {};
+    }
+    return {data->data, data->data + length};
+}
+
+std::vector<std::uint8_t> DeviceCall::written() const {
+    auto* arg = umockdev_ioctl_client_get_arg(client_);
+    return {arg->data, arg->data + arg->data_len};
+}
+
+void DeviceCall::reply(long result, std::span<const std::uint8_t> data) {
+    // Resolving copies the caller's memory here; completing copies it back with the changes.
+    auto target = resolved(client_, data.size());
+    if (!target) {
+        complete(-1, EFAULT);
+        return;
+    }
+    std::memcpy(target->data, data.data(), data.size());
+    complete(result);
+}
+
+void DeviceCall::complete(long result, int error) {
+    completed_ = true;
+    umockdev_ioctl_client_complete(client_, result, error);
+}
+
+struct UmockdevBed::Thread {
+    GMainContext* context = g_main_context_new();
+    GMainLoop* loop = g_main_loop_new(context, FALSE);
+    std::vector<UMockdevIoctlBase*> handlers;
+    std::thread thread;
+
+    Thread() {
+        std::promise<void> running;
+        auto started = running.get_future();
+        thread = std::thread([this, &running] {
+            g_main_context_push_thread_default(context);
+            g_main_context_invoke(
+                context,
+                [](gpointer promise) {
+                    static_cast<std::promise<void>*>(promise)->set_value();
+                    return G_SOURCE_REMOVE;
+                },
+                &running);
+            g_main_loop_run(loop);
+            g_main_context_pop_thread_default(context);
+        });
+        started.wait();
+    }
+
+    ~Thread() {
+        g_main_loop_quit(loop);
+        thread.join();
+        for (auto* handler : handlers) {
+            g_object_unref(handler);
+        }
+        g_main_loop_unref(loop);
+        g_main_context_unref(context);
+    }
+
+    // Runs the job on the handler thread and waits for it.
+    void run(std::function<void()> job) {
+        std::packaged_task<void()> task(std::move(job));
+        auto done = task.get_future();
+        g_main_context_invoke(
+            context,
+            [](gpointer task) {
+                (*static_cast<std::packaged_task<void()>*>(task))();
+                return G_SOURCE_REMOVE;
+            },
+            &task);
+        done.wait();
+    }
+};
+
+namespace {
+
+gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer handler) {
+    DeviceCall call(client);
+    static_cast<DeviceHandler*>(handler)->ioctl(call);
+    return TRUE;
+}
+
+gboolean onWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer handler) {
+    DeviceCall call(client);
+    static_cast<DeviceHandler*>(handler)->write(call);
+    return TRUE;
+}
+
+void onVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer handler) {
+    static_cast<DeviceHandler*>(handler)->closed(client);
+}
+
+} // namespace
+
+UmockdevBed::UmockdevBed()
+    : testbed_(umockdev_testbed_new())
+    , thread_(std::make_unique<Thread>()) {}
+
+UmockdevBed::~UmockdevBed() {
+    thread_.reset();
+    g_object_unref(testbed_);
+}
+
+bool UmockdevBed::isActive() {
+    return umockdev_in_mock_environment();
+}
+
+bool UmockdevBed::add(const std::string& description) {
+    std::lock_guard lock(mutex_);
+    GError* error = nullptr;
+    bool added = umockdev_testbed_add_from_string(testbed_, description.c_str(), &error);
+    if (error) {
+        g_error_free(error);
+    }
+    return added;
+}
+
+void UmockdevBed::remove(const std::string& syspath) {
+    std::lock_guard lock(mutex_);
+    umockdev_testbed_remove_device(testbed_, syspath.c_str());
+}
+
+void UmockdevBed::uevent(const std::string& syspath, const std::string& action) {
+    std::lock_guard lock(mutex_);
+    umockdev_testbed_uevent(testbed_, syspath.c_str(), action.c_str());
+}
+
+int UmockdevBed::streamFd(const std::string& devnode) {
+    std::lock_guard lock(mutex_);
+    int fd = umockdev_testbed_get_dev_fd(testbed_, devnode.c_str());
+    // Binary data must pass the terminal line discipline untouched.
+    termios attributes{};
+    if (fd >= 0 && ::tcgetattr(fd, &attributes) == 0) {
+        ::cfmakeraw(&attributes);
+        ::tcsetattr(fd, TCSANOW, &attributes);
+    }
+    return fd;
+}
+
+bool UmockdevBed::attach(const std::string& devnode, DeviceHandler& handler) {
+    bool attached = false;
+    // The handler's source belongs to the context that is the thread default where it attaches.
+    thread_->run([&] {
+        std::lock_guard lock(mutex_);
+        auto* base = umockdev_ioctl_base_new();
+        g_signal_connect(base, "handle-ioctl", G_CALLBACK(onIoctl), &handler);
+        g_signal_connect(base, "handle-write", G_CALLBACK(onWrite), &handler);
+        g_signal_connect(base, "client-vanished", G_CALLBACK(onVanished), &handler);
+        GError* error = nullptr;
+        attached = umockdev_testbed_attach_ioctl(testbed_, devnode.c_str(), base, &error);
+        if (error) {
+            g_error_free(error);
+        }
+        thread_->handlers.push_back(base);
+    });
+    return attached;
+}
+
+} // namespace varnu::bed
