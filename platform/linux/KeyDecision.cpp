@@ -29,7 +29,7 @@ std::optional<TapDecision> KeyDecision::result() const {
 
 bool KeyDecision::abandon() {
     std::lock_guard lock(mutex_);
-    if (state_ == State::Waiting) {
+    if (state_ != State::Decided) {
         state_ = State::Abandoned;
     }
     return state_ == State::Abandoned;

@@ -2,9 +2,9 @@
 
 // The handoff of one volume-key press between the thread that reads the keyboards and the main
 // thread that decides about it.
-// Implements: a one-shot decision that the reader may give up on while the main thread has not
-// begun deciding; once the main thread has begun, the reader waits for its answer, so that the
-// core never acts on a key that was also passed on.
+// Implements: a one-shot decision that the reader may give up on until the main thread has
+// finished deciding. A keyboard never waits on a stuck main thread: an answer that comes after
+// the reader gave up is ignored (the key was passed on and the core hears of the timeout).
 // Does not implement: waking the reader (the caller does that after finish()).
 
 #include "platform/EventTap.h"
@@ -24,7 +24,7 @@ public:
 
     // Reader thread. The answer once the main thread has finished.
     std::optional<TapDecision> result() const;
-    // Reader thread. Gives up unless the main thread has begun; true when it gave up.
+    // Reader thread. Gives up unless the main thread has finished; true when it gave up.
     bool abandon();
 
 private:

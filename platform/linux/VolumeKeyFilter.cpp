@@ -1,5 +1,6 @@
 #include "platform/linux/VolumeKeyFilter.h"
 
+#include <algorithm>
 #include <linux/input-event-codes.h>
 
 namespace varnu::linux_backend {
@@ -38,6 +39,10 @@ void VolumeKeyFilter::resetModifiers(InputDeviceId device,
     modifiers_.reset(device, heldKeys);
 }
 
+void VolumeKeyFilter::repeatHeldKeys(InputDeviceId device, RepeatRate rate) {
+    softRepeat_[device] = rate;
+}
+
 void VolumeKeyFilter::removeDevice(InputDeviceId device) {
     if (auto found = devices_.find(device); found != devices_.end()) {
         if (found->second.undecided) {
@@ -46,6 +51,8 @@ void VolumeKeyFilter::removeDevice(InputDeviceId device) {
         devices_.erase(found);
     }
     std::erase_if(keyDecisions_, [&](const auto& entry) { return entry.first.first == device; });
+    std::erase_if(held_, [&](const HeldKey& key) { return key.device == device; });
+    softRepeat_.erase(device);
     modifiers_.forget(device);
 }
 
@@ -77,17 +84,43 @@ void VolumeKeyFilter::processVolumeKey(InputDeviceId device, Device& state, cons
     // the grab) passes.
     auto found = keyDecisions_.find(key);
     auto decision = found == keyDecisions_.end() ? TapDecision::Pass : found->second;
-    if (event.value == kKeyReleased && found != keyDecisions_.end()) {
-        keyDecisions_.erase(found);
+    if (event.value == kKeyReleased) {
+        if (found != keyDecisions_.end()) {
+            keyDecisions_.erase(found);
+        }
+        std::erase_if(held_, [&](const HeldKey& held) {
+            return held.device == device && held.code == event.code;
+        });
     }
     if (decision == TapDecision::Pass) {
         sink_.emit(device, event);
         return;
     }
+    // A held mute key mutes or unmutes once. Where the filter repeats the device's keys itself,
+    // the kernel's repeats (if any came) would step twice.
+    if (event.value == kKeyRepeated && (event.code == KEY_MUTE || softRepeat_.contains(device))) {
+        return;
+    }
     // The core steps the level on every repeat; its answer cannot undo the swallowed press.
+    tellCore(event.code, event.value);
+}
+
+void VolumeKeyFilter::tellCore(std::uint16_t code, std::int32_t value) {
     if (asksCallback()) {
-        callback_.tell({kCGEventSystemDefined,
-                        systemDefinedEvent(event.code, event.value, modifiers_.flags())});
+        callback_.tell(
+            {kCGEventSystemDefined, systemDefinedEvent(code, value, modifiers_.flags())});
+    }
+}
+
+void VolumeKeyFilter::repeatHeldKeys(Clock::time_point now) {
+    for (auto& key : held_) {
+        if (now < key.nextRepeat) {
+            continue;
+        }
+        tellCore(key.code, kKeyRepeated);
+        // A reader that was late does not catch up with a burst of steps.
+        key.nextRepeat = std::max(key.nextRepeat + softRepeat_[key.device].period,
+                                  now + softRepeat_[key.device].period / 2);
     }
 }
 
@@ -99,28 +132,29 @@ void VolumeKeyFilter::settle(Clock::time_point now) {
         auto& undecided = *state.undecided;
         if (auto decision = undecided.decision->result()) {
             conclude(device, state, *decision, now);
-        } else if (!undecided.beyondDeadline && now >= undecided.deadline) {
-            if (undecided.decision->abandon()) {
-                // Like a tap the system switched off: later presses pass at once until the core
-                // enables the tap again in answer to the notification.
-                if (enabled_.exchange(false)) {
-                    callback_.tell({kCGEventTapDisabledByTimeout, std::nullopt});
-                }
-                conclude(device, state, TapDecision::Pass, now);
-            } else {
-                undecided.beyondDeadline = true;
+        } else if (now >= undecided.deadline && undecided.decision->abandon()) {
+            // Like a tap the system switched off: later presses pass at once until the core
+            // enables the tap again in answer to the notification.
+            if (enabled_.exchange(false)) {
+                callback_.tell({kCGEventTapDisabledByTimeout, std::nullopt});
             }
+            conclude(device, state, TapDecision::Pass, now);
         }
     }
+    repeatHeldKeys(now);
 }
 
 void VolumeKeyFilter::conclude(InputDeviceId device, Device& state, TapDecision decision,
                                Clock::time_point now) {
     auto press = state.undecided->press;
+    auto pressedAt = state.undecided->deadline - kDecisionTimeout;
     state.undecided.reset();
     keyDecisions_[{device, press.code}] = decision;
     if (decision == TapDecision::Pass) {
         sink_.emit(device, press);
+    } else if (auto rate = softRepeat_.find(device);
+               rate != softRepeat_.end() && press.code != KEY_MUTE) {
+        held_.push_back({device, press.code, pressedAt + rate->second.delay});
     }
     while (!state.undecided && !state.behind.empty()) {
         auto next = state.behind.front();
@@ -131,11 +165,18 @@ void VolumeKeyFilter::conclude(InputDeviceId device, Device& state, TapDecision 
 
 std::optional<VolumeKeyFilter::Clock::time_point> VolumeKeyFilter::nextDeadline() const {
     std::optional<Clock::time_point> earliest;
-    for (const auto& [device, state] : devices_) {
-        if (state.undecided && !state.undecided->beyondDeadline &&
-            (!earliest || state.undecided->deadline < *earliest)) {
-            earliest = state.undecided->deadline;
+    auto consider = [&](Clock::time_point due) {
+        if (!earliest || due < *earliest) {
+            earliest = due;
         }
+    };
+    for (const auto& [device, state] : devices_) {
+        if (state.undecided) {
+            consider(state.undecided->deadline);
+        }
+    }
+    for (const auto& key : held_) {
+        consider(key.nextRepeat);
     }
     return earliest;
 }

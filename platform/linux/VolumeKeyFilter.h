@@ -5,7 +5,9 @@
 // Implements: the per-key decision (a press, its repeats and its release share the answer the
 // press got), per-device order (events behind an undecided press wait with it; other devices
 // flow on), the fallback that passes a press the main thread has not decided in time and then
-// tells the core the tap was disabled by timeout, and the modifier flags from every keyboard.
+// tells the core the tap was disabled by timeout, the modifier flags from every keyboard, and
+// the repeats of a swallowed volume key: never for mute, and made here at the device's rate for
+// devices whose kernel driver does not repeat.
 // Does not implement: reading or writing devices; it runs on the reader thread and is driven
 // with events and the current time.
 
@@ -23,6 +25,7 @@
 #include <optional>
 #include <span>
 #include <utility>
+#include <vector>
 
 namespace varnu::linux_backend {
 
@@ -41,6 +44,12 @@ public:
     virtual std::shared_ptr<KeyDecision> ask(const TappedEvent& event) = 0;
     // Hands an event to the callback without waiting for, or using, its answer.
     virtual void tell(const TappedEvent& event) = 0;
+};
+
+// The delay before a held key repeats and the time between repeats.
+struct RepeatRate {
+    std::chrono::milliseconds delay{600};
+    std::chrono::milliseconds period{40};
 };
 
 class VolumeKeyFilter {
@@ -67,6 +76,9 @@ public:
     // The device's modifiers are exactly those among its held keys (after opening it, or after
     // events were dropped).
     void resetModifiers(InputDeviceId device, std::span<const std::uint16_t> heldKeys);
+    // The device's kernel driver does not repeat held keys: the filter repeats its swallowed
+    // volume keys at this rate.
+    void repeatHeldKeys(InputDeviceId device, RepeatRate rate);
     // The device is gone: its waiting events, decisions and modifiers with it.
     void removeDevice(InputDeviceId device);
 
@@ -82,8 +94,11 @@ private:
         InputEvent press;
         std::shared_ptr<KeyDecision> decision;
         Clock::time_point deadline;
-        // The main thread has begun deciding, so the reader waits for it past the deadline.
-        bool beyondDeadline = false;
+    };
+    struct HeldKey {
+        InputDeviceId device;
+        std::uint16_t code;
+        Clock::time_point nextRepeat;
     };
     struct Device {
         std::optional<Undecided> undecided;
@@ -97,6 +112,8 @@ private:
     // Applies the decision to the waiting press and runs the events behind it.
     void conclude(InputDeviceId device, Device& state, TapDecision decision, Clock::time_point now);
     bool asksCallback() const { return deliversSystemDefined_ && enabled_; }
+    void tellCore(std::uint16_t code, std::int32_t value);
+    void repeatHeldKeys(Clock::time_point now);
 
     KeyEventSink& sink_;
     TapCallbackChannel& callback_;
@@ -106,6 +123,8 @@ private:
     std::map<InputDeviceId, Device> devices_;
     // The answer each held volume key got at its press.
     std::map<std::pair<InputDeviceId, std::uint16_t>, TapDecision> keyDecisions_;
+    std::map<InputDeviceId, RepeatRate> softRepeat_;
+    std::vector<HeldKey> held_;
 };
 
 } // namespace varnu::linux_backend

@@ -178,17 +178,57 @@ TEST_F(VolumeKeyFilterTest, APressUndecidedAfter250msPassesAndTheCoreHearsOfTheT
     EXPECT_EQ(filter.nextDeadline(), start + milliseconds(750));
 }
 
-TEST_F(VolumeKeyFilterTest, ADecisionBegunBeforeTheDeadlineIsAwaited) {
+TEST_F(VolumeKeyFilterTest, AMainThreadStuckInItsDecisionHoldsTheKeyboardNoLongerThan250ms) {
     feed(1, {key(KEY_VOLUMEUP, kKeyPressed), kSync});
     ASSERT_TRUE(channel.asked[0].second->begin());
-    filter.settle(start + milliseconds(300));
+    filter.settle(start + milliseconds(240));
     EXPECT_THAT(sink.emitted, IsEmpty());
-    EXPECT_EQ(filter.nextDeadline(), std::nullopt);
+    EXPECT_EQ(filter.nextDeadline(), start + milliseconds(250));
+    filter.settle(start + milliseconds(250));
+    EXPECT_THAT(sink.emitted[1], ElementsAre(key(KEY_VOLUMEUP, kKeyPressed), kSync));
+    ASSERT_EQ(channel.told.size(), 1u);
+    EXPECT_EQ(channel.told[0].type, kCGEventTapDisabledByTimeout);
+    // The late answer changes nothing: the release follows the press that was passed.
     channel.asked[0].second->finish(TapDecision::Swallow);
-    filter.settle(start + milliseconds(310));
-    EXPECT_THAT(sink.emitted[1], ElementsAre(kSync));
+    feed(1, {key(KEY_VOLUMEUP, kKeyReleased)}, milliseconds(300));
+    EXPECT_EQ(sink.emitted[1].back(), key(KEY_VOLUMEUP, kKeyReleased));
+}
+
+TEST_F(VolumeKeyFilterTest, HeldVolumeKeysStepAtTheDeviceRateAndMuteNeverRepeats) {
+    // Device 1 repeats in its kernel driver; device 2 does not.
+    filter.repeatHeldKeys(2, RepeatRate{milliseconds(500), milliseconds(100)});
+    feed(1, {key(KEY_MUTE, kKeyPressed)});
+    answerAndSettle(0, TapDecision::Swallow);
+    feed(1, {key(KEY_MUTE, kKeyRepeated), key(KEY_MUTE, kKeyRepeated)}, milliseconds(700));
     EXPECT_THAT(channel.told, IsEmpty());
-    EXPECT_TRUE(filter.isEnabled());
+    feed(1, {key(KEY_MUTE, kKeyReleased), key(KEY_VOLUMEUP, kKeyPressed)}, milliseconds(800));
+    answerAndSettle(1, TapDecision::Swallow, milliseconds(800));
+    feed(1, {key(KEY_VOLUMEUP, kKeyRepeated)}, milliseconds(1400));
+    EXPECT_EQ(channel.told.size(), 2u); // the mute release and the kernel's repeat
+    channel.told.clear();
+
+    feed(2, {key(KEY_VOLUMEDOWN, kKeyPressed)}, milliseconds(2000));
+    answerAndSettle(2, TapDecision::Swallow, milliseconds(2010));
+    EXPECT_EQ(filter.nextDeadline(), start + milliseconds(2500));
+    filter.settle(start + milliseconds(2499));
+    EXPECT_THAT(channel.told, IsEmpty());
+    for (int at = 2500; at <= 2800; at += 100) {
+        filter.settle(start + milliseconds(at));
+    }
+    ASSERT_EQ(channel.told.size(), 4u);
+    EXPECT_EQ(data1Of(channel.told[0]), 0x010A01);
+    // A reader that wakes late steps once, not once for every period it missed.
+    filter.settle(start + milliseconds(3500));
+    EXPECT_EQ(channel.told.size(), 5u);
+    feed(2, {key(KEY_VOLUMEDOWN, kKeyReleased)}, milliseconds(3550));
+    filter.settle(start + milliseconds(5000));
+    EXPECT_EQ(channel.told.size(), 6u);
+    EXPECT_EQ(filter.nextDeadline(), std::nullopt);
+    // A passed key is repeated by the desktop, not here.
+    feed(2, {key(KEY_MUTE, kKeyPressed)}, milliseconds(6000));
+    answerAndSettle(3, TapDecision::Pass, milliseconds(6000));
+    filter.settle(start + milliseconds(7000));
+    EXPECT_EQ(channel.told.size(), 6u);
 }
 
 TEST_F(VolumeKeyFilterTest, AVanishedDeviceOrFilterGivesUpItsWaitingEventsAndDecisions) {
