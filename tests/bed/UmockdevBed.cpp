@@ -1,7 +1,10 @@
 #include "tests/bed/UmockdevBed.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <future>
+#include <string_view>
 #include <termios.h>
 #include <thread>
 #include <umockdev.h>
@@ -19,9 +22,7 @@ std::unique_ptr<UMockdevIoctlData, ObjectUnref> resolved(UMockdevIoctlClient* cl
     GError* error = nullptr;
     auto* data =
         umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, length, &error);
-    if (error) {
-        g_error_free(error);
-    }
+    g_clear_error(&error);
     return std::unique_ptr<UMockdevIoctlData, ObjectUnref>(data);
 }
 
@@ -157,7 +158,10 @@ UmockdevBed::~UmockdevBed() {
 }
 
 bool UmockdevBed::isActive() {
-    return umockdev_in_mock_environment();
+    // The preload library is what redirects /sys and /dev; without it a test would reach the
+    // machine's own devices.
+    const char* preload = std::getenv("LD_PRELOAD");
+    return preload && std::string_view(preload).find("libumockdev-preload") != std::string::npos;
 }
 
 bool UmockdevBed::add(const std::string& description) {
