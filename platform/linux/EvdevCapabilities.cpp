@@ -34,9 +34,10 @@ bool hasPositionalAxis(const libevdev* device) {
     return false;
 }
 
-bool isVarnuVirtualDevice(const libevdev* device) {
-    const char* name = libevdev_get_name(device);
-    return name && std::string_view(name).ends_with(kVirtualDeviceNameSuffix);
+// Wheels (many consumer-control nodes report REL_HWHEEL for AC Pan) move no pointer.
+bool movesPointer(const libevdev* device) {
+    return libevdev_has_event_code(device, EV_REL, REL_X) ||
+           libevdev_has_event_code(device, EV_REL, REL_Y) || hasPositionalAxis(device);
 }
 
 // A UTF-8 sequence cut short at the end would make the whole name invalid.
@@ -63,10 +64,12 @@ void dropIncompleteCharacter(std::string& text) {
 } // namespace
 
 DeviceRole classifyDevice(const libevdev* device) {
-    if (!libevdev_has_event_type(device, EV_KEY) || isVarnuVirtualDevice(device)) {
+    if (!libevdev_has_event_type(device, EV_KEY)) {
         return DeviceRole::Ignore;
     }
-    if (!hasPositionalAxis(device) && reportsAny(device, kVolumeKeys)) {
+    // A lid or tablet-mode switch must keep reaching the desktop from its own device.
+    if (!libevdev_has_event_type(device, EV_SW) && !movesPointer(device) &&
+        reportsAny(device, kVolumeKeys)) {
         return DeviceRole::Grab;
     }
     return reportsAny(device, kModifierKeys) ? DeviceRole::Watch : DeviceRole::Ignore;
@@ -100,12 +103,11 @@ std::vector<std::uint16_t> heldModifierKeys(const libevdev* device) {
 std::string cloneName(std::string_view deviceName) {
     // UINPUT_MAX_NAME_SIZE counts the terminating NUL.
     constexpr std::size_t kLongestName = UINPUT_MAX_NAME_SIZE - 1;
-    auto room = kLongestName - kVirtualDeviceNameSuffix.size();
-    std::string name(deviceName.substr(0, room));
-    if (deviceName.size() > room) {
+    std::string name(deviceName.substr(0, kLongestName));
+    if (deviceName.size() > kLongestName) {
         dropIncompleteCharacter(name);
     }
-    return name + std::string(kVirtualDeviceNameSuffix);
+    return name;
 }
 
 } // namespace varnu::linux_backend

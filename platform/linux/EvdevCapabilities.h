@@ -2,9 +2,9 @@
 
 // Which input devices the volume-key tap grabs, and what their key state says, read from
 // libevdev's view of a device.
-// Implements: the grab rule (reports a volume key, has no positional absolute axes, is not one of
-// Varnu's own virtual devices), the watch rule (other keyboards, for their modifiers), the
-// held-key queries, the name of a device's virtual clone.
+// Implements: the grab rule (reports a volume key, reports no switches, moves no pointer: no
+// REL_X/REL_Y and no positional absolute axes), the watch rule (other keyboards, for their
+// modifiers), the held-key queries, the name of a device's virtual clone.
 // Does not implement: opening, grabbing or cloning devices.
 
 #include <array>
@@ -18,10 +18,6 @@
 struct libevdev;
 
 namespace varnu::linux_backend {
-
-// Varnu's virtual keyboards end their names with this, which also lets the libinput quirks
-// find them.
-inline constexpr std::string_view kVirtualDeviceNameSuffix = " (Varnu)";
 
 enum class DeviceRole {
     Ignore,
@@ -44,7 +40,8 @@ bool anyKeyDown(const KeyStateBits& keys);
 // The modifier keys the device holds down right now.
 std::vector<std::uint16_t> heldModifierKeys(const libevdev* device);
 
-// The clone's name: the device's own, shortened to fit uinput, with Varnu's suffix.
+// The clone's name: the device's own, so that per-device configuration matching names still
+// applies, shortened to fit uinput without cutting a character.
 std::string cloneName(std::string_view deviceName);
 
 } // namespace varnu::linux_backend

@@ -7,6 +7,7 @@
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
 #include <linux/input.h>
+#include <linux/uinput.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -29,7 +30,20 @@ std::unique_ptr<EvdevDevice> EvdevDevice::open(const std::string& node, int& err
         return nullptr;
     }
     error = 0;
-    return std::unique_ptr<EvdevDevice>(new EvdevDevice(node, fd, evdev));
+    std::unique_ptr<EvdevDevice> device(new EvdevDevice(node, fd, evdev));
+    // Stamps on a clock that never jumps tell events the desktop received before the grab from
+    // those that came after it.
+    int monotonic = CLOCK_MONOTONIC;
+    if (::ioctl(fd, EVIOCSCLOCKID, &monotonic) == 0) {
+        device->clock_ = CLOCK_MONOTONIC;
+    }
+    device->repeatsInKernel_ = libevdev_has_event_type(evdev, EV_REP);
+    unsigned int repeat[2] = {};
+    if (::ioctl(fd, EVIOCGREP, repeat) == 0 && repeat[0] > 0 && repeat[1] > 0) {
+        device->reportedRepeat_ = RepeatRate{std::chrono::milliseconds(repeat[REP_DELAY]),
+                                             std::chrono::milliseconds(repeat[REP_PERIOD])};
+    }
+    return device;
 }
 
 EvdevDevice::EvdevDevice(std::string node, int fd, libevdev* evdev)
@@ -53,8 +67,15 @@ int EvdevDevice::cloneFd() const {
     return clone_ ? uinputFd_ : -1;
 }
 
+EvdevDevice::Stamp EvdevDevice::now() const {
+    timespec time{};
+    ::clock_gettime(clock_, &time);
+    return std::chrono::duration_cast<Stamp>(std::chrono::seconds(time.tv_sec) +
+                                             std::chrono::nanoseconds(time.tv_nsec));
+}
+
 EvdevDevice::ReadResult
-EvdevDevice::readEvents(const std::function<void(const InputEvent&)>& reader) {
+EvdevDevice::readEvents(const std::function<void(const InputEvent&, Stamp)>& reader) {
     unsigned flags = LIBEVDEV_READ_FLAG_NORMAL;
     for (;;) {
         input_event event{};
@@ -74,7 +95,9 @@ EvdevDevice::readEvents(const std::function<void(const InputEvent&)>& reader) {
             flags = LIBEVDEV_READ_FLAG_SYNC;
             continue;
         }
-        reader({event.type, event.code, event.value});
+        reader({event.type, event.code, event.value},
+               std::chrono::seconds(event.input_event_sec) +
+                   std::chrono::microseconds(event.input_event_usec));
     }
 }
 
@@ -85,6 +108,11 @@ int EvdevDevice::createClone(const std::string& uinputPath) {
     }
     auto ownName = name();
     libevdev_set_name(evdev_, cloneName(ownName).c_str());
+    // libevdev passes on the name, ids and properties; the phys string is set here, and uniq
+    // cannot be set through uinput at all.
+    if (const char* phys = libevdev_get_phys(evdev_)) {
+        ::ioctl(uinputFd_, UI_SET_PHYS, phys);
+    }
     // The device's own autorepeat events are passed on, so the clone must not add its own;
     // force feedback would need a uinput upload protocol nobody here answers.
     libevdev_disable_event_type(evdev_, EV_REP);
@@ -97,6 +125,13 @@ int EvdevDevice::createClone(const std::string& uinputPath) {
         uinputFd_ = -1;
         return -result;
     }
+    // Without its sysfs path the clone could not be told from a keyboard to grab.
+    const char* syspath = libevdev_uinput_get_syspath(clone_);
+    if (!syspath) {
+        removeClone();
+        return ENODEV;
+    }
+    cloneSyspath_ = syspath;
     return 0;
 }
 
@@ -106,6 +141,7 @@ void EvdevDevice::removeClone() {
         ::close(uinputFd_);
         clone_ = nullptr;
         uinputFd_ = -1;
+        cloneSyspath_.clear();
     }
 }
 

@@ -2,17 +2,22 @@
 
 // One input device as the volume-key tap holds it: read through libevdev, and once it is
 // grabbed, mirrored by a uinput clone. Deliberately thin: every decision lives elsewhere.
-// Implements: open, read with SYN_DROPPED resynchronisation, the clone, the grab and its release,
-// the kernel's key state, writing to the clone, LED changes from the clone back to the device.
+// Implements: open, read with SYN_DROPPED resynchronisation and the kernel's time stamps, the
+// clone (with the device's name, phys, ids and properties), the grab and its release, the
+// kernel's key state and repeat, writing to the clone, LED changes from the clone back to the
+// device.
 // Does not implement: choosing devices (EvdevCapabilities) or events (VolumeKeyFilter).
 
 #include "platform/linux/EvdevCapabilities.h"
 #include "platform/linux/VolumeKeyEvents.h"
+#include "platform/linux/VolumeKeyFilter.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <time.h>
 
 struct libevdev;
 struct libevdev_uinput;
@@ -36,13 +41,22 @@ public:
     // The clone's descriptor, where LED changes arrive; -1 without a clone.
     int cloneFd() const;
 
-    enum class ReadResult { Drained, Gone };
-    // Hands every event that is ready to the reader; after dropped events, the changes that
-    // bring libevdev's state up to date, as ordinary events.
-    ReadResult readEvents(const std::function<void(const InputEvent&)>& reader);
+    // A moment on the clock the kernel stamps this device's events with.
+    using Stamp = std::chrono::microseconds;
+    Stamp now() const;
 
-    // 0 or the errno.
+    enum class ReadResult { Drained, Gone };
+    // Hands every event that is ready to the reader with its stamp; after dropped events, the
+    // changes that bring libevdev's state up to date, as ordinary events.
+    ReadResult readEvents(const std::function<void(const InputEvent&, Stamp)>& reader);
+
+    // Whether the kernel repeats held keys of this device itself; the rate it reports, if any.
+    bool repeatsInKernel() const { return repeatsInKernel_; }
+    std::optional<RepeatRate> reportedRepeat() const { return reportedRepeat_; }
+
+    // 0 or the errno. The clone is known by its sysfs path, never by its name.
     int createClone(const std::string& uinputPath);
+    const std::string& cloneSyspath() const { return cloneSyspath_; }
     void removeClone();
     int grab();
     void ungrab();
@@ -62,7 +76,11 @@ private:
     libevdev* evdev_;
     libevdev_uinput* clone_ = nullptr;
     int uinputFd_ = -1;
+    std::string cloneSyspath_;
     bool grabbed_ = false;
+    clockid_t clock_ = CLOCK_REALTIME;
+    bool repeatsInKernel_ = false;
+    std::optional<RepeatRate> reportedRepeat_;
 };
 
 } // namespace varnu::linux_backend

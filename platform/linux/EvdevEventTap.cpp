@@ -8,6 +8,7 @@
 #include "platform/linux/PermissionsHelp.h"
 #include "platform/linux/VolumeKeyFilter.h"
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -17,6 +18,7 @@
 #include <optional>
 #include <poll.h>
 #include <set>
+#include <signal.h>
 #include <string_view>
 #include <sys/eventfd.h>
 #include <system_error>
@@ -32,68 +34,115 @@ using Clock = VolumeKeyFilter::Clock;
 constexpr const char* kUdevEvents = "udev";
 constexpr const char* kInputSubsystem = "input";
 constexpr std::string_view kAddAction = "add";
+constexpr std::string_view kChangeAction = "change";
 constexpr std::string_view kRemoveAction = "remove";
+constexpr std::array kJobControlSignals{SIGTSTP, SIGTTIN, SIGTTOU};
 
 std::string errorText(int error) {
     return std::generic_category().message(error);
 }
 
+// Stopped by Ctrl+Z or by reading from its terminal in the background, a process that holds the
+// keyboards would leave nothing to type `fg` with.
+class JobControlImmunity {
+public:
+    JobControlImmunity() {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        for (std::size_t index = 0; index < kJobControlSignals.size(); ++index) {
+            ::sigaction(kJobControlSignals[index], &ignore, &previous_[index]);
+        }
+    }
+    ~JobControlImmunity() {
+        for (std::size_t index = 0; index < kJobControlSignals.size(); ++index) {
+            ::sigaction(kJobControlSignals[index], &previous_[index], nullptr);
+        }
+    }
+    JobControlImmunity(const JobControlImmunity&) = delete;
+    JobControlImmunity& operator=(const JobControlImmunity&) = delete;
+
+private:
+    std::array<struct sigaction, kJobControlSignals.size()> previous_{};
+};
+
 class EvdevTap final : public EventTap, private KeyEventSink {
 public:
     static std::unique_ptr<EvdevTap> start(std::shared_ptr<MainQueue> mainQueue,
                                            EventTapCallback callback, bool deliversSystemDefined,
-                                           std::string uinputPath, std::ostream* diagnostics);
+                                           const EvdevTapPaths& paths, std::ostream* diagnostics);
     ~EvdevTap() override;
 
-    void enable(bool enabled) override { filter_->setEnabled(enabled); }
+    void enable(bool enabled) override;
 
 private:
+    // Pending: the grab waits for a key to come up or for another program to let go.
+    enum class GrabState { None, Grabbed, Pending };
     struct Entry {
         std::unique_ptr<EvdevDevice> device;
+        std::string syspath;
         DeviceRole role = DeviceRole::Watch;
-        bool grabbed = false;
+        GrabState grab = GrabState::None;
+        // Events stamped before this reached the desktop from the device itself.
+        EvdevDevice::Stamp grabbedSince{};
+        Clock::time_point pendingSince{};
     };
 
-    EvdevTap(std::string uinputPath, std::ostream* diagnostics)
-        : uinputPath_(std::move(uinputPath))
+    EvdevTap(const EvdevTapPaths& paths, std::ostream* diagnostics)
+        : uinputPath_(paths.uinput)
+        , retryInterval_(paths.grabRetryInterval)
         , diagnostics_(diagnostics) {}
 
     void emit(InputDeviceId device, const InputEvent& event) override;
     void wake();
+    void startReader();
     void run();
-    void addDevice(const std::string& node);
+    bool poll();
+    void addAll();
+    void removeAll();
+    void addDevice(const KeyEventDevice& found);
     void removeDevice(InputDeviceId id);
     void readDevice(InputDeviceId id);
     void grabWhenIdle(Entry& entry);
+    void retryPendingGrabs(Clock::time_point now);
+    void markPending(Entry& entry);
     void watchOnly(Entry& entry);
     void receiveHotplug();
+    void followSession();
+    bool isOwnClone(const std::string& syspath) const;
+    std::optional<InputDeviceId> findByNode(const std::string& node) const;
     void reportOnce(const std::string& key, const std::string& message);
 
     std::string uinputPath_;
+    std::chrono::milliseconds retryInterval_;
     std::ostream* diagnostics_;
+    JobControlImmunity jobControlImmunity_;
     int wakeFd_ = -1;
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> readerFailed_{false};
     udev* udev_ = nullptr;
     udev_monitor* monitor_ = nullptr;
+    std::unique_ptr<LoginSession> session_;
     std::unique_ptr<MainQueueCallbackChannel> channel_;
     std::unique_ptr<VolumeKeyFilter> filter_;
     // The reader thread's own from here on.
     std::map<InputDeviceId, Entry> devices_;
     InputDeviceId nextId_ = 1;
+    bool sessionActive_ = true;
+    Clock::time_point nextRetry_{};
     std::set<std::string> reported_;
     std::thread thread_;
 };
 
 std::unique_ptr<EvdevTap> EvdevTap::start(std::shared_ptr<MainQueue> mainQueue,
                                           EventTapCallback callback, bool deliversSystemDefined,
-                                          std::string uinputPath, std::ostream* diagnostics) {
+                                          const EvdevTapPaths& paths, std::ostream* diagnostics) {
     // Without uinput nothing could be passed on, so nothing is grabbed either.
-    int uinput = ::open(uinputPath.c_str(), O_RDWR | O_CLOEXEC);
+    int uinput = ::open(paths.uinput.c_str(), O_RDWR | O_CLOEXEC);
     if (uinput < 0) {
         return nullptr;
     }
     ::close(uinput);
-    std::unique_ptr<EvdevTap> tap(new EvdevTap(std::move(uinputPath), diagnostics));
+    std::unique_ptr<EvdevTap> tap(new EvdevTap(paths, diagnostics));
     tap->wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     tap->udev_ = udev_new();
     if (tap->wakeFd_ < 0 || !tap->udev_) {
@@ -106,12 +155,13 @@ std::unique_ptr<EvdevTap> EvdevTap::start(std::shared_ptr<MainQueue> mainQueue,
         udev_monitor_enable_receiving(tap->monitor_) < 0) {
         return nullptr;
     }
+    tap->session_ = paths.loginSession ? paths.loginSession() : openLoginSession();
     auto* raw = tap.get();
     tap->channel_ = std::make_unique<MainQueueCallbackChannel>(
         std::move(mainQueue), std::move(callback), [raw] { raw->wake(); });
     KeyEventSink& sink = *tap;
     tap->filter_ = std::make_unique<VolumeKeyFilter>(sink, *tap->channel_, deliversSystemDefined);
-    tap->thread_ = std::thread([raw] { raw->run(); });
+    tap->startReader();
     return tap;
 }
 
@@ -138,6 +188,20 @@ EvdevTap::~EvdevTap() {
     }
 }
 
+void EvdevTap::enable(bool enabled) {
+    // The core's answer to the switched-off notice after a failed reader: a fresh one.
+    if (enabled && readerFailed_) {
+        thread_.join();
+        readerFailed_ = false;
+        startReader();
+    }
+    filter_->setEnabled(enabled);
+}
+
+void EvdevTap::startReader() {
+    thread_ = std::thread([this] { run(); });
+}
+
 void EvdevTap::wake() {
     std::uint64_t one = 1;
     [[maybe_unused]] auto written = ::write(wakeFd_, &one, sizeof one);
@@ -150,81 +214,136 @@ void EvdevTap::emit(InputDeviceId device, const InputEvent& event) {
 }
 
 void EvdevTap::run() {
-    for (const auto& node : keyEventDevices(udev_)) {
-        addDevice(node);
+    sessionActive_ = session_->isActive();
+    if (sessionActive_) {
+        addAll();
     }
-    enum class Source { Wake, Hotplug, Device, Clone };
+    while (!stopping_) {
+        if (!poll()) {
+            // Whatever ended the reader, no keyboard stays grabbed without one, and the core
+            // hears that the tap is off so that it switches it back on.
+            removeAll();
+            readerFailed_ = true;
+            channel_->tell({kCGEventTapDisabledByUserInput, std::nullopt});
+            return;
+        }
+    }
+    removeAll();
+}
+
+bool EvdevTap::poll() {
+    enum class Source { Wake, Hotplug, Session, Device, Clone };
     std::vector<pollfd> fds;
     std::vector<std::pair<Source, InputDeviceId>> sources;
-    while (!stopping_) {
-        fds.clear();
-        sources.clear();
-        fds.push_back({wakeFd_, POLLIN, 0});
-        sources.emplace_back(Source::Wake, 0);
-        fds.push_back({udev_monitor_get_fd(monitor_), POLLIN, 0});
-        sources.emplace_back(Source::Hotplug, 0);
-        for (const auto& [id, entry] : devices_) {
-            fds.push_back({entry.device->fd(), POLLIN, 0});
-            sources.emplace_back(Source::Device, id);
-            if (entry.device->cloneFd() >= 0) {
-                fds.push_back({entry.device->cloneFd(), POLLIN, 0});
-                sources.emplace_back(Source::Clone, id);
-            }
+    auto watch = [&](int fd, Source source, InputDeviceId id) {
+        fds.push_back({fd, POLLIN, 0});
+        sources.emplace_back(source, id);
+    };
+    watch(wakeFd_, Source::Wake, 0);
+    watch(udev_monitor_get_fd(monitor_), Source::Hotplug, 0);
+    if (session_->changeFd() >= 0) {
+        watch(session_->changeFd(), Source::Session, 0);
+    }
+    bool pending = false;
+    for (const auto& [id, entry] : devices_) {
+        watch(entry.device->fd(), Source::Device, id);
+        if (entry.device->cloneFd() >= 0) {
+            watch(entry.device->cloneFd(), Source::Clone, id);
         }
-        int timeout = -1;
-        if (auto deadline = filter_->nextDeadline()) {
-            auto wait = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
-            timeout = static_cast<int>(std::max<std::int64_t>(wait.count(), 0));
+        pending = pending || entry.grab == GrabState::Pending;
+    }
+    auto deadline = filter_->nextDeadline();
+    if (pending && (!deadline || nextRetry_ < *deadline)) {
+        deadline = nextRetry_;
+    }
+    int timeout = -1;
+    if (deadline) {
+        auto wait = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+        timeout = static_cast<int>(std::max<std::int64_t>(wait.count(), 0));
+    }
+    if (::poll(fds.data(), fds.size(), timeout) < 0) {
+        if (errno == EINTR) {
+            return true;
         }
-        if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
+        reportOnce("poll", "stopped reading the keyboards: " + errorText(errno));
+        return false;
+    }
+    for (std::size_t index = 0; index < fds.size() && !stopping_; ++index) {
+        auto [source, id] = sources[index];
+        auto events = fds[index].revents;
+        if (events == 0) {
+            continue;
+        }
+        switch (source) {
+        case Source::Wake: {
+            std::uint64_t count = 0;
+            [[maybe_unused]] auto got = ::read(wakeFd_, &count, sizeof count);
             break;
         }
-        for (std::size_t index = 0; index < fds.size() && !stopping_; ++index) {
-            auto [source, id] = sources[index];
-            auto events = fds[index].revents;
-            if (events == 0) {
-                continue;
+        case Source::Hotplug:
+            receiveHotplug();
+            break;
+        case Source::Session:
+            followSession();
+            break;
+        case Source::Device:
+            if (events & POLLIN) {
+                readDevice(id);
+            } else {
+                removeDevice(id);
             }
-            switch (source) {
-            case Source::Wake: {
-                std::uint64_t count = 0;
-                [[maybe_unused]] auto got = ::read(wakeFd_, &count, sizeof count);
-                break;
+            break;
+        case Source::Clone:
+            if (auto found = devices_.find(id); found != devices_.end()) {
+                found->second.device->forwardLeds();
             }
-            case Source::Hotplug:
-                receiveHotplug();
-                break;
-            case Source::Device:
-                if (events & POLLIN) {
-                    readDevice(id);
-                } else {
-                    removeDevice(id);
-                }
-                break;
-            case Source::Clone:
-                if (auto found = devices_.find(id); found != devices_.end()) {
-                    found->second.device->forwardLeds();
-                }
-                break;
-            }
+            break;
         }
-        filter_->settle(Clock::now());
     }
-    // Whatever ended the loop, no keyboard stays grabbed without a reader.
+    auto now = Clock::now();
+    filter_->settle(now);
+    retryPendingGrabs(now);
+    return true;
+}
+
+void EvdevTap::addAll() {
+    for (const auto& found : keyEventDevices(udev_)) {
+        addDevice(found);
+    }
+}
+
+void EvdevTap::removeAll() {
     while (!devices_.empty()) {
         removeDevice(devices_.begin()->first);
     }
 }
 
-void EvdevTap::addDevice(const std::string& node) {
+bool EvdevTap::isOwnClone(const std::string& syspath) const {
+    for (const auto& [id, entry] : devices_) {
+        const auto& clone = entry.device->cloneSyspath();
+        if (!clone.empty() && syspath.starts_with(clone + "/")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<InputDeviceId> EvdevTap::findByNode(const std::string& node) const {
     for (const auto& [id, entry] : devices_) {
         if (entry.device->node() == node) {
-            return;
+            return id;
         }
+    }
+    return std::nullopt;
+}
+
+void EvdevTap::addDevice(const KeyEventDevice& found) {
+    if (findByNode(found.node) || isOwnClone(found.syspath)) {
+        return;
     }
     // A device Varnu may not read is what the trust check reports; nothing more to say here.
     int error = 0;
-    auto device = EvdevDevice::open(node, error);
+    auto device = EvdevDevice::open(found.node, error);
     if (!device) {
         return;
     }
@@ -234,15 +353,19 @@ void EvdevTap::addDevice(const std::string& node) {
     }
     auto id = nextId_++;
     filter_->resetModifiers(id, heldModifierKeys(device->evdev()));
+    if (!device->repeatsInKernel()) {
+        filter_->repeatHeldKeys(id, device->reportedRepeat().value_or(RepeatRate{}));
+    }
     auto& entry = devices_[id];
     entry.device = std::move(device);
+    entry.syspath = found.syspath;
     entry.role = role;
     if (role != DeviceRole::Grab) {
         return;
     }
     if (int cloneError = entry.device->createClone(uinputPath_); cloneError != 0) {
-        reportOnce(node + ":clone", "cannot create a virtual copy of " + entry.device->name() +
-                                        ": " + errorText(cloneError));
+        reportOnce(found.node + ":clone", "cannot create a virtual copy of " +
+                                              entry.device->name() + ": " + errorText(cloneError));
         watchOnly(entry);
         return;
     }
@@ -251,29 +374,70 @@ void EvdevTap::addDevice(const std::string& node) {
 
 void EvdevTap::grabWhenIdle(Entry& entry) {
     // Grabbing while a key is down would leave that key held for everyone else.
-    if (entry.role != DeviceRole::Grab || entry.grabbed || anyKeyDown(entry.device->evdev())) {
+    if (entry.role != DeviceRole::Grab || entry.grab == GrabState::Grabbed) {
         return;
     }
+    if (anyKeyDown(entry.device->evdev())) {
+        markPending(entry);
+        if (Clock::now() - entry.pendingSince >= retryInterval_) {
+            reportOnce(entry.device->node() + ":held",
+                       "cannot take the volume keys of " + entry.device->name() +
+                           " yet: a key stays held down; trying again");
+        }
+        return;
+    }
+    auto since = entry.device->now();
     if (int error = entry.device->grab(); error != 0) {
+        if (error == EBUSY) {
+            // keyd, input-remapper or evtest holds it; it may let go.
+            reportOnce(entry.device->node() + ":busy",
+                       "cannot take the volume keys of " + entry.device->name() +
+                           ": another program holds the keyboard; trying again");
+            markPending(entry);
+            return;
+        }
         reportOnce(entry.device->node() + ":grab", "cannot take the volume keys of " +
                                                        entry.device->name() + ": " +
                                                        errorText(error));
         watchOnly(entry);
         return;
     }
-    // libevdev knows the keys as of the last read; one pressed since reached the desktop, so its
-    // release must too. The next event of this device tries again.
+    // A key pressed since the last read reached the desktop, so its release must too. The next
+    // event of this device tries again.
     if (auto keys = entry.device->keyState(); !keys || anyKeyDown(*keys)) {
         entry.device->ungrab();
+        markPending(entry);
         return;
     }
-    entry.grabbed = true;
+    entry.grab = GrabState::Grabbed;
+    entry.grabbedSince = since;
+}
+
+void EvdevTap::markPending(Entry& entry) {
+    if (entry.grab != GrabState::Pending) {
+        entry.grab = GrabState::Pending;
+        entry.pendingSince = Clock::now();
+        nextRetry_ = entry.pendingSince + retryInterval_;
+    }
+}
+
+void EvdevTap::retryPendingGrabs(Clock::time_point now) {
+    if (now < nextRetry_) {
+        return;
+    }
+    nextRetry_ = now + retryInterval_;
+    for (auto& [id, entry] : devices_) {
+        if (entry.grab == GrabState::Pending) {
+            grabWhenIdle(entry);
+        }
+    }
 }
 
 void EvdevTap::watchOnly(Entry& entry) {
     // The clone would otherwise stay behind as an idle keyboard.
     entry.device->removeClone();
     entry.role = DeviceRole::Watch;
+    entry.grab = GrabState::None;
 }
 
 void EvdevTap::removeDevice(InputDeviceId id) {
@@ -287,8 +451,8 @@ void EvdevTap::readDevice(InputDeviceId id) {
         return;
     }
     auto& entry = found->second;
-    auto result = entry.device->readEvents([&](const InputEvent& event) {
-        if (!entry.grabbed) {
+    auto result = entry.device->readEvents([&](const InputEvent& event, EvdevDevice::Stamp stamp) {
+        if (entry.grab != GrabState::Grabbed || stamp < entry.grabbedSince) {
             filter_->observe(id, event);
         } else if (event.type != EV_LED) {
             // LED state flows the other way, from the clone to the device.
@@ -309,22 +473,37 @@ void EvdevTap::receiveHotplug() {
     }
     const char* action = udev_device_get_action(device);
     const char* node = udev_device_get_devnode(device);
-    if (action && std::string_view(action) == kAddAction) {
-        if (auto keyNode = keyEventDeviceNode(device); !keyNode.empty()) {
-            addDevice(keyNode);
+    auto known = node ? findByNode(node) : std::nullopt;
+    if (!action || !sessionActive_) {
+        // Nothing to follow.
+    } else if (known && std::string_view(action) == kRemoveAction) {
+        removeDevice(*known);
+    } else if (std::string_view(action) == kAddAction ||
+               std::string_view(action) == kChangeAction) {
+        // A change (new key mappings, say) is read afresh, with a new clone; it is also a moment
+        // at which a busy device may have come free.
+        if (known) {
+            removeDevice(*known);
         }
-    } else if (action && node && std::string_view(action) == kRemoveAction) {
-        std::optional<InputDeviceId> gone;
-        for (const auto& [id, entry] : devices_) {
-            if (entry.device->node() == node) {
-                gone = id;
-            }
-        }
-        if (gone) {
-            removeDevice(*gone);
+        if (auto found = keyEventDevice(device)) {
+            addDevice(*found);
         }
     }
     udev_device_unref(device);
+}
+
+void EvdevTap::followSession() {
+    session_->acknowledgeChange();
+    bool active = session_->isActive();
+    if (active == sessionActive_) {
+        return;
+    }
+    sessionActive_ = active;
+    if (active) {
+        addAll();
+    } else {
+        removeAll();
+    }
 }
 
 void EvdevTap::reportOnce(const std::string& key, const std::string& message) {
@@ -362,7 +541,7 @@ std::unique_ptr<EventTap> EvdevEventTapService::createTap(std::uint32_t /*locati
                                                           CGEventMask eventsOfInterest,
                                                           EventTapCallback callback) {
     bool deliversSystemDefined = (eventsOfInterest & eventMaskBit(kCGEventSystemDefined)) != 0;
-    return EvdevTap::start(mainQueue_, std::move(callback), deliversSystemDefined, paths_.uinput,
+    return EvdevTap::start(mainQueue_, std::move(callback), deliversSystemDefined, paths_,
                            diagnostics_);
 }
 

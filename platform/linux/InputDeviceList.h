@@ -2,9 +2,10 @@
 
 // The input event devices that udev marks as having keys (ID_INPUT_KEY), which is every
 // keyboard and every device with media buttons.
-// Implements: the list at one moment, through libudev.
+// Implements: the list at one moment, through libudev, with each device's node and sysfs path.
 // Does not implement: hot-plug (EvdevEventTap follows that itself), devices udev does not know.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,11 +14,17 @@ struct udev_device;
 
 namespace varnu::linux_backend {
 
-// The device nodes (/dev/input/eventN), sorted; empty when udev cannot be reached.
-std::vector<std::string> keyEventDevices();
-std::vector<std::string> keyEventDevices(udev* context);
+struct KeyEventDevice {
+    std::string node;    // /dev/input/eventN
+    std::string syspath; // /sys/devices/.../inputM/eventN
+};
 
-// Whether a device udev reports is a key event device; its node, else empty.
-std::string keyEventDeviceNode(udev_device* device);
+// The device nodes, sorted; empty when udev cannot be reached.
+std::vector<std::string> keyEventDevices();
+// The devices, sorted by node.
+std::vector<KeyEventDevice> keyEventDevices(udev* context);
+
+// Whether a device udev reports is a key event device.
+std::optional<KeyEventDevice> keyEventDevice(udev_device* device);
 
 } // namespace varnu::linux_backend

@@ -17,8 +17,9 @@ varnu_library(varnu_linux_devices
         ${CMAKE_CURRENT_LIST_DIR}/EvdevDevice.cpp
         ${CMAKE_CURRENT_LIST_DIR}/InputDeviceList.cpp
         ${CMAKE_CURRENT_LIST_DIR}/InputPermissions.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/LoginSession.cpp
         ${CMAKE_CURRENT_LIST_DIR}/EvdevEventTap.cpp
-    DEPENDS varnu_platform PkgConfig::LIBEVDEV PkgConfig::LIBUDEV
+    DEPENDS varnu_platform PkgConfig::LIBEVDEV PkgConfig::LIBUDEV PkgConfig::LIBSYSTEMD
 )
 target_compile_definitions(varnu_linux_devices PUBLIC
     VARNU_PERMISSIONS_HELP_PAGE="${CMAKE_INSTALL_FULL_DATADIR}/varnu/help/permissions.html"
@@ -27,12 +28,8 @@ target_compile_definitions(varnu_linux_devices PUBLIC
 # The page the permission link and the trust check's message point to.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/help/permissions.html DESTINATION ${VARNU_HELP_DIR})
 
-# Where udev and libinput read their files when Varnu is installed under /usr; point these
-# elsewhere (e.g. /etc/udev/rules.d) for another prefix.
+# Where udev reads its rules when Varnu is installed under /usr; point this elsewhere (e.g.
+# /etc/udev/rules.d) for another prefix.
 set(VARNU_UDEV_RULES_DIR lib/udev/rules.d CACHE STRING "Where the udev rules are installed")
-set(VARNU_LIBINPUT_QUIRKS_DIR ${CMAKE_INSTALL_DATADIR}/libinput
-    CACHE STRING "Where the libinput quirks are installed")
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/60-varnu.rules
     DESTINATION ${VARNU_UDEV_RULES_DIR})
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/libinput/varnu.quirks
-    DESTINATION ${VARNU_LIBINPUT_QUIRKS_DIR} RENAME 50-varnu.quirks)

@@ -39,7 +39,7 @@ TEST(EvdevCapabilities, GrabsDevicesWithVolumeKeysWatchesKeyboardsAndLeavesPoint
     struct Case {
         DeviceRole expected;
         std::string name;
-        std::vector<unsigned> keys, axes = {};
+        std::vector<unsigned> keys, axes = {}, relative = {}, switches = {};
     };
     const Case cases[] = {
         {Grab, "Keyboard", {KEY_A, KEY_LEFTSHIFT, KEY_VOLUMEUP, KEY_MUTE}},
@@ -58,15 +58,24 @@ TEST(EvdevCapabilities, GrabsDevicesWithVolumeKeysWatchesKeyboardsAndLeavesPoint
         {Ignore, "Touchpad", {KEY_MUTE, BTN_LEFT}, {ABS_MT_POSITION_X}},
         {Ignore, "Width strip", {KEY_VOLUMEUP}, {ABS_TOOL_WIDTH}},
         {Ignore, "Gamepad", {KEY_VOLUMEUP, BTN_SOUTH}, {ABS_HAT0X, ABS_HAT0Y}},
-        // Varnu's own clones, also another instance's, are never taken again.
-        {Ignore, cloneName("Keyboard"), {KEY_LEFTSHIFT, KEY_VOLUMEUP}},
+        // A wheel moves no pointer: the AC Pan of a consumer-control node.
+        {Grab, "Consumer Control with pan", {KEY_VOLUMEUP}, {}, {REL_HWHEEL}},
+        {Ignore, "Mouse with volume keys", {BTN_LEFT, KEY_VOLUMEUP}, {}, {REL_X, REL_Y, REL_WHEEL}},
+        {Ignore, "Trackball", {KEY_MUTE}, {}, {REL_Y}},
+        // Switches stay with the device that reports them.
+        {Ignore, "Intel HID events", {KEY_VOLUMEUP, KEY_MUTE}, {}, {}, {SW_TABLET_MODE}},
+        {Watch, "Keyboard with lid", {KEY_LEFTALT, KEY_VOLUMEUP}, {}, {}, {SW_LID}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(classifyDevice(makeDevice(c.name, c.keys, c.axes).get()), c.expected) << c.name;
+        auto device = makeDevice(c.name, c.keys, c.axes);
+        for (auto code : c.relative) {
+            libevdev_enable_event_code(device.get(), EV_REL, code, nullptr);
+        }
+        for (auto code : c.switches) {
+            libevdev_enable_event_code(device.get(), EV_SW, code, nullptr);
+        }
+        EXPECT_EQ(classifyDevice(device.get()), c.expected) << c.name;
     }
-    auto mouse = makeDevice("Mouse", {BTN_LEFT, BTN_RIGHT});
-    libevdev_enable_event_code(mouse.get(), EV_REL, REL_X, nullptr);
-    EXPECT_EQ(classifyDevice(mouse.get()), Ignore);
 }
 
 TEST(EvdevCapabilities, ReadsTheKeysHeldDown) {
@@ -91,17 +100,14 @@ TEST(EvdevCapabilities, ReadsTheKeysHeldDown) {
     }
 }
 
-TEST(EvdevCapabilities, NamesClonesWithinUinputsLimit) {
-    EXPECT_EQ(cloneName("Keyboard"), "Keyboard (Varnu)");
-    auto name = cloneName(std::string(100, 'k'));
-    EXPECT_EQ(name.size(), UINPUT_MAX_NAME_SIZE - 1u);
-    EXPECT_TRUE(name.ends_with(kVirtualDeviceNameSuffix));
+TEST(EvdevCapabilities, NamesClonesAfterTheirDeviceWithinUinputsLimit) {
+    EXPECT_EQ(cloneName("AT Translated Set 2 keyboard"), "AT Translated Set 2 keyboard");
+    EXPECT_EQ(cloneName(std::string(100, 'k')).size(), UINPUT_MAX_NAME_SIZE - 1u);
     // A two-byte character that would straddle the limit is dropped whole.
-    auto room = UINPUT_MAX_NAME_SIZE - 1 - kVirtualDeviceNameSuffix.size();
-    EXPECT_EQ(cloneName(std::string(room - 1, 'k') + "\xC3\xA9tail"),
-              std::string(room - 1, 'k') + " (Varnu)");
+    auto room = UINPUT_MAX_NAME_SIZE - 1;
+    EXPECT_EQ(cloneName(std::string(room - 1, 'k') + "\xC3\xA9tail"), std::string(room - 1, 'k'));
     EXPECT_EQ(cloneName(std::string(room - 2, 'k') + "\xC3\xA9tail"),
-              std::string(room - 2, 'k') + "\xC3\xA9 (Varnu)");
+              std::string(room - 2, 'k') + "\xC3\xA9");
 }
 
 } // namespace

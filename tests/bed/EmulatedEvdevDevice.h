@@ -1,0 +1,101 @@
+#pragma once
+
+// An input event device as the kernel's evdev presents it, on a umockdev bed: the udev devices
+// (the input device and its eventN node), the EVIOCG* answers libevdev builds its view from,
+// the grab (which may be refused with EBUSY as when another program holds it), the clock the
+// reader asked for, and the events the test sends, stamped as the kernel would.
+
+#include "tests/bed/UmockdevBed.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <linux/input.h>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace varnu::bed {
+
+struct EvdevDescription {
+    std::string name;
+    std::string phys;
+    std::string uniq;
+    input_id id{};
+    // The sysfs path of the device the input device hangs under, e.g. /devices/platform/i8042.
+    std::string parent = "/devices/virtual";
+    // Event type -> the codes it reports; EV_SYN is always there.
+    std::map<std::uint16_t, std::set<std::uint16_t>> codes;
+    std::set<std::uint16_t> properties;
+    // Delay and period in ms; the device then reports EV_REP and answers EVIOCGREP.
+    std::optional<std::pair<unsigned, unsigned>> repeat;
+    // Extra udev properties (ID_INPUT_KEYBOARD=1 and the like).
+    std::vector<std::string> udevProperties;
+};
+
+struct SentEvent {
+    std::uint16_t type = 0;
+    std::uint16_t code = 0;
+    std::int32_t value = 0;
+};
+
+class EmulatedEvdevDevice final : public DeviceHandler {
+public:
+    // number: N of inputN and eventN.
+    EmulatedEvdevDevice(UmockdevBed& bed, EvdevDescription description, int number);
+
+    // Adds the device to the bed and tells udev; false if the bed refused it.
+    bool plug(bool announce = true);
+    void unplug();
+    void announceChange();
+
+    EvdevDescription description() const;
+    // What the device reports from now on, as after a new key map; announce with a change.
+    void redescribe(EvdevDescription description);
+    std::string node() const;
+    std::string syspath() const;
+
+    // One frame: the events and a SYN_REPORT, stamped now (or `age` earlier).
+    void send(const std::vector<SentEvent>& events,
+              std::chrono::microseconds age = std::chrono::microseconds(0));
+    void press(std::uint16_t code);
+    void repeat(std::uint16_t code);
+    void release(std::uint16_t code);
+    void type(std::uint16_t code);
+
+    // EVIOCGRAB answers EBUSY while refused, as when another program holds the device.
+    void refuseGrabs(bool refused);
+    bool isGrabbed() const;
+    int grabAttempts() const;
+    bool waitUntilGrabbed(bool grabbed, std::chrono::milliseconds limit);
+    // Runs on the handler thread just before a grab is granted.
+    void onGrab(std::function<void()> hook);
+    bool everOpened() const;
+
+    void ioctl(DeviceCall& call) override;
+    void closed(const void* client) override;
+
+private:
+    std::vector<std::uint8_t> bitmask(const std::set<std::uint16_t>& bits, std::size_t size) const;
+    void grab(DeviceCall& call);
+
+    UmockdevBed& bed_;
+    EvdevDescription description_;
+    int number_;
+    int stream_ = -1;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::set<std::uint16_t> keysDown_;
+    const void* grabbedBy_ = nullptr;
+    bool grabsRefused_ = false;
+    int grabAttempts_ = 0;
+    bool opened_ = false;
+    clockid_t clock_ = CLOCK_REALTIME;
+    std::function<void()> grabHook_;
+};
+
+} // namespace varnu::bed
