@@ -84,6 +84,8 @@ private:
         GrabState grab = GrabState::None;
         // Events stamped before this reached the desktop from the device itself.
         EvdevDevice::Stamp grabbedSince{};
+        // Keys the desktop saw go down just before the grab; their releases must reach it too.
+        std::set<std::uint16_t> heldBeforeGrab;
         Clock::time_point pendingSince{};
     };
 
@@ -102,7 +104,9 @@ private:
     void addDevice(const KeyEventDevice& found);
     void removeDevice(InputDeviceId id);
     void readDevice(InputDeviceId id);
-    void grabWhenIdle(Entry& entry);
+    // False when the device is gone.
+    bool drain(InputDeviceId id, Entry& entry);
+    void grabWhenIdle(InputDeviceId id, Entry& entry);
     void retryPendingGrabs(Clock::time_point now);
     void markPending(Entry& entry);
     void watchOnly(Entry& entry);
@@ -369,10 +373,10 @@ void EvdevTap::addDevice(const KeyEventDevice& found) {
         watchOnly(entry);
         return;
     }
-    grabWhenIdle(entry);
+    grabWhenIdle(id, entry);
 }
 
-void EvdevTap::grabWhenIdle(Entry& entry) {
+void EvdevTap::grabWhenIdle(InputDeviceId id, Entry& entry) {
     // Grabbing while a key is down would leave that key held for everyone else.
     if (entry.role != DeviceRole::Grab || entry.grab == GrabState::Grabbed) {
         return;
@@ -402,15 +406,17 @@ void EvdevTap::grabWhenIdle(Entry& entry) {
         watchOnly(entry);
         return;
     }
-    // A key pressed since the last read reached the desktop, so its release must too. The next
-    // event of this device tries again.
-    if (auto keys = entry.device->keyState(); !keys || anyKeyDown(*keys)) {
-        entry.device->ungrab();
-        markPending(entry);
-        return;
-    }
     entry.grab = GrabState::Grabbed;
     entry.grabbedSince = since;
+    entry.heldBeforeGrab.clear();
+    // What is queued now came before or after the grab; only the latter is ours to pass on. A
+    // key pressed before it reached the desktop, so its release must too: the next event of
+    // this device tries again.
+    if (drain(id, entry) && !entry.heldBeforeGrab.empty()) {
+        entry.device->ungrab();
+        entry.grab = GrabState::None;
+        markPending(entry);
+    }
 }
 
 void EvdevTap::markPending(Entry& entry) {
@@ -426,9 +432,16 @@ void EvdevTap::retryPendingGrabs(Clock::time_point now) {
         return;
     }
     nextRetry_ = now + retryInterval_;
-    for (auto& [id, entry] : devices_) {
+    // A device may vanish while it is tried.
+    std::vector<InputDeviceId> pending;
+    for (const auto& [id, entry] : devices_) {
         if (entry.grab == GrabState::Pending) {
-            grabWhenIdle(entry);
+            pending.push_back(id);
+        }
+    }
+    for (auto id : pending) {
+        if (auto found = devices_.find(id); found != devices_.end()) {
+            grabWhenIdle(id, found->second);
         }
     }
 }
@@ -450,9 +463,23 @@ void EvdevTap::readDevice(InputDeviceId id) {
     if (found == devices_.end()) {
         return;
     }
-    auto& entry = found->second;
+    if (drain(id, found->second)) {
+        grabWhenIdle(id, found->second);
+    }
+}
+
+bool EvdevTap::drain(InputDeviceId id, Entry& entry) {
     auto result = entry.device->readEvents([&](const InputEvent& event, EvdevDevice::Stamp stamp) {
-        if (entry.grab != GrabState::Grabbed || stamp < entry.grabbedSince) {
+        if (entry.grab != GrabState::Grabbed) {
+            filter_->observe(id, event);
+        } else if (stamp < entry.grabbedSince) {
+            if (event.type == EV_KEY) {
+                if (event.value == kKeyReleased) {
+                    entry.heldBeforeGrab.erase(event.code);
+                } else {
+                    entry.heldBeforeGrab.insert(event.code);
+                }
+            }
             filter_->observe(id, event);
         } else if (event.type != EV_LED) {
             // LED state flows the other way, from the clone to the device.
@@ -461,9 +488,9 @@ void EvdevTap::readDevice(InputDeviceId id) {
     });
     if (result == EvdevDevice::ReadResult::Gone) {
         removeDevice(id);
-        return;
+        return false;
     }
-    grabWhenIdle(entry);
+    return true;
 }
 
 void EvdevTap::receiveHotplug() {

@@ -67,9 +67,11 @@ void EmulatedUinput::ioctl(DeviceCall& call) {
     std::vector<std::uint8_t> setup =
         number == kSetup ? call.bytes(sizeof(uinput_setup)) : std::vector<std::uint8_t>{};
     std::unique_lock lock(mutex_);
-    auto [slot, added] = byClient_.try_emplace(call.client(), devices_.size());
-    if (added) {
-        devices_.emplace_back();
+    auto slot = byClient_.find(call.client());
+    if (slot == byClient_.end()) {
+        lock.unlock();
+        call.complete(-1, EBADF);
+        return;
     }
     auto& device = devices_[slot->second];
     auto& description = device.description;
@@ -148,6 +150,12 @@ void EmulatedUinput::write(DeviceCall& call) {
         changed_.notify_all();
     }
     call.complete(static_cast<long>(bytes.size()));
+}
+
+void EmulatedUinput::opened(const void* client) {
+    std::lock_guard lock(mutex_);
+    byClient_[client] = devices_.size();
+    devices_.emplace_back();
 }
 
 void EmulatedUinput::closed(const void* client) {

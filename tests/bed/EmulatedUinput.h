@@ -41,6 +41,7 @@ public:
 
     void ioctl(DeviceCall& call) override;
     void write(DeviceCall& call) override;
+    void opened(const void* client) override;
     void closed(const void* client) override;
 
 private:

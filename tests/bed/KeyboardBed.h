@@ -53,7 +53,7 @@ public:
 
     // Pumps the main queue until the condition holds; false after the limit.
     bool until(const std::function<bool()>& condition,
-               std::chrono::milliseconds limit = std::chrono::milliseconds(3000));
+               std::chrono::milliseconds limit = std::chrono::milliseconds(10000));
     void pumpFor(std::chrono::milliseconds duration);
 
     // The live clone named so, if any.

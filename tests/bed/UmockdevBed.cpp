@@ -142,6 +142,10 @@ gboolean onWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer handl
     return TRUE;
 }
 
+void onConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer handler) {
+    static_cast<DeviceHandler*>(handler)->opened(client);
+}
+
 void onVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer handler) {
     static_cast<DeviceHandler*>(handler)->closed(client);
 }
@@ -204,6 +208,7 @@ bool UmockdevBed::attach(const std::string& devnode, DeviceHandler& handler) {
         auto* base = umockdev_ioctl_base_new();
         g_signal_connect(base, "handle-ioctl", G_CALLBACK(onIoctl), &handler);
         g_signal_connect(base, "handle-write", G_CALLBACK(onWrite), &handler);
+        g_signal_connect(base, "client-connected", G_CALLBACK(onConnected), &handler);
         g_signal_connect(base, "client-vanished", G_CALLBACK(onVanished), &handler);
         GError* error = nullptr;
         attached = umockdev_testbed_attach_ioctl(testbed_, devnode.c_str(), base, &error);
