@@ -63,13 +63,26 @@ void dropIncompleteCharacter(std::string& text) {
 
 } // namespace
 
+std::optional<LeftAlone> whyLeftAlone(const libevdev* device) {
+    // A lid or tablet-mode switch must keep reaching the desktop from its own device.
+    if (libevdev_has_event_type(device, EV_SW)) {
+        return LeftAlone::ReportsSwitches;
+    }
+    if (movesPointer(device)) {
+        return LeftAlone::MovesPointer;
+    }
+    return std::nullopt;
+}
+
+bool hasVolumeKeys(const libevdev* device) {
+    return reportsAny(device, kVolumeKeys);
+}
+
 DeviceRole classifyDevice(const libevdev* device) {
     if (!libevdev_has_event_type(device, EV_KEY)) {
         return DeviceRole::Ignore;
     }
-    // A lid or tablet-mode switch must keep reaching the desktop from its own device.
-    if (!libevdev_has_event_type(device, EV_SW) && !movesPointer(device) &&
-        reportsAny(device, kVolumeKeys)) {
+    if (hasVolumeKeys(device) && !whyLeftAlone(device)) {
         return DeviceRole::Grab;
     }
     return reportsAny(device, kModifierKeys) ? DeviceRole::Watch : DeviceRole::Ignore;

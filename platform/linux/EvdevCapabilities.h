@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdint>
 #include <linux/input-event-codes.h>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,12 @@ enum class DeviceRole {
 };
 
 DeviceRole classifyDevice(const libevdev* device);
+
+bool hasVolumeKeys(const libevdev* device);
+
+// Why a device is never grabbed even with volume keys.
+enum class LeftAlone { ReportsSwitches, MovesPointer };
+std::optional<LeftAlone> whyLeftAlone(const libevdev* device);
 
 bool anyKeyDown(const libevdev* device);
 

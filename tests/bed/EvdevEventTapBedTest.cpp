@@ -233,8 +233,8 @@ TEST_F(EvdevEventTapBed, ABusyKeyboardIsRetriedAndNoKeystrokeIsRepeatedOrLostAro
     // The program lets go; the next retry takes the keyboard. A frame the desktop got just
     // before the grab is not sent again; one that came after it goes through the clone.
     laptop.onGrab([&] {
-        laptop.send({{EV_KEY, KEY_W, 1}}, milliseconds(20));
-        laptop.send({{EV_KEY, KEY_W, 0}}, milliseconds(10));
+        laptop.send({{EV_KEY, KEY_W, 1}}, milliseconds(2000));
+        laptop.send({{EV_KEY, KEY_W, 0}}, milliseconds(1900));
     });
     laptop.refuseGrabs(false);
     ASSERT_TRUE(laptop.waitUntilGrabbed(true, milliseconds(3000)));
@@ -411,6 +411,31 @@ TEST_F(EvdevEventTapBed, AFailedReaderReportsTheTapOffAndEnablingItStartsAFreshO
         return !keys.empty() && keys.back() == Key{KEY_B, 0};
     }));
 }
+
+#ifdef VARNU_PROBE_PATH
+TEST_F(EvdevEventTapBed, TheProbeNamesEachKeyboardWithVolumeKeysAndWhyItCannotBeTaken) {
+    KeyboardBed machine;
+    auto& laptop = machine.plug(laptopKeyboard());
+    machine.plug(usbConsumerControl());
+    machine.plug(hotkeysWithTabletSwitch());
+    machine.plug(mouseWithVolumeKeys());
+    laptop.refuseGrabs(true);
+    // The probe is a process of its own; it sees the same emulated devices.
+    std::string output;
+    FILE* pipe = ::popen(VARNU_PROBE_PATH " 2>&1", "r");
+    ASSERT_NE(pipe, nullptr);
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe)) {
+        output += buffer;
+    }
+    ::pclose(pipe);
+    EXPECT_THAT(output, HasSubstr("/dev/input/event1  \"" + kLaptop +
+                                  "\"  busy: another program holds it"));
+    EXPECT_THAT(output, HasSubstr("/dev/input/event2  \"" + kConsumer + "\"  can be taken"));
+    EXPECT_THAT(output, HasSubstr("\"Intel HID events\"  left alone: it also reports switches"));
+    EXPECT_THAT(output, HasSubstr("\"Logitech MX Master 3\"  left alone: it moves a pointer"));
+}
+#endif
 
 } // namespace
 } // namespace varnu::bed

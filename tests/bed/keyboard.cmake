@@ -7,3 +7,8 @@ varnu_bed_test(varnu_keyboard_bed_tests
         ${CMAKE_CURRENT_LIST_DIR}/EvdevEventTapBedTest.cpp
     DEPENDS varnu_linux_devices
 )
+if(TARGET varnu-probe)
+    target_compile_definitions(varnu_keyboard_bed_tests PRIVATE
+        VARNU_PROBE_PATH="$<TARGET_FILE:varnu-probe>")
+    add_dependencies(varnu_keyboard_bed_tests varnu-probe)
+endif()

@@ -147,6 +147,26 @@ void reportMonitors(std::ostream& out, const DrmPaths& paths) {
     }
 }
 
+// What the tap would do with a keyboard that has volume keys, and why it cannot yet.
+std::string grabOutlook(EvdevDevice& device) {
+    if (auto reason = whyLeftAlone(device.evdev())) {
+        return *reason == LeftAlone::ReportsSwitches
+                   ? "left alone: it also reports switches (lid, tablet mode)"
+                   : "left alone: it moves a pointer";
+    }
+    // Tried for an instant: only another holder makes it fail.
+    if (int error = device.grab(); error != 0) {
+        return error == EBUSY ? "busy: another program holds it (keyd, input-remapper, evtest "
+                                "or a running Varnu); Varnu keeps trying"
+                              : "cannot be grabbed: " + std::generic_category().message(error);
+    }
+    device.ungrab();
+    if (auto keys = device.keyState(); keys && anyKeyDown(*keys)) {
+        return "waiting: a key is held down; Varnu takes it once every key is up";
+    }
+    return "can be taken";
+}
+
 void reportVolumeKeys(std::ostream& out) {
     out << "Volume keys\n";
     auto devices = keyEventDevices();
@@ -159,9 +179,10 @@ void reportVolumeKeys(std::ostream& out) {
                 << '\n';
             continue;
         }
-        if (classifyDevice(device->evdev()) == DeviceRole::Grab) {
+        if (hasVolumeKeys(device->evdev())) {
             ++withVolumeKeys;
-            out << "  " << node << "  \"" << device->name() << "\"  has volume keys\n";
+            out << "  " << node << "  \"" << device->name() << "\"  " << grabOutlook(*device)
+                << '\n';
         }
     }
     if (devices.empty()) {
