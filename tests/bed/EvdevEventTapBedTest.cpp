@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -38,6 +37,20 @@ std::int64_t data1Of(const TappedEvent& event) {
 class EvdevEventTapBed : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(UmockdevBed::isActive()) << "run under umockdev-wrapper"; }
+};
+
+// A laptop's own keyboard and a USB keyboard's consumer-control node, both taken.
+class LaptopWithConsumerControl : public EvdevEventTapBed {
+protected:
+    void start(std::function<TapDecision(const TappedEvent&)> decide) {
+        machine.decide = std::move(decide);
+        machine.startTap();
+        ASSERT_TRUE(machine.until([&] { return laptop.isGrabbed() && consumer.isGrabbed(); }));
+    }
+
+    KeyboardBed machine;
+    EmulatedEvdevDevice& laptop = machine.plug(laptopKeyboard());
+    EmulatedEvdevDevice& consumer = machine.plug(usbConsumerControl());
 };
 
 TEST_F(EvdevEventTapBed, ClonesKeepTheKeyboardsIdentityAndPassTypingUnchangedAndInOrder) {
@@ -109,13 +122,8 @@ TapDecision swallowVolumeUp(const TappedEvent& event) {
                                                                     : TapDecision::Pass;
 }
 
-TEST_F(EvdevEventTapBed, AVolumeKeyIsSwallowedOrPassedAsTheCoreDecidesOnEitherKeyboard) {
-    KeyboardBed machine;
-    auto& laptop = machine.plug(laptopKeyboard());
-    auto& consumer = machine.plug(usbConsumerControl());
-    machine.decide = swallowVolumeUp;
-    machine.startTap();
-    ASSERT_TRUE(machine.until([&] { return laptop.isGrabbed() && consumer.isGrabbed(); }));
+TEST_F(LaptopWithConsumerControl, AVolumeKeyIsSwallowedOrPassedAsTheCoreDecidesOnEitherKeyboard) {
+    ASSERT_NO_FATAL_FAILURE(start(swallowVolumeUp));
 
     consumer.type(KEY_VOLUMEUP);
     consumer.type(KEY_VOLUMEDOWN);
@@ -139,13 +147,8 @@ TEST_F(EvdevEventTapBed, AVolumeKeyIsSwallowedOrPassedAsTheCoreDecidesOnEitherKe
     EXPECT_THAT(machine.switchedOff, IsEmpty());
 }
 
-TEST_F(EvdevEventTapBed, HeldKeysStepAtTheKeyboardsRateAndAHeldMuteActsOnce) {
-    KeyboardBed machine;
-    auto& laptop = machine.plug(laptopKeyboard());
-    auto& consumer = machine.plug(usbConsumerControl());
-    machine.decide = [](const TappedEvent&) { return TapDecision::Swallow; };
-    machine.startTap();
-    ASSERT_TRUE(machine.until([&] { return laptop.isGrabbed() && consumer.isGrabbed(); }));
+TEST_F(LaptopWithConsumerControl, HeldKeysStepAtTheKeyboardsRateAndAHeldMuteActsOnce) {
+    ASSERT_NO_FATAL_FAILURE(start([](const TappedEvent&) { return TapDecision::Swallow; }));
     auto repeatsHeard = [&] {
         return std::count_if(machine.heard.begin(), machine.heard.end(), [](const auto& event) {
             return (data1Of(event) & kAuxKeyRepeatFlag) != 0;
@@ -190,13 +193,8 @@ TEST_F(EvdevEventTapBed, HeldKeysStepAtTheKeyboardsRateAndAHeldMuteActsOnce) {
     EXPECT_EQ(repeatsHeard(), 0);
 }
 
-TEST_F(EvdevEventTapBed, AKeyboardUnpluggedMidPressTakesItsCloneAlongAndComesBackWhole) {
-    KeyboardBed machine;
-    auto& laptop = machine.plug(laptopKeyboard());
-    auto& consumer = machine.plug(usbConsumerControl());
-    machine.decide = [](const TappedEvent&) { return TapDecision::Swallow; };
-    machine.startTap();
-    ASSERT_TRUE(machine.until([&] { return laptop.isGrabbed() && consumer.isGrabbed(); }));
+TEST_F(LaptopWithConsumerControl, AKeyboardUnpluggedMidPressTakesItsCloneAlongAndComesBackWhole) {
+    ASSERT_NO_FATAL_FAILURE(start([](const TappedEvent&) { return TapDecision::Swallow; }));
     consumer.press(KEY_VOLUMEUP);
     ASSERT_TRUE(machine.until([&] { return machine.heard.size() == 1; }));
     consumer.unplug();
@@ -303,13 +301,8 @@ TEST_F(EvdevEventTapBed, AStuckMainThreadHoldsNoKeyboardLongerThanTheBound) {
     EXPECT_EQ(machine.switchedOff[0], kCGEventTapDisabledByTimeout);
 }
 
-TEST_F(EvdevEventTapBed, AnInactiveSessionNeitherReadsNorGrabsUntilItIsActiveAgain) {
-    KeyboardBed machine;
-    auto& laptop = machine.plug(laptopKeyboard());
-    auto& consumer = machine.plug(usbConsumerControl());
-    machine.decide = swallowVolumeUp;
-    machine.startTap();
-    ASSERT_TRUE(machine.until([&] { return laptop.isGrabbed() && consumer.isGrabbed(); }));
+TEST_F(LaptopWithConsumerControl, AnInactiveSessionNeitherReadsNorGrabsUntilItIsActiveAgain) {
+    ASSERT_NO_FATAL_FAILURE(start(swallowVolumeUp));
     machine.session->setActive(false);
     ASSERT_TRUE(laptop.waitUntilGrabbed(false, milliseconds(3000)));
     ASSERT_TRUE(consumer.waitUntilGrabbed(false, milliseconds(3000)));
@@ -383,33 +376,6 @@ TEST(EvdevEventTapJobControl, StopSignalsCannotStopTheProcessWhileItHoldsTheKeyb
     }
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-}
-
-TEST_F(EvdevEventTapBed, AFailedReaderReportsTheTapOffAndEnablingItStartsAFreshOne) {
-    KeyboardBed machine;
-    auto& laptop = machine.plug(laptopKeyboard());
-    machine.startTap();
-    ASSERT_TRUE(machine.until([&] { return laptop.isGrabbed(); }));
-    // With fewer descriptors allowed than it watches, poll() fails with EINVAL. The bed's own
-    // handler thread cannot poll either meanwhile (GLib warns), so the window is kept short.
-    rlimit limit{};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
-    rlimit tight = limit;
-    tight.rlim_cur = 2;
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
-    // Wakes the reader without a call into the bed.
-    machine.session->setActive(true);
-    std::this_thread::sleep_for(milliseconds(200));
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
-    ASSERT_TRUE(machine.until([&] { return !machine.switchedOff.empty(); }));
-    ASSERT_TRUE(machine.until([&] { return laptop.isGrabbed(); }));
-    EXPECT_THAT(machine.switchedOff, ElementsAre(kCGEventTapDisabledByUserInput));
-    EXPECT_THAT(machine.diagnostics.str(), HasSubstr("stopped reading the keyboards"));
-    laptop.type(KEY_B);
-    ASSERT_TRUE(machine.until([&] {
-        auto keys = machine.keysOf(kLaptop);
-        return !keys.empty() && keys.back() == Key{KEY_B, 0};
-    }));
 }
 
 #ifdef VARNU_PROBE_PATH
