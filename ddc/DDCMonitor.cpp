@@ -3,6 +3,7 @@
 #include "ddc/VCP.h"
 
 #include <array>
+#include <span>
 
 namespace varnu {
 
@@ -17,6 +18,20 @@ std::uint8_t lowByte(std::uint16_t value) {
 
 std::int64_t bigEndianValue(std::uint8_t high, std::uint8_t low) {
     return static_cast<std::int64_t>(high) * 256 + low;
+}
+
+// A reply damaged on the bus or meant for another request must not set a level, so every
+// byte that can be checked is.
+bool isReplyTo(std::uint8_t code, std::span<const std::uint8_t, kGetVCPFeatureReplySize> reply) {
+    std::uint8_t checksum = kDDCVirtualHostAddress;
+    for (const auto byte : reply.first<kReplyChecksumIndex>()) {
+        checksum ^= byte;
+    }
+    return reply[kReplySourceIndex] == kDDCDisplayWriteAddress &&
+           reply[kReplyLengthIndex] == (kDDCLengthFlag | kGetVCPFeatureReplyPayloadLength) &&
+           reply[kReplyOpcodeIndex] == kGetVCPFeatureReply &&
+           reply[kReplyResultIndex] == kVCPResultNoError && reply[kReplyCodeIndex] == code &&
+           reply[kReplyChecksumIndex] == checksum;
 }
 
 } // namespace
@@ -69,9 +84,7 @@ std::optional<VCPReading> DDCMonitor::read(std::uint8_t code) {
     if (service_->readI2C(kDDCChipAddress, kDDCHostAddress, reply) != kIOReturnSuccess) {
         return std::nullopt;
     }
-    // The reply's checksum and its address, length and type bytes are not examined.
-    if (reply[kReplyOpcodeIndex] != kGetVCPFeatureReply ||
-        reply[kReplyResultIndex] != kVCPResultNoError || reply[kReplyCodeIndex] != code) {
+    if (!isReplyTo(code, reply)) {
         return std::nullopt;
     }
     return VCPReading{

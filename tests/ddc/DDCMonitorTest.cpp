@@ -79,11 +79,9 @@ TEST(DDCMonitorRead, AsksOnceWaitsFiftyMillisecondsAndReadsElevenBytes) {
     rig.display->setControl(0x62, {0xFFFF, 0x0102, sim::kVCPTypeSetParameter});
     EXPECT_EQ(rig.monitor.read(0x62), (VCPReading{.current = 65535, .max = 258}));
 
-    // Neither the checksum nor the bytes it does not examine matter.
-    rig.display->spoilReplies(sim::ReplyFault::BadChecksum);
-    EXPECT_EQ(rig.monitor.read(0x62), (VCPReading{.current = 65535, .max = 258}));
+    // The type byte is not examined; a momentary control reads like any other.
     rig.display->scriptNextReply(
-        {0x00, 0x00, 0x02, 0x00, 0xCA, 0x7F, 0x00, 0x02, 0x00, 0x01, 0x00});
+        {0x6E, 0x88, 0x02, 0x00, 0xCA, 0x7F, 0x00, 0x02, 0x00, 0x01, 0x02});
     EXPECT_EQ(rig.monitor.read(0xCA), (VCPReading{.current = 1, .max = 2}));
 }
 
@@ -110,6 +108,40 @@ TEST(DDCMonitorRead, GivesNothingWhenTheExchangeFailsOrTheReplyIsNotForThisReque
     rig.display->disconnect();
     EXPECT_FALSE(rig.monitor.read(0x62));
     EXPECT_FALSE(DDCMonitor(nullptr, "", rig.pause).read(0x62));
+}
+
+TEST(DDCMonitorRead, GivesNothingForACorruptedReply) {
+    Rig rig;
+    rig.display->spoilReplies(sim::ReplyFault::BadChecksum);
+    EXPECT_FALSE(rig.monitor.read(0x62));
+    EXPECT_EQ(rig.monitor.read(0x62), (VCPReading{.current = 50, .max = 100}));
+
+    // 50 of 100 as the display sends it, then with one byte changed on the way. A changed value
+    // byte is caught by the checksum alone; a changed source or length byte by its own check
+    // too, so each of those replies is also given with a checksum that fits it.
+    const Bytes sound{0x6E, 0x88, 0x02, 0x00, 0x62, 0x00, 0x00, 0x64, 0x00, 0x32, 0x80};
+    rig.display->scriptNextReply(sound);
+    EXPECT_EQ(rig.monitor.read(0x62), (VCPReading{.current = 50, .max = 100}));
+    const auto reseal = [](Bytes bytes) {
+        bytes.back() = 0x50;
+        for (std::size_t i = 0; i + 1 < bytes.size(); ++i) {
+            bytes.back() ^= bytes[i];
+        }
+        return bytes;
+    };
+    for (const std::size_t index : {0, 1, 6, 7, 8, 9, 10}) {
+        Bytes damaged = sound;
+        damaged[index] ^= 0x04;
+        rig.display->scriptNextReply(damaged);
+        EXPECT_FALSE(rig.monitor.read(0x62)) << "byte " << index;
+        if (index < 2) {
+            rig.display->scriptNextReply(reseal(damaged));
+            EXPECT_FALSE(rig.monitor.read(0x62)) << "resealed byte " << index;
+        }
+    }
+    // A reply shorter than eleven bytes leaves zeros where the checksum should be.
+    rig.display->scriptNextReply({0x6E, 0x88, 0x02, 0x00, 0x62, 0x00, 0x00, 0x64, 0x00, 0x32});
+    EXPECT_FALSE(rig.monitor.read(0x62));
 }
 
 } // namespace
