@@ -199,6 +199,8 @@ private:
                 options.refuseWrites = true;
             } else if (option == "refuse-reads") {
                 options.refuseReads = true;
+            } else if (option == "corrupt-replies") {
+                options.corruptReplies = true;
             } else if (name == "volume" && equals != std::string::npos) {
                 options.volume = vcpValue(value);
             } else if (name == "max" && equals != std::string::npos) {

@@ -237,6 +237,9 @@ void ScenarioWorld::addMonitor(const std::string& productName, const MonitorOpti
     if (options.refuseReads) {
         monitor->refuseReads(SimMonitor::kAlways);
     }
+    if (options.corruptReplies) {
+        monitor->spoilReplies(ReplyFault::BadChecksum, SimMonitor::kAlways);
+    }
 
     const std::size_t number = monitors_.size() + 1;
     monitor->setObserver([this, number](const I2CTransaction& transfer) {

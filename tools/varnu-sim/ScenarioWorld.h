@@ -32,6 +32,8 @@ struct MonitorOptions {
     bool noOSD = false;
     bool refuseWrites = false;
     bool refuseReads = false;
+    // Every Get VCP Feature reply carries a wrong checksum.
+    bool corruptReplies = false;
 };
 
 struct KeyPress {
