@@ -91,6 +91,8 @@ private:
     std::shared_ptr<DDCMonitor> monitorFor(const std::optional<AudioOutput>& output);
     void makeDefaultOutput(AudioObjectID id);
     void forgetMonitors();
+    // Keeps track of the monitors whose own overlay Varnu has switched off and not back on.
+    void noteOSDSent(const std::shared_ptr<DDCMonitor>& monitor, bool hidden);
     void installSettingsCallbacks();
 
     // What the delegate reaches the system through; set once, never replaced.
@@ -113,6 +115,9 @@ public:
 private:
     std::shared_ptr<Menu> statusMenu_;
     std::shared_ptr<Cancellable> timer_;
+    // Kept when the monitors are forgotten: a monitor that stopped being routed still gets its
+    // overlay back at quit.
+    std::vector<std::shared_ptr<DDCMonitor>> osdHiddenOn_;
 };
 
 // The process's start: an accessory application with its delegate, then the event loop.

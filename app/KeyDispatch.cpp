@@ -35,6 +35,9 @@ bool AppDelegate::handle(const TappedEvent& tapped) {
     muted = next.muted;
     defaults->setInteger(volumeKey(output->uid), volume);
 
+    if (settings->hideMonitorOSD()) {
+        noteOSDSent(monitor, true);
+    }
     // The tap's callback must return at once; the monitor is slow.
     ddcQueue->async([job = MonitorWriteJob{settings->hideMonitorOSD(), std::move(monitor), *keyCode,
                                            muted, volume}] { job.run(); });

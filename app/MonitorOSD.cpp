@@ -3,6 +3,8 @@
 #include "ddc/VCP.h"
 #include "settings/SettingsModel.h"
 
+#include <algorithm>
+
 namespace varnu {
 
 namespace {
@@ -23,6 +25,7 @@ void AppDelegate::applyOSD() {
         return;
     }
     const bool hide = settings->hideMonitorOSD();
+    noteOSDSent(monitor, hide);
     ddcQueue->async([monitor, hide, weak = weak_from_this(), pause = services_.pause,
                      mainQueue = services_.mainQueue] {
         monitor->write(kVCPOSD, hide ? kOSDHidden : kOSDShown);
@@ -56,18 +59,28 @@ void AppDelegate::applyOSD() {
     });
 }
 
+void AppDelegate::noteOSDSent(const std::shared_ptr<DDCMonitor>& monitor, bool hidden) {
+    const bool known =
+        std::find(osdHiddenOn_.begin(), osdHiddenOn_.end(), monitor) != osdHiddenOn_.end();
+    if (hidden && !known) {
+        osdHiddenOn_.push_back(monitor);
+    } else if (!hidden && known) {
+        std::erase(osdHiddenOn_, monitor);
+    }
+}
+
 void AppDelegate::restoreOSD() {
-    if (!settings->hideMonitorOSD()) {
+    if (osdHiddenOn_.empty()) {
         return;
     }
-    auto monitor = ddcMonitor();
-    if (!monitor) {
-        return;
-    }
-    // Quitting waits for the write and everything queued before it, but a monitor that hangs
-    // must not keep the application from ending; the job owns its monitor, so it may finish
+    // Quitting waits for the writes and everything queued before them, but a monitor that hangs
+    // must not keep the application from ending; the job owns its monitors, so it may finish
     // after the wait has given up.
-    ddcQueue->syncFor(kTerminationWriteTimeout, [monitor] { monitor->write(kVCPOSD, kOSDShown); });
+    ddcQueue->syncFor(kTerminationWriteTimeout, [monitors = osdHiddenOn_] {
+        for (const auto& monitor : monitors) {
+            monitor->write(kVCPOSD, kOSDShown);
+        }
+    });
 }
 
 } // namespace varnu
