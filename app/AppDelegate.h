@@ -5,6 +5,7 @@
 // happens to each volume key. Everything here runs on the main thread; DDC/CI runs on the "ddc"
 // queue, whose jobs carry copies and hold the delegate weakly.
 
+#include "app/PendingMonitorWrites.h"
 #include "audio/AudioOutput.h"
 #include "ddc/DDCMonitor.h"
 #include "platform/Application.h"
@@ -93,6 +94,10 @@ private:
     void forgetMonitors();
     // Keeps track of the monitors whose own overlay Varnu has switched off and not back on.
     void noteOSDSent(const std::shared_ptr<DDCMonitor>& monitor, bool hidden);
+    // Hands a key press's writes to the monitor's pending writes, queueing the job that sends
+    // them when none is waiting.
+    void queueMonitorWrites(const std::shared_ptr<DDCMonitor>& monitor,
+                            const std::vector<VCPWrite>& writes);
     void installSettingsCallbacks();
 
     // What the delegate reaches the system through; set once, never replaced.
@@ -118,6 +123,10 @@ private:
     // Kept when the monitors are forgotten: a monitor that stopped being routed still gets its
     // overlay back at quit.
     std::vector<std::shared_ptr<DDCMonitor>> osdHiddenOn_;
+    // Key presses acted on so far, so that a level read back later than a press is not taken.
+    std::uint64_t keyPresses_ = 0;
+    // One per monitor a key has been sent to since the monitors were last found.
+    std::vector<std::shared_ptr<PendingMonitorWrites>> pendingWrites_;
 };
 
 // The process's start: an accessory application with its delegate, then the event loop.

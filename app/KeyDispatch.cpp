@@ -5,6 +5,8 @@
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsModel.h"
 
+#include <algorithm>
+
 namespace varnu {
 
 bool AppDelegate::handle(const TappedEvent& tapped) {
@@ -33,14 +35,15 @@ bool AppDelegate::handle(const TappedEvent& tapped) {
     const auto next = applyKey(*keyCode, step, VolumeState{volume, muted});
     volume = next.level;
     muted = next.muted;
+    ++keyPresses_;
     defaults->setInteger(volumeKey(output->uid), volume);
 
-    if (settings->hideMonitorOSD()) {
+    const bool hide = settings->hideMonitorOSD();
+    if (hide) {
         noteOSDSent(monitor, true);
     }
     // The tap's callback must return at once; the monitor is slow.
-    ddcQueue->async([job = MonitorWriteJob{settings->hideMonitorOSD(), std::move(monitor), *keyCode,
-                                           muted, volume}] { job.run(); });
+    queueMonitorWrites(monitor, monitorWrites(hide, *keyCode, muted, volume));
 
     if (settings->showHUD()) {
         hud->show(volume, muted);
@@ -49,6 +52,22 @@ bool AppDelegate::handle(const TappedEvent& tapped) {
         statusMenu_->invalidate();
     }
     return true;
+}
+
+void AppDelegate::queueMonitorWrites(const std::shared_ptr<DDCMonitor>& monitor,
+                                     const std::vector<VCPWrite>& writes) {
+    auto found = std::find_if(pendingWrites_.begin(), pendingWrites_.end(),
+                              [&](const auto& pending) { return pending->monitor() == monitor; });
+    if (found == pendingWrites_.end()) {
+        found = pendingWrites_.insert(pendingWrites_.end(),
+                                      std::make_shared<PendingMonitorWrites>(monitor));
+    }
+    // A job that has not started yet takes this press's writes along with the earlier ones, so
+    // the monitor is never more than one job behind the one it is carrying out.
+    if ((*found)->merge(writes)) {
+        ddcQueue->async(
+            [pending = *found] { sendMonitorWrites(*pending->monitor(), pending->take()); });
+    }
 }
 
 } // namespace varnu

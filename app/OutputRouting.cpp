@@ -89,6 +89,8 @@ std::shared_ptr<DDCMonitor> AppDelegate::monitorFor(const std::optional<AudioOut
 
 void AppDelegate::forgetMonitors() {
     monitors.clear();
+    // Jobs already queued keep theirs; the next press starts afresh behind them.
+    pendingWrites_.clear();
 }
 
 void AppDelegate::loadState() {
@@ -110,21 +112,23 @@ void AppDelegate::loadState() {
     if (!monitor) {
         return;
     }
-    // The monitor's own reading wins over the stored level, raw as it comes.
-    ddcQueue->async([monitor, weak = weak_from_this(), mainQueue = services_.mainQueue] {
-        auto reading = monitor->read(kVCPAudioSpeakerVolume);
-        if (!reading) {
-            return;
-        }
-        mainQueue->async([weak, current = reading->current] {
-            if (auto self = weak.lock()) {
-                self->volume = current;
-                if (self->statusMenu_) {
-                    self->statusMenu_->invalidate();
-                }
+    // The monitor's own reading wins over the stored level, raw as it comes, unless a key has
+    // set the level since the reading was asked for: the monitor is sent that level after it.
+    ddcQueue->async(
+        [monitor, weak = weak_from_this(), mainQueue = services_.mainQueue, asked = keyPresses_] {
+            auto reading = monitor->read(kVCPAudioSpeakerVolume);
+            if (!reading) {
+                return;
             }
+            mainQueue->async([weak, asked, current = reading->current] {
+                if (auto self = weak.lock(); self && self->keyPresses_ == asked) {
+                    self->volume = current;
+                    if (self->statusMenu_) {
+                        self->statusMenu_->invalidate();
+                    }
+                }
+            });
         });
-    });
 }
 
 void AppDelegate::applySavedDevice() {

@@ -78,21 +78,34 @@ VolumeState applyKey(std::int64_t keyCode, std::int64_t step, VolumeState state)
     }
 }
 
-void MonitorWriteJob::run() const {
-    if (!monitor) {
-        return;
-    }
+std::vector<VCPWrite> monitorWrites(bool hideMonitorOSD, std::int64_t keyCode, bool muted,
+                                    std::int64_t level) {
+    std::vector<VCPWrite> writes;
     if (hideMonitorOSD) {
-        monitor->write(kVCPOSD, kOSDHidden);
+        writes.push_back({kVCPOSD, kOSDHidden});
     }
     if (keyCode == kKeyTypeMute) {
-        monitor->write(kVCPAudioMute, muted ? kAudioMuteOn : kAudioMuteOff);
-        return;
+        writes.push_back({kVCPAudioMute, muted ? kAudioMuteOn : kAudioMuteOff});
+        return writes;
     }
-    const auto wireLevel =
-        static_cast<std::uint16_t>(std::clamp(level, kMinimumLevel, kMaximumLevel));
-    if (monitor->write(kVCPAudioSpeakerVolume, wireLevel) && !muted) {
-        monitor->write(kVCPAudioMute, kAudioMuteOff);
+    writes.push_back({kVCPAudioSpeakerVolume,
+                      static_cast<std::uint16_t>(std::clamp(level, kMinimumLevel, kMaximumLevel))});
+    if (!muted) {
+        writes.push_back({kVCPAudioMute, kAudioMuteOff, true});
+    }
+    return writes;
+}
+
+void sendMonitorWrites(DDCMonitor& monitor, std::span<const VCPWrite> writes) {
+    bool levelRefused = false;
+    for (const auto& write : writes) {
+        if (write.needsLevelAccepted && levelRefused) {
+            continue;
+        }
+        const bool accepted = monitor.write(write.code, write.value);
+        if (write.code == kVCPAudioSpeakerVolume) {
+            levelRefused = !accepted;
+        }
     }
 }
 

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
+#include <vector>
 
 namespace varnu {
 
@@ -50,16 +52,22 @@ struct VolumeState {
 // reaches the monitor either way.
 VolumeState applyKey(std::int64_t keyCode, std::int64_t step, VolumeState state);
 
-// Copies of what one key press sends to the monitor, taken when the key is handled.
-struct MonitorWriteJob {
-    bool hideMonitorOSD = false;
-    std::shared_ptr<DDCMonitor> monitor;
-    std::int64_t keyCode = 0;
-    bool muted = false;
-    std::int64_t level = 0;
-
-    // Runs on the "ddc" queue.
-    void run() const;
+// One Set VCP Feature that a key press asks of the monitor.
+struct VCPWrite {
+    std::uint8_t code = 0;
+    std::uint16_t value = 0;
+    // Left out when the level write before it was refused.
+    bool needsLevelAccepted = false;
+    friend bool operator==(const VCPWrite&, const VCPWrite&) = default;
 };
+
+// What one key press sends to the monitor, from copies taken when the key is handled: the
+// monitor's own overlay hidden first when asked; then the mute state for the mute key, or else
+// the level, clamped for the wire, and the unmute unless muted.
+std::vector<VCPWrite> monitorWrites(bool hideMonitorOSD, std::int64_t keyCode, bool muted,
+                                    std::int64_t level);
+
+// Runs on the "ddc" queue: the writes in their order.
+void sendMonitorWrites(DDCMonitor& monitor, std::span<const VCPWrite> writes);
 
 } // namespace varnu

@@ -81,11 +81,11 @@ struct Rig {
         display->makeService(), "DELL U2723QE", std::make_shared<sim::SimPause>(scheduler));
 
     void run(bool hide, std::int64_t keyCode, VolumeState state) {
-        MonitorWriteJob{hide, monitor, keyCode, state.muted, state.level}.run();
+        sendMonitorWrites(*monitor, monitorWrites(hide, keyCode, state.muted, state.level));
     }
 };
 
-TEST(MonitorWriteJob, ClampsTheLevelOnTheWireAndIgnoresAFailedOverlayWrite) {
+TEST(MonitorWrites, ClampTheLevelOnTheWireAndIgnoreAFailedOverlayWrite) {
     Rig rig;
     rig.run(false, 1, applyKey(1, 6, {250, false}));
     rig.run(false, 0, {kMin, false});
@@ -110,8 +110,6 @@ TEST(MonitorWriteJob, ClampsTheLevelOnTheWireAndIgnoresAFailedOverlayWrite) {
     rig.display->refuseWrites(1);
     rig.run(false, 1, {44, false});
     EXPECT_EQ(rig.display->appliedSets(), (std::vector<VCPSet>{{0x62, 44}, {0x8D, 2}, {0x8D, 2}}));
-
-    MonitorWriteJob{true, nullptr, 0, false, 50}.run();
 }
 
 } // namespace

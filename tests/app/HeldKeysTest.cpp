@@ -1,0 +1,230 @@
+#include "app/AppDelegate.h"
+#include "app/VolumeKeys.h"
+#include "ddc/VCP.h"
+#include "tests/app/SimDesk.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace varnu {
+namespace {
+
+using namespace std::chrono_literals;
+using sim::VCPSet;
+using testing::SimDesk;
+
+constexpr std::chrono::milliseconds kAutoRepeat{33};
+// One key's job: two sends of each write, 10 ms after each.
+constexpr std::int64_t kJobHiding = 60;
+constexpr std::int64_t kJobShowing = 40;
+
+struct Press {
+    std::int64_t at = 0;
+    std::int64_t level = 0;
+};
+
+// The Set VCP Feature transfers of one code the monitor took, with their times.
+std::vector<std::pair<std::int64_t, std::uint16_t>> setsOf(const sim::SimMonitor& monitor,
+                                                           std::uint8_t code) {
+    std::vector<std::pair<std::int64_t, std::uint16_t>> sets;
+    for (const auto& transfer : monitor.transactions()) {
+        const auto& bytes = transfer.bytes;
+        if (transfer.direction == sim::I2CDirection::Write && transfer.status == kIOReturnSuccess &&
+            bytes.size() == 6 && bytes[1] == 0x03 && bytes[2] == code) {
+            sets.emplace_back(transfer.timeMilliseconds,
+                              static_cast<std::uint16_t>(bytes[3] << 8 | bytes[4]));
+        }
+    }
+    return sets;
+}
+
+// The monitor's level at a moment, from the level writes it took up to then.
+std::optional<std::uint16_t> levelAt(const sim::SimMonitor& monitor, std::int64_t at) {
+    std::optional<std::uint16_t> level;
+    for (const auto& [time, value] : setsOf(monitor, kVCPAudioSpeakerVolume)) {
+        if (time <= at) {
+            level = value;
+        }
+    }
+    return level;
+}
+
+std::int64_t lastTransferEnd(const sim::SimMonitor& monitor) {
+    const auto transfers = monitor.transactions();
+    // Every send is followed by its 10 ms pause.
+    return transfers.empty() ? 0 : transfers.back().timeMilliseconds + 10;
+}
+
+struct HeldKeyDesk : SimDesk {
+    AudioObjectID dell = addOutput("dell", "DELL U2723QE");
+    AudioObjectID lg = addOutput("lg", "LG HDR 4K");
+    std::shared_ptr<sim::SimMonitor> dellMonitor = addMonitor("DELL U2723QE");
+    std::shared_ptr<sim::SimMonitor> lgMonitor = addMonitor("LG HDR 4K");
+    std::shared_ptr<AppDelegate> delegate;
+    std::vector<Press> presses;
+
+    HeldKeyDesk(bool hide, std::uint16_t level) {
+        defaults->put("selectedDeviceUID", std::string("dell"));
+        defaults->put("hideMonitorOSD", hide);
+        dellMonitor->setControl(kVCPAudioSpeakerVolume, {level, 100});
+        delegate = launch();
+        scheduler->advance(1s);
+        dellMonitor->clearLog();
+        lgMonitor->clearLog();
+    }
+
+    // The key, held: pressed, then repeated every 33 ms.
+    void hold(std::int64_t keyCode, int times) {
+        for (int press = 0; press < times; ++press) {
+            if (press > 0) {
+                scheduler->advance(kAutoRepeat);
+            }
+            ASSERT_TRUE(delegate->handle(key(keyCode)));
+            presses.push_back({scheduler->nowMilliseconds(), delegate->volume});
+            scheduler->runUntilIdle();
+        }
+    }
+};
+
+TEST(HeldKeys, TheMonitorFollowsTheLastPressWithinTwoJobs) {
+    for (const bool hide : {true, false}) {
+        const std::int64_t job = hide ? kJobHiding : kJobShowing;
+        HeldKeyDesk desk(hide, 10);
+        desk.hold(kKeyTypeSoundUp, 30);
+        desk.hold(kKeyTypeSoundDown, 30);
+        desk.scheduler->advance(1s);
+
+        const auto& monitor = *desk.dellMonitor;
+        EXPECT_EQ(desk.delegate->volume, 0);
+        EXPECT_EQ(monitor.control(kVCPAudioSpeakerVolume)->current, 0) << hide;
+        EXPECT_LE(lastTransferEnd(monitor) - desk.presses.back().at, 2 * job) << hide;
+        // Two jobs after any press, the monitor holds the level of that press or a later one.
+        for (std::size_t index = 0; index < desk.presses.size(); ++index) {
+            const std::int64_t by = desk.presses[index].at + 2 * job;
+            const auto level = levelAt(monitor, by);
+            ASSERT_TRUE(level) << hide << " press " << index;
+            const bool current = std::any_of(
+                desk.presses.begin() + static_cast<std::ptrdiff_t>(index), desk.presses.end(),
+                [&](const Press& later) { return later.at <= by && later.level == *level; });
+            EXPECT_TRUE(current) << hide << " press " << index << " monitor at " << *level;
+        }
+        // Presses that came while a job ran share the job after it; each level goes out twice.
+        EXPECT_LT(setsOf(monitor, kVCPAudioSpeakerVolume).size() / 2, desk.presses.size());
+    }
+}
+
+TEST(HeldKeys, PressesFurtherApartThanAJobSendEveryWriteAtItsPressTime) {
+    HeldKeyDesk desk(true, 50);
+    const auto start = desk.scheduler->nowMilliseconds();
+    for (const auto keyCode : {kKeyTypeSoundUp, kKeyTypeMute, kKeyTypeSoundDown}) {
+        ASSERT_TRUE(desk.delegate->handle(SimDesk::key(keyCode)));
+        desk.scheduler->advance(61ms);
+    }
+    using Sent = std::tuple<std::int64_t, std::uint8_t, std::uint16_t>;
+    std::vector<Sent> sent;
+    for (const auto code : {kVCPOSD, kVCPAudioSpeakerVolume, kVCPAudioMute}) {
+        for (const auto& [time, value] : setsOf(*desk.dellMonitor, code)) {
+            sent.emplace_back(time - start, code, value);
+        }
+    }
+    std::sort(sent.begin(), sent.end());
+    EXPECT_EQ(sent, (std::vector<Sent>{
+                        {0, 0xCA, 1},
+                        {10, 0xCA, 1},
+                        {20, 0x62, 56},
+                        {30, 0x62, 56},
+                        {40, 0x8D, 2},
+                        {50, 0x8D, 2},
+                        {61, 0xCA, 1},
+                        {71, 0xCA, 1},
+                        {81, 0x8D, 1},
+                        {91, 0x8D, 1},
+                        {122, 0xCA, 1},
+                        {132, 0xCA, 1},
+                        {142, 0x62, 50},
+                        {152, 0x62, 50},
+                        {162, 0x8D, 2},
+                        {172, 0x8D, 2},
+                    }));
+}
+
+TEST(HeldKeys, AWaitingJobTakesTheLatestValueOfEachCodeInTheOrderTheCodesCame) {
+    // Up, then down before the second job starts: the second level is never sent.
+    HeldKeyDesk upDown(false, 50);
+    upDown.hold(kKeyTypeSoundUp, 2);
+    upDown.hold(kKeyTypeSoundDown, 1);
+    upDown.scheduler->advance(1s);
+    EXPECT_EQ(upDown.dellMonitor->appliedSets(), (std::vector<VCPSet>{{0x62, 56},
+                                                                      {0x62, 56},
+                                                                      {0x8D, 2},
+                                                                      {0x8D, 2},
+                                                                      {0x62, 56},
+                                                                      {0x62, 56},
+                                                                      {0x8D, 2},
+                                                                      {0x8D, 2}}));
+
+    // Volume, then mute while the first job runs: the waiting level still goes out, and the
+    // mute replaces the unmute that would have followed it.
+    HeldKeyDesk volumeMute(true, 50);
+    volumeMute.hold(kKeyTypeSoundUp, 2);
+    volumeMute.hold(kKeyTypeMute, 1);
+    volumeMute.scheduler->advance(1s);
+    EXPECT_EQ(volumeMute.dellMonitor->appliedSets(), (std::vector<VCPSet>{{0xCA, 1},
+                                                                          {0xCA, 1},
+                                                                          {0x62, 56},
+                                                                          {0x62, 56},
+                                                                          {0x8D, 2},
+                                                                          {0x8D, 2},
+                                                                          {0xCA, 1},
+                                                                          {0xCA, 1},
+                                                                          {0x62, 62},
+                                                                          {0x62, 62},
+                                                                          {0x8D, 1},
+                                                                          {0x8D, 1}}));
+    EXPECT_TRUE(volumeMute.delegate->muted);
+}
+
+TEST(HeldKeys, EachMonitorGetsItsOwnLatestLevelAndAnOlderReadingDoesNotUndoIt) {
+    HeldKeyDesk desk(false, 50);
+    desk.lgMonitor->setControl(kVCPAudioSpeakerVolume, {20, 100});
+    desk.hold(kKeyTypeSoundUp, 3);
+    const auto dellLevel = desk.delegate->volume;
+    // The switch asks the second monitor for its level; the keys come before it answers.
+    desk.delegate->choose("lg");
+    desk.hold(kKeyTypeSoundDown, 3);
+    const auto lgLevel = desk.delegate->volume;
+    desk.scheduler->advance(1s);
+
+    EXPECT_EQ(dellLevel, 68);
+    EXPECT_EQ(lgLevel, 32);
+    EXPECT_EQ(desk.dellMonitor->control(kVCPAudioSpeakerVolume)->current, dellLevel);
+    EXPECT_EQ(desk.lgMonitor->control(kVCPAudioSpeakerVolume)->current, lgLevel);
+    EXPECT_EQ(desk.delegate->volume, lgLevel);
+    for (const auto& [time, value] : setsOf(*desk.lgMonitor, kVCPAudioSpeakerVolume)) {
+        EXPECT_LT(value, 50) << time;
+    }
+}
+
+TEST(HeldKeys, QuittingRightAfterALongHoldGivesTheOverlayBackInTime) {
+    HeldKeyDesk desk(true, 10);
+    desk.hold(kKeyTypeSoundUp, 150);
+    const auto quitAt = desk.scheduler->nowMilliseconds();
+    desk.application->terminate();
+
+    const auto overlay = setsOf(*desk.dellMonitor, kVCPOSD);
+    ASSERT_FALSE(overlay.empty());
+    EXPECT_EQ(overlay.back().second, kOSDShown);
+    EXPECT_LE(overlay.back().first + 10 - quitAt, 2000);
+    EXPECT_EQ(desk.dellMonitor->control(kVCPOSD)->current, kOSDShown);
+    EXPECT_EQ(desk.dellMonitor->control(kVCPAudioSpeakerVolume)->current, desk.delegate->volume);
+}
+
+} // namespace
+} // namespace varnu
