@@ -3,6 +3,7 @@
 #include "app/VolumeKeys.h"
 
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <map>
@@ -284,6 +285,9 @@ private:
             fail("key: Varnu has quit");
         }
         KeyPress press;
+        // A held key repeats about 30 times a second.
+        std::int64_t times = 1;
+        std::chrono::milliseconds every{33};
         if (word(0) == "up") {
             press.keyCode = kKeyTypeSoundUp;
         } else if (word(0) == "down") {
@@ -303,11 +307,28 @@ private:
                 press.control = true;
             } else if (modifier == "release") {
                 press.release = true;
+            } else if (modifier.starts_with("times=")) {
+                const auto value = parseInteger(modifier.substr(6));
+                if (!value || *value < 1) {
+                    fail("key: bad number of times");
+                }
+                times = *value;
+            } else if (modifier.starts_with("every=")) {
+                const auto value = parseReal(modifier.substr(6));
+                if (!value || *value <= 0) {
+                    fail("key: bad interval");
+                }
+                every = std::chrono::milliseconds(std::llround(*value * 1000));
             } else {
                 fail("key: unknown modifier \"" + modifier + "\"");
             }
         }
-        world_.key(press);
+        for (std::int64_t count = 0; count < times; ++count) {
+            if (count > 0) {
+                world_.wait(every);
+            }
+            world_.key(press);
+        }
     }
 
     void tapOff() {
