@@ -189,6 +189,23 @@ TEST(HeldKeys, AWaitingJobTakesTheLatestValueOfEachCodeInTheOrderTheCodesCame) {
                                                                           {0x8D, 1},
                                                                           {0x8D, 1}}));
     EXPECT_TRUE(volumeMute.delegate->muted);
+
+    // Mute, then up while the first job runs: the unmute keeps the place the mute took.
+    HeldKeyDesk muteVolume(false, 50);
+    muteVolume.hold(kKeyTypeSoundUp, 1);
+    muteVolume.scheduler->advance(10ms);
+    muteVolume.hold(kKeyTypeMute, 1);
+    muteVolume.hold(kKeyTypeSoundUp, 1);
+    muteVolume.scheduler->advance(1s);
+    EXPECT_EQ(muteVolume.dellMonitor->appliedSets(), (std::vector<VCPSet>{{0x62, 56},
+                                                                          {0x62, 56},
+                                                                          {0x8D, 2},
+                                                                          {0x8D, 2},
+                                                                          {0x8D, 2},
+                                                                          {0x8D, 2},
+                                                                          {0x62, 62},
+                                                                          {0x62, 62}}));
+    EXPECT_FALSE(muteVolume.delegate->muted);
 }
 
 TEST(HeldKeys, EachMonitorGetsItsOwnLatestLevelAndAnOlderReadingDoesNotUndoIt) {
