@@ -21,6 +21,10 @@ static_assert(kNoCard == PA_INVALID_INDEX);
 
 constexpr AudioObjectID kFirstDeviceID = 2;
 constexpr const char* kClientName = "Varnu";
+// How long a default-sink write may take to show in the server's answers. PipeWire's pulse
+// server only records the wish and answers at once; its session manager applies it a moment
+// later, or not at all.
+constexpr auto kDefaultWriteGrace = std::chrono::milliseconds(2000);
 
 // The server's state as one consistent picture, handed from the libpulse thread to the main
 // thread by copy.
@@ -183,9 +187,11 @@ public:
             return;
         }
         pa_threaded_mainloop_stop(loop_);
-        if (retry_) {
-            api_->time_free(retry_);
-            retry_ = nullptr;
+        for (pa_time_event** timer : {&retry_, &writeGrace_}) {
+            if (*timer) {
+                api_->time_free(*timer);
+                *timer = nullptr;
+            }
         }
         dropContext();
         pa_threaded_mainloop_free(loop_);
@@ -202,11 +208,14 @@ public:
         pa_threaded_mainloop_lock(loop_);
         bool sent = false;
         if (context_ && pa_context_get_state(context_) == PA_CONTEXT_READY) {
-            if (pa_operation* op =
-                    pa_context_set_default_sink(context_, sinkName.c_str(), nullptr, nullptr)) {
+            if (pa_operation* op = pa_context_set_default_sink(
+                    context_, sinkName.c_str(), &Connection::onDefaultSinkSet, this)) {
                 pa_operation_unref(op);
                 writesRequested_ = write;
-                // The server answers in order, so this reply shows the default after the write.
+                writeReplies_.push_back(write);
+                awaitedDefaultSink_ = sinkName;
+                armWriteGrace();
+                // On PulseAudio the answer to this already shows the written default.
                 requestServerInfo();
                 sent = true;
             }
@@ -250,10 +259,35 @@ private:
         sinks_.clear();
         cards_.clear();
         defaultSink_.clear();
-        serverInfoTags_.clear();
         pending_ = 0;
+        writeReplies_.clear();
         // Writes that did not reach the server are moot; the next server decides the default.
-        writesSettled_ = writesRequested_;
+        settleWrites(writesRequested_);
+    }
+
+    // From here on the server's default is the one to show, up to and including this write.
+    void settleWrites(std::uint64_t write) {
+        writesSettled_ = std::max(writesSettled_, write);
+        if (writesSettled_ < writesRequested_) {
+            return;
+        }
+        awaitedDefaultSink_.clear();
+        if (writeGrace_) {
+            api_->time_free(writeGrace_);
+            writeGrace_ = nullptr;
+        }
+    }
+
+    void armWriteGrace() {
+        timeval when{};
+        pa_gettimeofday(&when);
+        pa_timeval_add(&when,
+                       static_cast<pa_usec_t>(kDefaultWriteGrace.count()) * PA_USEC_PER_MSEC);
+        if (writeGrace_) {
+            api_->time_restart(writeGrace_, &when);
+        } else {
+            writeGrace_ = api_->time_new(api_, &when, &Connection::onWriteGraceOver, this);
+        }
     }
 
     void scheduleRetry() {
@@ -285,11 +319,7 @@ private:
     }
 
     void requestServerInfo() {
-        if (pa_operation* op =
-                pa_context_get_server_info(context_, &Connection::onServerInfo, this)) {
-            serverInfoTags_.push_back(writesRequested_);
-            track(op);
-        }
+        track(pa_context_get_server_info(context_, &Connection::onServerInfo, this));
     }
 
     void operationDone() {
@@ -437,14 +467,37 @@ private:
         if (context != self->context_) {
             return;
         }
-        if (!self->serverInfoTags_.empty()) {
-            self->writesSettled_ = std::max(self->writesSettled_, self->serverInfoTags_.front());
-            self->serverInfoTags_.pop_front();
-        }
         if (info) {
             self->defaultSink_ = text(info->default_sink_name);
         }
+        if (!self->awaitedDefaultSink_.empty() && self->defaultSink_ == self->awaitedDefaultSink_) {
+            self->settleWrites(self->writesRequested_);
+        }
         self->operationDone();
+    }
+
+    static void onDefaultSinkSet(pa_context* context, int success, void* userdata) {
+        auto* self = static_cast<Connection*>(userdata);
+        if (context != self->context_ || self->writeReplies_.empty()) {
+            return;
+        }
+        const std::uint64_t write = self->writeReplies_.front();
+        self->writeReplies_.pop_front();
+        if (!success) {
+            // Refused (the sink went away meanwhile): the server keeps its default.
+            self->settleWrites(write);
+            self->publish();
+        }
+    }
+
+    // The server did not take up the write in time: what it says now stands.
+    static void onWriteGraceOver(pa_mainloop_api* api, pa_time_event* event, const timeval*,
+                                 void* userdata) {
+        auto* self = static_cast<Connection*>(userdata);
+        api->time_free(event);
+        self->writeGrace_ = nullptr;
+        self->settleWrites(self->writesRequested_);
+        self->publish();
     }
 
     static void onRetry(pa_mainloop_api* api, pa_time_event* event, const timeval*,
@@ -465,6 +518,7 @@ private:
     pa_mainloop_api* api_ = nullptr;
     pa_context* context_ = nullptr;
     pa_time_event* retry_ = nullptr;
+    pa_time_event* writeGrace_ = nullptr;
 
     bool ready_ = false;
     int pending_ = 0;
@@ -473,8 +527,10 @@ private:
     std::string defaultSink_;
     std::uint64_t writesRequested_ = 0;
     std::uint64_t writesSettled_ = 0;
-    // For each server-info query in flight, the last default write sent before it.
-    std::deque<std::uint64_t> serverInfoTags_;
+    // The sink of the latest write, until the server shows it or the grace is over.
+    std::string awaitedDefaultSink_;
+    // For each default-sink write in flight, its number.
+    std::deque<std::uint64_t> writeReplies_;
     std::optional<ServerSnapshot> published_;
     bool reportedUnreachable_ = false;
 };

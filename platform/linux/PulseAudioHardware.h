@@ -18,6 +18,11 @@
 // There the mirror the core reads from is updated and the listeners fire, so a read never waits
 // on the server. Everything but construction and destruction happens on the main thread.
 //
+// A default-output write shows at once. The server's default replaces it once the server shows
+// the written sink, refuses the write, or has not taken it up within a grace period: PipeWire's
+// pulse server answers before its session manager has applied the change, so its next answers
+// still name the old default.
+//
 // Device ids are handed out per sink name on the main thread, from 2 upwards (0 is "no device",
 // 1 the system object): the same sink keeps its id for the life of the object, across
 // reconnects, and an id never moves to another sink.
