@@ -8,7 +8,9 @@ VARNU_BUILD_PACKAGES=(
     qt6-base-dev
 )
 VARNU_TEST_PACKAGES=(
-    pulseaudio xvfb xauth umockdev
+    pulseaudio pulseaudio-utils
+    pipewire pipewire-pulse wireplumber
+    xvfb xauth umockdev
 )
 
 varnu_missing_packages() {

@@ -13,6 +13,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::PulseDaemon;
+using testing::PulseServer;
 
 constexpr auto kWait = 10s;
 constexpr AudioObjectPropertyAddress kDevices{kAudioHardwarePropertyDevices};
@@ -37,11 +38,12 @@ struct Probe {
     }
 };
 
-class PulseAudioHardwareTest : public ::testing::Test {
+class PulseAudioHardwareTest : public ::testing::TestWithParam<PulseServer> {
 protected:
     void SetUp() override {
-        if (!PulseDaemon::available()) {
-            GTEST_SKIP() << "install pulseaudio (with pactl) to run these tests";
+        if (!PulseDaemon::available(GetParam())) {
+            GTEST_SKIP() << "install " << testing::serverName(GetParam())
+                         << " (with pactl) to run these tests";
         }
         hardware.addPropertyListener(kAudioObjectSystemObject, kDevices, listChanges.listener());
         hardware.addPropertyListener(kAudioObjectSystemObject, kDefault, defaultChanges.listener());
@@ -79,13 +81,13 @@ protected:
         return sink;
     }
 
-    PulseDaemon daemon;
+    PulseDaemon daemon{GetParam()};
     std::shared_ptr<PumpedMainQueue> queue = std::make_shared<PumpedMainQueue>();
     PulseAudioHardware hardware{queue, PulseAudioOptions{daemon.server(), 200ms}};
     Probe listChanges, defaultChanges;
 };
 
-TEST_F(PulseAudioHardwareTest, ListsSinksWithTheirPropertiesAndKeepsEachSinksId) {
+TEST_P(PulseAudioHardwareTest, ListsSinksWithTheirPropertiesAndKeepsEachSinksId) {
     ASSERT_TRUE(daemon.start({kDesk, kScreen})) << daemon.log();
     ASSERT_TRUE(waitFor([&] { return devices().size() == 2; }));
     EXPECT_TRUE(hardware.isConnected());
@@ -138,7 +140,7 @@ TEST_F(PulseAudioHardwareTest, ListsSinksWithTheirPropertiesAndKeepsEachSinksId)
     EXPECT_EQ(hardware.getPropertyData(usb, kUID, unused), kAudioHardwareBadObjectError);
 }
 
-TEST_F(PulseAudioHardwareTest, ReadsAndSetsTheDefaultOutputAndHearsOfOutsideChanges) {
+TEST_P(PulseAudioHardwareTest, ReadsAndSetsTheDefaultOutputAndHearsOfOutsideChanges) {
     ASSERT_TRUE(daemon.start({kDesk, kScreen})) << daemon.log();
     ASSERT_TRUE(waitFor([&] { return defaultOutput() != 0; }));
     const std::string initial = serverDefault();
@@ -200,7 +202,7 @@ TEST_F(PulseAudioHardwareTest, ReadsAndSetsTheDefaultOutputAndHearsOfOutsideChan
     EXPECT_EQ(defaultChanges.calls, before) << "the default never changed as the core saw it";
 }
 
-TEST_F(PulseAudioHardwareTest, IsEmptyWhileNoServerAnswersAndConnectsWhenOneDoes) {
+TEST_P(PulseAudioHardwareTest, IsEmptyWhileNoServerAnswersAndConnectsWhenOneDoes) {
     queue->pumpFor(300ms);
     EXPECT_TRUE(devices().empty());
     EXPECT_FALSE(hardware.isConnected());
@@ -236,6 +238,10 @@ TEST_F(PulseAudioHardwareTest, IsEmptyWhileNoServerAnswersAndConnectsWhenOneDoes
     EXPECT_NE(dock, screen) << "an id never moves to another sink";
     EXPECT_EQ(uid(defaultOutput()), serverDefault());
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, PulseAudioHardwareTest,
+                         ::testing::Values(PulseServer::PulseAudio, PulseServer::PipeWire),
+                         [](const auto& info) { return testing::serverName(info.param); });
 
 } // namespace
 } // namespace varnu::linux_backend

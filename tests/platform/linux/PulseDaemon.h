@@ -1,8 +1,9 @@
 #pragma once
 
-// A private PulseAudio daemon for one test: headless, in a temporary folder of its own (runtime
-// dir, home, socket, log), with null sinks as its outputs. It is stopped when the object goes,
-// and killed by the kernel if the test process dies first.
+// A private PulseAudio server for one test: PulseAudio's daemon, or PipeWire with its session
+// manager and pulse server. Headless, without a session bus, in a temporary folder of its own
+// (runtime dir, home, configuration, socket, logs), with null sinks as its outputs. It is
+// stopped when the object goes, and killed by the kernel if the test process dies first.
 
 #include "tests/platform/linux/TempDir.h"
 
@@ -13,6 +14,10 @@
 
 namespace varnu::linux_backend::testing {
 
+enum class PulseServer { PulseAudio, PipeWire };
+
+std::string serverName(PulseServer server);
+
 struct NullSink {
     std::string name;
     std::string description;
@@ -20,25 +25,40 @@ struct NullSink {
 
 class PulseDaemon {
 public:
-    // Whether pulseaudio and pactl are installed.
-    static bool available();
-
+    explicit PulseDaemon(PulseServer server)
+        : kind_(server) {}
     ~PulseDaemon() { stop(); }
 
-    // Starts the daemon with these outputs and waits until it answers.
+    PulseDaemon(const PulseDaemon&) = delete;
+    PulseDaemon& operator=(const PulseDaemon&) = delete;
+
+    // Whether the server's programs and pactl are installed.
+    static bool available(PulseServer server);
+
+    // Starts the server with these outputs and waits until it lists them and has chosen a
+    // default; only then does the socket at server() answer.
     bool start(const std::vector<NullSink>& sinks);
     // SIGKILL plays a crash.
     void stop(int signalNumber = SIGTERM);
 
     // The server string for libpulse.
     std::string server() const { return "unix:" + (dir_.path() / "native").string(); }
-    // Runs pactl (arguments split by the shell) against this daemon; true when it succeeds.
+    // Runs pactl (arguments split by the shell) against this server; true when it succeeds.
     bool pactl(const std::string& arguments, std::string* output = nullptr) const;
-    std::string log() const { return readText(dir_.path() / "daemon.log"); }
+    // Every process's log.
+    std::string log() const;
 
 private:
+    bool spawn(const std::string& program, const std::string& log);
+    bool running();
+    bool ready(const std::vector<NullSink>& sinks) const;
+    std::filesystem::path socket() const;
+    std::string environment() const;
+    void writePipeWireConfiguration(const std::vector<NullSink>& sinks) const;
+
+    PulseServer kind_;
     TempDir dir_;
-    pid_t pid_ = -1;
+    std::vector<pid_t> pids_;
 };
 
 } // namespace varnu::linux_backend::testing
