@@ -1,5 +1,6 @@
 #include "platform/qt/ViewTreeRenderer.h"
 
+#include "platform/qt/PickerBox.h"
 #include "platform/qt/SwitchButton.h"
 #include "platform/qt/SymbolView.h"
 
@@ -346,11 +347,14 @@ ViewTreeRenderer::create(const ViewNode& node, ViewKind parentKind, const std::s
     case ViewKind::Picker: {
         auto* widget = row(layout);
         rendered->text = wrappingLabel();
-        rendered->combo = new QComboBox;
+        auto* picker = new PickerBox;
+        // The model may have moved on while the list was open; closed without a choice, the
+        // picker shows it again.
+        picker->onListClosed = [this] { scheduleUpdate(); };
+        rendered->combo = picker;
         rendered->combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
         // A long device name is cut short rather than pushing the label out of the row.
         rendered->combo->setMaximumWidth(kWidestPicker);
-        rendered->combo->setFocusPolicy(Qt::StrongFocus);
         layout->addWidget(rendered->text, 1);
         layout->addWidget(rendered->combo, 0, Qt::AlignRight | Qt::AlignVCenter);
         QObject::connect(rendered->combo, &QComboBox::activated, rendered->combo,

@@ -2,11 +2,11 @@
 
 // Renders a view tree with Qt Widgets and keeps the widgets in step with it.
 // Implements: vertical and horizontal stacks, a grouped form of sections, pickers as combo
-// boxes, switches, labels with a symbol, styled texts, buttons, images and spacers. Updates are
-// made in place, keyed by the nodes' identities: a widget lives as long as its node, an open
-// picker is left alone unless its entries change, and the changes announced during one turn of
-// the event loop are applied once, at the next turn. Nodes that appear or disappear get or lose
-// their widgets.
+// boxes that change only by a choice from their open list, switches, labels with a symbol, styled
+// texts, buttons, images and spacers. Updates are made in place, keyed by the nodes' identities: a
+// widget lives as long as its node, an open picker is left alone unless its entries change (and
+// follows the model once it closes), and the changes announced during one turn of the event loop
+// are applied once, at the next turn. Nodes that appear or disappear get or lose their widgets.
 // Does not: animate changes, or scroll anything but the form.
 
 #include "platform/ViewTree.h"

@@ -13,10 +13,13 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLayout>
 #include <QPushButton>
+#include <QTest>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -24,6 +27,14 @@ namespace varnu::qt {
 namespace {
 
 using test::pumpPosted;
+
+void scrollOver(QWidget* widget, int notches) {
+    const QPointF inside(widget->width() / 2.0, widget->height() / 2.0);
+    QWheelEvent wheel(inside, widget->mapToGlobal(inside), QPoint(),
+                      QPoint(0, notches * QWheelEvent::DefaultDeltasPerStep), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(widget, &wheel);
+}
 
 QPoint placeIn(QWidget* widget, QWidget* window) {
     return widget->mapTo(window, QPoint(0, 0));
@@ -168,12 +179,13 @@ TEST_F(SettingsWindowTest, UpdatesInPlaceAndLeavesAnOpenPickerOpen) {
               QString::fromUtf8("Control: monitor (DDC) \u2013 41%"));
     EXPECT_TRUE(devices->view()->isVisible()) << "the refresh closed the open picker";
 
-    // While it is open the picker keeps what the user looks at; once closed it follows again.
+    // While it is open the picker keeps what the user looks at; closed without a choice, it
+    // follows the model again, with nothing else changing.
     model->setSelectedUID("speakers");
     pumpPosted();
     EXPECT_EQ(devices->currentIndex(), 1);
-    devices->hidePopup();
-    model->setControlInfo("Control: macOS (standard)");
+    QTest::keyClick(devices->view(), Qt::Key_Escape);
+    ASSERT_FALSE(devices->view()->isVisible());
     pumpPosted();
     EXPECT_EQ(devices->currentIndex(), 0);
     // New entries reach even an open picker.
@@ -224,6 +236,56 @@ TEST_F(SettingsWindowTest, ControlsAskTheModelAndShowOnlyWhatItHolds) {
     pumpPosted();
     EXPECT_TRUE(login->isChecked());
     EXPECT_EQ(renderer().pickerFor("general.step")->currentIndex(), -1);
+}
+
+TEST_F(SettingsWindowTest, PickersChangeOnlyByAChoiceFromTheirOpenList) {
+    std::vector<std::string> selected;
+    model->onSelect = [&](const std::string& uid) { selected.push_back(uid); };
+    QComboBox* devices = renderer().pickerFor("output.picker");
+    QComboBox* step = renderer().pickerFor("general.step");
+    const int stepIndex = step->currentIndex();
+    const std::int64_t stepValue = model->step();
+    const auto stored = defaults->values();
+    const auto unchanged = [&] {
+        pumpPosted();
+        EXPECT_TRUE(selected.empty()) << selected.front();
+        EXPECT_EQ(model->selectedUID(), "display");
+        EXPECT_EQ(devices->currentIndex(), 1);
+        EXPECT_EQ(step->currentIndex(), stepIndex);
+        EXPECT_EQ(model->step(), stepValue);
+        EXPECT_EQ(defaults->values(), stored);
+    };
+
+    // A scroll over a closed picker.
+    for (QComboBox* picker : {devices, step}) {
+        scrollOver(picker, 1);
+        scrollOver(picker, -1);
+        scrollOver(picker, -3);
+    }
+    unchanged();
+
+    // Keys on a picker that has the focus: the arrows only open the list.
+    devices->setFocus();
+    for (const auto key : {Qt::Key_Home, Qt::Key_End, Qt::Key_PageUp, Qt::Key_PageDown,
+                           Qt::Key_Left, Qt::Key_Right, Qt::Key_B}) {
+        QTest::keyClick(devices, key);
+        EXPECT_FALSE(devices->view()->isVisible());
+    }
+    unchanged();
+    for (const auto key : {Qt::Key_Up, Qt::Key_Down}) {
+        QTest::keyClick(devices, key);
+        EXPECT_TRUE(devices->view()->isVisible());
+        QTest::keyClick(devices->view(), Qt::Key_Escape);
+        EXPECT_FALSE(devices->view()->isVisible());
+    }
+    unchanged();
+
+    // A choice from the open list is what changes it.
+    QTest::keyClick(devices, Qt::Key_Down);
+    QTest::keyClick(devices->view(), Qt::Key_Up);
+    QTest::keyClick(devices->view(), Qt::Key_Return);
+    pumpPosted();
+    EXPECT_EQ(selected, std::vector<std::string>{"speakers"});
 }
 
 } // namespace
