@@ -52,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, Scenario, testing::ValuesIn(scenarioNames())
 
 TEST(DemoScenario, PlaysItsTrace) {
     std::ostringstream trace;
-    const auto error = playScenario(demoScenario(), trace);
+    const auto error = playScenario(demoScenario(), trace, std::string(demoSystemName()));
     ASSERT_FALSE(error) << "line " << error->line << ": " << error->message;
     EXPECT_EQ(readFile(kScenarios / "demo.trace"), trace.str());
 }

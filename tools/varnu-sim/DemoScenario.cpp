@@ -32,4 +32,14 @@ quit
 )";
 }
 
+std::string_view demoSystemName() {
+#if defined(__linux__)
+    return "Linux";
+#elif defined(__APPLE__)
+    return "macOS";
+#else
+    return {};
+#endif
+}
+
 } // namespace varnu::sim

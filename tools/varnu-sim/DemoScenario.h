@@ -8,4 +8,8 @@ namespace varnu::sim {
 // a mute, the menu, the settings window and quitting.
 std::string_view demoScenario();
 
+// The system the demo is played as: the one varnu-sim runs on, named in Varnu's texts as the
+// real application names it. Empty where the simulated platform's own name has to do.
+std::string_view demoSystemName();
+
 } // namespace varnu::sim

@@ -436,12 +436,13 @@ std::optional<ScenarioError> playCommands(const std::vector<ScenarioCommand>& co
     return std::nullopt;
 }
 
-std::optional<ScenarioError> playScenario(std::string_view text, std::ostream& trace) {
+std::optional<ScenarioError> playScenario(std::string_view text, std::ostream& trace,
+                                          const std::string& systemName) {
     auto parsed = parseScenario(text);
     if (parsed.error) {
         return parsed.error;
     }
-    ScenarioWorld world(trace);
+    ScenarioWorld world(trace, systemName);
     return playCommands(parsed.commands, world);
 }
 

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <ostream>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -17,7 +18,9 @@ namespace varnu::sim {
 std::optional<ScenarioError> playCommands(const std::vector<ScenarioCommand>& commands,
                                           ScenarioWorld& world);
 
-// Parses and plays the scenario on a world of its own.
-std::optional<ScenarioError> playScenario(std::string_view text, std::ostream& trace);
+// Parses and plays the scenario on a world of its own, a system called systemName (empty: the
+// simulated platform's own name).
+std::optional<ScenarioError> playScenario(std::string_view text, std::ostream& trace,
+                                          const std::string& systemName = {});
 
 } // namespace varnu::sim

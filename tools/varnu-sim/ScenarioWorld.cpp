@@ -37,10 +37,19 @@ std::string selectorName(AudioObjectPropertySelector selector) {
 
 } // namespace
 
-ScenarioWorld::ScenarioWorld(std::ostream& trace)
+ScenarioWorld::ScenarioWorld(std::ostream& trace, std::string systemName)
     : trace_(trace)
+    , systemName_(std::move(systemName))
     , self_(std::make_shared<ScenarioWorld*>(this)) {
     watchBackends();
+}
+
+PlatformServices ScenarioWorld::services() const {
+    auto services = world_.services();
+    if (!systemName_.empty()) {
+        services.systemDisplayName = systemName_;
+    }
+    return services;
 }
 
 ScenarioWorld::~ScenarioWorld() {

@@ -46,7 +46,9 @@ struct KeyPress {
 
 class ScenarioWorld {
 public:
-    explicit ScenarioWorld(std::ostream& trace);
+    // systemName is what Varnu calls the system in its texts ("Linux controls the volume as
+    // usual."); empty keeps the simulated platform's own name.
+    explicit ScenarioWorld(std::ostream& trace, std::string systemName = {});
     ~ScenarioWorld();
 
     ScenarioWorld(const ScenarioWorld&) = delete;
@@ -96,7 +98,7 @@ public:
     const std::shared_ptr<SimMonitor>& monitor(std::size_t number) const {
         return monitors_.at(number - 1).monitor;
     }
-    PlatformServices services() const { return world_.services(); }
+    PlatformServices services() const;
 
 private:
     struct Monitor {
@@ -113,6 +115,7 @@ private:
     std::string uidOf(AudioObjectID id) const;
 
     std::ostream& trace_;
+    std::string systemName_;
     SimWorld world_;
     std::vector<Monitor> monitors_;
     bool mouseGiven_ = false;

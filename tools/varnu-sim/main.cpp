@@ -22,6 +22,7 @@ constexpr std::string_view kUsage =
 int main(int argc, char** argv) {
     std::string text;
     std::string source = "standard input";
+    std::string systemName; // the simulated platform's own
     const std::string_view argument = argc > 1 ? argv[1] : "-";
     if (argc > 2 || argument == "--help" || argument == "-h") {
         std::cerr << kUsage;
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
     if (argument == "--demo") {
         text = varnu::sim::demoScenario();
         source = "demo";
+        systemName = varnu::sim::demoSystemName();
     } else if (argument == "-") {
         text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
     } else {
@@ -44,7 +46,7 @@ int main(int argc, char** argv) {
         source = argument;
     }
 
-    const auto error = varnu::sim::playScenario(text, std::cout);
+    const auto error = varnu::sim::playScenario(text, std::cout, systemName);
     std::cout.flush();
     if (error) {
         std::cerr << "varnu-sim: " << source << ", line " << error->line << ": " << error->message

@@ -82,6 +82,8 @@ TEST(DemoTest, TheWindowsKeysReachTheMonitorThroughTheCore) {
     };
     delegate->choose(DemoWorld::kSpeakersUID);
     ddcIdle();
+    EXPECT_EQ(delegate->settings->controlInfo(), "Linux controls the volume as usual.")
+        << "the demo names the system it runs on";
     const auto frames = window.framesText();
     window.keyButton(DemoKey::VolumeUp)->click();
     EXPECT_TRUE(window.lastKeyText().contains(QStringLiteral("passed on to the system")));
