@@ -202,6 +202,28 @@ TEST_P(PulseAudioHardwareTest, ReadsAndSetsTheDefaultOutputAndHearsOfOutsideChan
     EXPECT_EQ(defaultChanges.calls, before) << "the default never changed as the core saw it";
 }
 
+TEST_P(PulseAudioHardwareTest, AWriteTheServerDoesNotTakeUpGivesWayToTheServersDefault) {
+    if (GetParam() != PulseServer::PipeWire) {
+        GTEST_SKIP() << "PulseAudio applies a default write before it answers";
+    }
+    ASSERT_TRUE(daemon.start({kDesk, kScreen})) << daemon.log();
+    ASSERT_TRUE(waitFor([&] { return defaultOutput() != 0; }));
+    const AudioObjectID first = defaultOutput();
+    const std::string secondName = uid(first) == "varnu_desk" ? "varnu_screen" : "varnu_desk";
+    const AudioObjectID second = idForUID(secondName);
+    queue->pumpFor(100ms);
+
+    // The pulse server takes the wish, but its session manager does not get round to it.
+    ASSERT_TRUE(daemon.holdSessionManager(true));
+    const int before = defaultChanges.calls;
+    ASSERT_EQ(hardware.setPropertyData(kAudioObjectSystemObject, kDefault, second),
+              kAudioHardwareNoError);
+    EXPECT_EQ(defaultOutput(), second);
+    ASSERT_TRUE(waitFor([&] { return defaultOutput() == first; }));
+    EXPECT_EQ(defaultChanges.calls, before + 2);
+    ASSERT_TRUE(daemon.holdSessionManager(false));
+}
+
 TEST_P(PulseAudioHardwareTest, IsEmptyWhileNoServerAnswersAndConnectsWhenOneDoes) {
     queue->pumpFor(300ms);
     EXPECT_TRUE(devices().empty());

@@ -257,8 +257,12 @@ bool PulseDaemon::start(const std::vector<NullSink>& sinks) {
         for (int poll = 0; poll < kPolls && running() && !accepts(core); ++poll) {
             std::this_thread::sleep_for(kPollInterval);
         }
-        if (!spawn("wireplumber -c " + root + "/wireplumber.conf", "wireplumber.log") ||
-            !spawn("pipewire-pulse -c " + root + "/pipewire-pulse.conf", "pipewire-pulse.log")) {
+        if (!spawn("wireplumber -c " + root + "/wireplumber.conf", "wireplumber.log")) {
+            stop();
+            return false;
+        }
+        sessionManager_ = pids_.back();
+        if (!spawn("pipewire-pulse -c " + root + "/pipewire-pulse.conf", "pipewire-pulse.log")) {
             stop();
             return false;
         }
@@ -284,6 +288,7 @@ void PulseDaemon::stop(int signalNumber) {
     // The pulse server first, the PipeWire daemon it talks to last.
     for (auto pid = pids_.rbegin(); pid != pids_.rend(); ++pid) {
         ::kill(*pid, signalNumber);
+        ::kill(*pid, SIGCONT);
     }
     for (auto pid = pids_.rbegin(); pid != pids_.rend(); ++pid) {
         if (!awaitExit(*pid)) {
@@ -292,6 +297,11 @@ void PulseDaemon::stop(int signalNumber) {
         }
     }
     pids_.clear();
+    sessionManager_ = -1;
+}
+
+bool PulseDaemon::holdSessionManager(bool held) {
+    return sessionManager_ > 0 && ::kill(sessionManager_, held ? SIGSTOP : SIGCONT) == 0;
 }
 
 bool PulseDaemon::pactl(const std::string& arguments, std::string* output) const {

@@ -40,6 +40,9 @@ public:
     bool start(const std::vector<NullSink>& sinks);
     // SIGKILL plays a crash.
     void stop(int signalNumber = SIGTERM);
+    // PipeWire's session manager stops acting (or acts again); false for PulseAudio, which has
+    // none.
+    bool holdSessionManager(bool held);
 
     // The server string for libpulse.
     std::string server() const { return "unix:" + (dir_.path() / "native").string(); }
@@ -59,6 +62,7 @@ private:
     PulseServer kind_;
     TempDir dir_;
     std::vector<pid_t> pids_;
+    pid_t sessionManager_ = -1;
 };
 
 } // namespace varnu::linux_backend::testing
