@@ -11,6 +11,11 @@ VARNU_TEST_PACKAGES=(
     pulseaudio pulseaudio-utils
     pipewire pipewire-pulse wireplumber
     xvfb xauth umockdev
+    openbox trayer x11-xserver-utils xdotool x11-utils imagemagick
+)
+# dpkg-shlibdeps (dpkg-dev) and file compute the package's library dependencies.
+VARNU_PACKAGE_PACKAGES=(
+    dpkg-dev file
 )
 
 varnu_missing_packages() {

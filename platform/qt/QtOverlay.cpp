@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRegion>
 #include <QTimer>
 
 namespace varnu::qt {
@@ -24,6 +25,12 @@ Qt::WindowFlags overlayFlags() {
         return flags | Qt::Tool;
     }
     return flags | Qt::ToolTip | Qt::X11BypassWindowManagerHint;
+}
+
+QPainterPath roundedOutline(const QRectF& rect, double radius) {
+    QPainterPath outline;
+    outline.addRoundedRect(rect, radius, radius);
+    return outline;
 }
 
 // A rectangle that counts y upwards from the bottom of a frame of the given height, in the
@@ -46,6 +53,12 @@ OverlayWidget::OverlayWidget(const OverlayDescription& description)
     setFixedSize(static_cast<int>(description.contentRect.width),
                  static_cast<int>(description.contentRect.height));
     setWindowTitle(QStringLiteral("Varnu"));
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        // An X server without a compositing manager shows the transparent corners black; the
+        // window's shape keeps them off the screen, with or without one.
+        setMask(QRegion(
+            roundedOutline(QRectF(rect()), description.cornerRadius).toFillPolygon().toPolygon()));
+    }
 }
 
 void OverlayWidget::setIconImage(std::optional<SymbolImage> image) {
@@ -83,28 +96,23 @@ void OverlayWidget::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), Qt::transparent);
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
 
-    QPainterPath background;
-    background.addRoundedRect(QRectF(rect()), description_.cornerRadius, description_.cornerRadius);
-    painter.fillPath(background, kBackground);
+    painter.fillPath(roundedOutline(QRectF(rect()), description_.cornerRadius), kBackground);
 
     if (icon_) {
         paintSymbol(painter, iconRect(), icon_->symbolName, Qt::white);
     }
 
     const double radius = description_.barCornerRadius;
-    QPainterPath track;
-    track.addRoundedRect(barRect(), radius, radius);
+    const QPainterPath track = roundedOutline(barRect(), radius);
     QColor trackColor(Qt::white);
     trackColor.setAlphaF(static_cast<float>(description_.trackWhiteAlpha));
     painter.fillPath(track, trackColor);
 
     const QRectF fill = fillRect();
     if (fill.width() > 0 && fill.height() > 0) {
-        QPainterPath filled;
-        filled.addRoundedRect(fill, radius, radius);
         // The fill is a subview of the track, so it is clipped by it.
         painter.setClipPath(track);
-        painter.fillPath(filled, Qt::white);
+        painter.fillPath(roundedOutline(fill, radius), Qt::white);
     }
 }
 
