@@ -17,11 +17,12 @@ readonly screen_width=1280 screen_height=800
 readonly overlay_size=200 overlay_bottom_inset=140
 readonly desktop_colour='#3B6E8F'
 
-# The overlay: the application's shown window that the window manager does not manage.
+# The overlay: the application's shown window of the overlay's size.
 overlay_window() {
-    local window
+    local window x y width height
     for window in $(xdotool search --onlyvisible --classname '^varnu$' 2>/dev/null); do
-        if xwininfo -id "$window" | grep -q "Override Redirect State: yes"; then
+        read -r x y width height < <(x11_geometry "$window")
+        if [ "$width $height" = "$overlay_size $overlay_size" ]; then
             echo "$window"
             return 0
         fi
