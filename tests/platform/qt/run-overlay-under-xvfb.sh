@@ -61,7 +61,7 @@ fi
 demo=$(x11_client_titled "Varnu Demo — Varnu")
 # The first run opens the settings window too; it is not needed here.
 if x11_wait_for 10 x11_client_titled "Varnu"; then
-    xdotool windowactivate --sync "$(x11_client_titled "Varnu")" key alt+F4
+    x11_close "$(x11_client_titled "Varnu")"
 fi
 
 for screen in left right; do

@@ -20,6 +20,14 @@ tray_icon() {
     xwininfo -tree -id "$panel" | awk '/\("varnu" "varnu"\)/ {print $1; exit}'
 }
 
+# The tray icon, once the tray has given it its place: it starts as a speck in a corner.
+placed_tray_icon() {
+    local icon x y width height
+    icon=$(tray_icon) || return 1
+    read -r x y width height < <(x11_geometry "$icon")
+    [ "$width" -ge 16 ] && [ "$height" -ge 16 ] && x11_is_viewable "$icon" && echo "$icon"
+}
+
 # The application's open pop-up menu, if any.
 open_menu() {
     local window icon
@@ -42,7 +50,7 @@ settings_window() {
 
 click_tray_icon() {
     local x y width height
-    read -r x y width height < <(x11_geometry "$(tray_icon)")
+    read -r x y width height < <(x11_geometry "$(placed_tray_icon)")
     x11_click $((x + width / 2)) $((y + height / 2)) "$1"
 }
 
@@ -59,17 +67,16 @@ check_tray() {
 
     "$varnu" "$@" >"$x11_scratch/varnu.log" 2>&1 &
     x11_pids+=($!)
-    if ! x11_wait_for 15 bash -c '[ -n "$(tray_icon)" ]'; then
+    if ! x11_wait_for 15 placed_tray_icon; then
         x11_fail "$name: no icon appeared in the tray"
         cat "$x11_scratch/varnu.log"
         x11_stop
         return
     fi
     echo "$name: the icon is in the tray"
-    if x11_wait_for 10 settings_window; then
-        xdotool windowactivate --sync "$(settings_window)" key alt+F4
-    fi
-    if ! x11_wait_for 5 bash -c '! settings_window'; then
+    if ! x11_wait_for 15 settings_window; then
+        x11_fail "$name: the first run shows no settings window"
+    elif ! x11_close "$(settings_window)"; then
         x11_fail "$name: the settings window does not close"
     fi
 

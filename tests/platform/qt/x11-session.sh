@@ -142,6 +142,18 @@ x11_client_titled() {
     return 1
 }
 
+# Closes a managed window as its close button would (Openbox closes the focused window on
+# Alt+F4), asking again while it is still shown: the first request can reach the window manager
+# before the window is fully its own.
+x11_close() {
+    local attempt
+    for attempt in 1 2 3; do
+        xdotool windowactivate --sync "$1" key alt+F4 2>/dev/null
+        x11_wait_for 2 bash -c "! xwininfo -id $1 2>/dev/null | grep -q IsViewable" && return 0
+    done
+    return 1
+}
+
 # Prints "X Y WIDTH HEIGHT" of a window, in root coordinates.
 x11_geometry() {
     [ -n "$1" ] || return 1
