@@ -58,7 +58,7 @@ TEST_F(I2cDevChannelTest, OpensBindsTheDisplayAddressAndClosesWhenItDies) {
 TEST_F(I2cDevChannelTest, CarriesTheMonitorsTransactionsEachUnderOneBusLock) {
     DDCMonitor monitor(std::move(channel), "DELL U2723QE", std::make_shared<NoPause>());
     transport->replies.push_back(
-        {0x6E, 0x88, 0x02, 0x00, 0x62, 0x00, 0x00, 0x64, 0x00, 0x32, 0x00});
+        {0x6E, 0x88, 0x02, 0x00, 0x62, 0x00, 0x00, 0x64, 0x00, 0x32, 0x80});
     EXPECT_EQ(monitor.read(kVCPAudioSpeakerVolume), (VCPReading{50, 100}));
     EXPECT_TRUE(monitor.write(kVCPAudioSpeakerVolume, 50));
     // The request and its reply share one lock, so no other program comes between them; a
