@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
+#include <linux/i2c.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <thread>
@@ -57,6 +58,29 @@ int SystemI2cTransport::write(int fd, std::span<const std::uint8_t> bytes) {
 
 int SystemI2cTransport::read(int fd, std::span<std::uint8_t> buffer) {
     return retryingOnInterrupt([&] { return ::read(fd, buffer.data(), buffer.size()); });
+}
+
+namespace {
+
+// I2C_RDWR answers the number of messages carried out, so one message moved all its bytes.
+int transferOne(int fd, i2c_msg& message) {
+    i2c_rdwr_ioctl_data data{&message, 1};
+    int result = retryingOnInterrupt([&] { return ::ioctl(fd, I2C_RDWR, &data); });
+    return result < 0 ? result : static_cast<int>(message.len);
+}
+
+} // namespace
+
+int SystemI2cTransport::writeMessage(int fd, std::uint8_t address,
+                                     std::span<const std::uint8_t> bytes) {
+    // The kernel only reads a write message's buffer.
+    i2c_msg message{address, 0, static_cast<__u16>(bytes.size()), const_cast<__u8*>(bytes.data())};
+    return transferOne(fd, message);
+}
+
+int SystemI2cTransport::readMessage(int fd, std::uint8_t address, std::span<std::uint8_t> buffer) {
+    i2c_msg message{address, I2C_M_RD, static_cast<__u16>(buffer.size()), buffer.data()};
+    return transferOne(fd, message);
 }
 
 void SystemI2cTransport::close(int fd) {

@@ -2,8 +2,9 @@
 
 // The file calls beneath an I2C channel, so that the channel's framing, locking and status
 // mapping can be checked without a bus.
-// Implements: SystemI2cTransport over /dev/i2c-N (open, I2C_SLAVE, flock, read, write, close).
-// Does not implement: combined transfers (I2C_RDWR), SMBus calls, ten-bit addresses.
+// Implements: SystemI2cTransport over /dev/i2c-N (open, I2C_SLAVE, flock, read, write, one
+// message per I2C_RDWR, close).
+// Does not implement: combined multi-message transfers, SMBus calls, ten-bit addresses.
 
 #include <chrono>
 #include <cstdint>
@@ -22,9 +23,13 @@ public:
     // An exclusive advisory lock on the device, shared with other DDC/CI programs.
     virtual int lock(int fd) = 0;
     virtual int unlock(int fd) = 0;
-    // One bus transfer each; the count of bytes moved.
+    // One bus transfer each to the address bound with setSlaveAddress; the count of bytes moved.
     virtual int write(int fd, std::span<const std::uint8_t> bytes) = 0;
     virtual int read(int fd, std::span<std::uint8_t> buffer) = 0;
+    // One bus transfer each as a single I2C_RDWR message, which needs no bound address and so
+    // also reaches an address a kernel driver has claimed; the count of bytes moved.
+    virtual int writeMessage(int fd, std::uint8_t address, std::span<const std::uint8_t> bytes) = 0;
+    virtual int readMessage(int fd, std::uint8_t address, std::span<std::uint8_t> buffer) = 0;
     virtual void close(int fd) = 0;
 };
 
@@ -40,6 +45,8 @@ public:
     int unlock(int fd) override;
     int write(int fd, std::span<const std::uint8_t> bytes) override;
     int read(int fd, std::span<std::uint8_t> buffer) override;
+    int writeMessage(int fd, std::uint8_t address, std::span<const std::uint8_t> bytes) override;
+    int readMessage(int fd, std::uint8_t address, std::span<std::uint8_t> buffer) override;
     void close(int fd) override;
 };
 

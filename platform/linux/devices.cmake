@@ -6,7 +6,11 @@ varnu_library(varnu_linux_devices
     SOURCES
         ${CMAKE_CURRENT_LIST_DIR}/Edid.cpp
         ${CMAKE_CURRENT_LIST_DIR}/I2cTransport.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/I2cDevReports.cpp
         ${CMAKE_CURRENT_LIST_DIR}/I2cDevChannel.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/DrmConnectorScan.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/DdcBusProbe.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/DrmHotplugWatch.cpp
         ${CMAKE_CURRENT_LIST_DIR}/DrmDisplays.cpp
         ${CMAKE_CURRENT_LIST_DIR}/VolumeKeyEvents.cpp
         ${CMAKE_CURRENT_LIST_DIR}/ModifierTracker.cpp
@@ -19,7 +23,7 @@ varnu_library(varnu_linux_devices
         ${CMAKE_CURRENT_LIST_DIR}/InputPermissions.cpp
         ${CMAKE_CURRENT_LIST_DIR}/LoginSession.cpp
         ${CMAKE_CURRENT_LIST_DIR}/EvdevEventTap.cpp
-    DEPENDS varnu_platform PkgConfig::LIBEVDEV PkgConfig::LIBUDEV PkgConfig::LIBSYSTEMD
+    DEPENDS varnu_platform varnu_ddc PkgConfig::LIBEVDEV PkgConfig::LIBUDEV PkgConfig::LIBSYSTEMD
 )
 target_compile_definitions(varnu_linux_devices PUBLIC
     VARNU_PERMISSIONS_HELP_PAGE="${CMAKE_INSTALL_FULL_DATADIR}/varnu/help/permissions.html"

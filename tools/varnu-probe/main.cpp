@@ -6,6 +6,8 @@
 #include "ddc/VCP.h"
 #include "platform/PumpedMainQueue.h"
 #include "platform/SleepingPause.h"
+#include "platform/linux/DdcBusProbe.h"
+#include "platform/linux/DrmConnectorScan.h"
 #include "platform/linux/DrmDisplays.h"
 #include "platform/linux/EvdevCapabilities.h"
 #include "platform/linux/EvdevDevice.h"
@@ -15,7 +17,6 @@
 #include "platform/linux/PermissionsHelp.h"
 #include "platform/linux/PulseAudioHardware.h"
 
-#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
@@ -23,6 +24,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -119,30 +121,49 @@ void reportAudioOutputs(std::ostream& out) {
     }
 }
 
-std::string busState(DrmDisplays& displays, int bus) {
-    auto path = displays.busPath(bus);
-    auto opened =
-        I2cDevChannel::open(std::make_shared<SystemI2cTransport>(), path, kDDCChipAddress);
-    return opened.channel ? path + " ready" : describeBusError(path, opened.error);
+const char* routeName(BusRoute route) {
+    switch (route) {
+    case BusRoute::DdcLink:
+        return "ddc link";
+    case BusRoute::ConnectorAdapter:
+        return "connector's adapter";
+    case BusRoute::CardAdapter:
+        return "card's adapter";
+    }
+    return "";
 }
 
+// Each connector with the buses tried for it, in order, what each did, and the verdict.
 void reportMonitors(std::ostream& out, const DrmPaths& paths) {
     out << "Monitors (" << paths.sysfsRoot << ")\n";
-    DrmDisplays displays(paths, std::make_shared<SystemI2cTransport>(), nullptr);
-    auto monitors = displays.monitors();
-    if (monitors.empty()) {
+    auto connectors = scanConnectedConnectors(paths.sysfsRoot);
+    if (connectors.empty()) {
         out << "  no connected display found\n";
     }
-    for (const auto& monitor : monitors) {
-        out << "  " << monitor.connector << "  \""
-            << (monitor.productName.empty() ? "(no name)" : monitor.productName) << "\"  "
-            << (monitor.internal ? "internal" : "external") << "  ";
-        if (!monitor.bus) {
-            out << "no DDC/CI bus\n";
-        } else if (monitor.internal) {
-            out << "bus " << *monitor.bus << " (not controlled)\n";
+    DdcBusProbe probe(std::make_shared<SystemI2cTransport>(), paths.deviceRoot,
+                      std::make_shared<SleepingPause>());
+    std::set<int> taken;
+    for (const auto& connector : connectors) {
+        out << "  " << connector.name << "  \""
+            << (connector.productName.empty() ? "(no name)" : connector.productName) << "\"  "
+            << (connector.internal ? "internal, not controlled" : "external") << '\n';
+        if (connector.internal) {
+            continue;
+        }
+        auto verdict = probe.probe(connector, taken);
+        for (const auto& trial : verdict.trials) {
+            const auto path = probe.busPath(trial.candidate.bus);
+            out << "    i2c-" << trial.candidate.bus << " (" << routeName(trial.candidate.route);
+            if (!trial.candidate.adapterName.empty()) {
+                out << ", \"" << trial.candidate.adapterName << '"';
+            }
+            out << "): " << describeTrial(trial, path) << '\n';
+        }
+        if (verdict.bus) {
+            taken.insert(*verdict.bus);
+            out << "    -> DDC/CI on " << probe.busPath(*verdict.bus) << '\n';
         } else {
-            out << "bus " << *monitor.bus << ": " << busState(displays, *monitor.bus) << '\n';
+            out << "    -> not controlled: " << describeVerdict(verdict, paths.deviceRoot) << '\n';
         }
     }
 }
@@ -201,37 +222,29 @@ void reportVolumeKeys(std::ostream& out) {
 }
 
 int runVcp(const DrmPaths& paths, int bus, std::uint8_t code, std::optional<std::uint16_t> value) {
-    DrmDisplays displays(paths, std::make_shared<SystemI2cTransport>(), nullptr);
     std::string name;
     bool known = false;
-    for (const auto& monitor : displays.monitors()) {
-        if (monitor.bus == bus) {
-            name = monitor.productName;
-            known = true;
-            std::cout << "bus " << bus << ": " << monitor.connector << " \""
-                      << (name.empty() ? "(no name)" : name) << "\"\n";
+    for (const auto& connector : scanConnectedConnectors(paths.sysfsRoot)) {
+        for (const auto& candidate : connector.candidates) {
+            // An adapter the whole card shares does not say which display it reaches.
+            if (candidate.bus == bus && candidate.route != BusRoute::CardAdapter) {
+                name = connector.productName;
+                known = true;
+                std::cout << "bus " << bus << ": " << connector.name << " \""
+                          << (name.empty() ? "(no name)" : name) << "\"\n";
+            }
         }
     }
     if (!known) {
-        std::cout << "bus " << bus << " belongs to no connected display under " << paths.sysfsRoot
+        std::cout << "bus " << bus << " belongs to no connector under " << paths.sysfsRoot
                   << "; trying anyway\n";
     }
-    auto path = displays.busPath(bus);
-    auto opened =
-        I2cDevChannel::open(std::make_shared<SystemI2cTransport>(), path, kDDCChipAddress);
-    if (!opened.channel) {
-        switch (opened.error) {
-        case ENOENT:
-            std::cerr << "varnu-probe: no I2C bus " << bus << ": " << path
-                      << " does not exist (a wrong bus number, or the i2c-dev module is not "
-                         "loaded: sudo modprobe i2c-dev)\n";
-            break;
-        default:
-            std::cerr << "varnu-probe: " << describeBusError(path, opened.error) << '\n';
-        }
-        return kFailure;
-    }
-    DDCMonitor monitor(std::move(opened.channel), name, std::make_shared<SleepingPause>());
+    auto path = i2cDevicePath(paths.deviceRoot, bus);
+    // Why the bus failed goes to stderr as it happens, before the verdict below.
+    DDCMonitor monitor(std::make_unique<I2cDevChannel>(std::make_shared<SystemI2cTransport>(), path,
+                                                       static_cast<std::uint8_t>(kDDCChipAddress),
+                                                       std::make_shared<I2cDevReports>(&std::cerr)),
+                       name, std::make_shared<SleepingPause>());
     if (value) {
         if (!monitor.write(code, *value)) {
             std::cerr << "varnu-probe: the monitor on bus " << bus

@@ -83,6 +83,19 @@ public:
         }
     }
 
+    // An adapter of a card's own (as DP-MST ports have on older kernels) or, with onGpu, of the
+    // GPU device the card belongs to (as NVIDIA's driver registers them).
+    void addCardAdapter(const std::string& card, const std::string& bus, const std::string& name,
+                        bool onGpu) {
+        const auto cardFolder = std::filesystem::path(root()) / card;
+        if (!std::filesystem::exists(cardFolder)) {
+            std::filesystem::create_directories(devices() / "gpu" / card);
+            std::filesystem::create_directory_symlink(devices() / "gpu" / card, cardFolder);
+            std::filesystem::create_directory_symlink(devices() / "gpu", cardFolder / "device");
+        }
+        writeText((onGpu ? devices() / "gpu" : cardFolder) / bus / "name", name + "\n");
+    }
+
 private:
     TempDir dir_;
 };

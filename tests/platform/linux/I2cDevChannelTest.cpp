@@ -5,6 +5,7 @@
 #include "ddc/VCP.h"
 
 #include <cerrno>
+#include <sstream>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,10 +14,13 @@ namespace varnu::linux_backend {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 
 constexpr const char* kBus = "/dev/i2c-4";
 const std::vector<std::uint8_t> kSetVolume50{0x84, 0x03, 0x62, 0x00, 0x32, 0xE8};
 const std::vector<std::uint8_t> kGetVolume{0x82, 0x01, 0x62, 0xDE};
+const std::vector<std::uint8_t> kVolumeReply{0x6E, 0x88, 0x02, 0x00, 0x62, 0x00,
+                                             0x00, 0x64, 0x00, 0x32, 0x80};
 
 class NoPause final : public Pause {
 public:
@@ -25,87 +29,96 @@ public:
 
 class I2cDevChannelTest : public ::testing::Test {
 protected:
-    I2cDevChannelTest() { transport->calls.clear(); }
-
-    int write(std::uint32_t chip, std::uint32_t dataAddress,
-              const std::vector<std::uint8_t>& bytes) {
+    int write(const std::vector<std::uint8_t>& bytes, std::uint32_t chip = kDDCChipAddress,
+              std::uint32_t dataAddress = kDDCHostAddress) {
         return channel->writeI2C(chip, dataAddress, bytes);
+    }
+    int read(std::size_t size = kGetVCPFeatureReplySize) {
+        std::vector<std::uint8_t> reply(size);
+        return channel->readI2C(kDDCChipAddress, kDDCHostAddress, reply);
     }
 
     std::shared_ptr<testing::RecordingI2cTransport> transport =
         std::make_shared<testing::RecordingI2cTransport>();
-    std::unique_ptr<I2cDevChannel> channel =
-        I2cDevChannel::open(transport, kBus, kDDCChipAddress).channel;
+    std::ostringstream log;
+    std::unique_ptr<I2cDevChannel> channel = std::make_unique<I2cDevChannel>(
+        transport, kBus, kDDCChipAddress, std::make_shared<I2cDevReports>(&log));
 };
 
-TEST_F(I2cDevChannelTest, OpensBindsTheDisplayAddressAndClosesWhenItDies) {
-    auto opened = I2cDevChannel::open(transport, kBus, kDDCChipAddress);
-    ASSERT_TRUE(opened.channel);
-    EXPECT_EQ(opened.error, 0);
-    opened.channel.reset();
-    EXPECT_THAT(transport->calls, ElementsAre("open /dev/i2c-4", "slave 4: 37", "close 4"));
-
-    transport->calls.clear();
-    transport->failures["slave /dev/i2c-4"] = {-EBUSY};
-    auto busy = I2cDevChannel::open(transport, kBus, kDDCChipAddress);
-    EXPECT_FALSE(busy.channel);
-    EXPECT_EQ(busy.error, EBUSY);
-    EXPECT_THAT(transport->calls, ElementsAre("open /dev/i2c-4", "slave 5: 37", "close 5"));
-    transport->failures["open /dev/i2c-9"] = {-ENOENT};
-    EXPECT_EQ(I2cDevChannel::open(transport, "/dev/i2c-9", kDDCChipAddress).error, ENOENT);
-}
-
-TEST_F(I2cDevChannelTest, CarriesTheMonitorsTransactionsEachUnderOneBusLock) {
+TEST_F(I2cDevChannelTest, OpensTheBusForEachTransactionAndKeepsNothingBetween) {
+    EXPECT_TRUE(transport->calls.empty());
     DDCMonitor monitor(std::move(channel), "DELL U2723QE", std::make_shared<NoPause>());
-    transport->replies.push_back(
-        {0x6E, 0x88, 0x02, 0x00, 0x62, 0x00, 0x00, 0x64, 0x00, 0x32, 0x80});
+    transport->replies.push_back(kVolumeReply);
     EXPECT_EQ(monitor.read(kVCPAudioSpeakerVolume), (VCPReading{50, 100}));
     EXPECT_TRUE(monitor.write(kVCPAudioSpeakerVolume, 50));
-    // The request and its reply share one lock, so no other program comes between them; a
-    // request without a reply is a transaction of its own.
+    // The request and its reply share one descriptor and its lock, so no other program comes
+    // between them; a request without a reply is a transaction of its own.
     EXPECT_THAT(transport->calls,
-                ElementsAre("lock 3", "write 3: 51 82 01 62 DE", "read 3: 11", "unlock 3", "lock 3",
-                            "write 3: 51 84 03 62 00 32 E8", "unlock 3", "lock 3",
-                            "write 3: 51 84 03 62 00 32 E8", "unlock 3"));
-    transport->failures["read /dev/i2c-4"] = {-EREMOTEIO};
-    EXPECT_EQ(monitor.read(kVCPAudioSpeakerVolume), std::nullopt);
+                ElementsAre("open /dev/i2c-4", "slave 3: 37", "lock 3", "write 3: 51 82 01 62 DE",
+                            "read 3: 11", "close 3", "open /dev/i2c-4", "slave 4: 37", "lock 4",
+                            "write 4: 51 84 03 62 00 32 E8", "close 4", "open /dev/i2c-4",
+                            "slave 5: 37", "lock 5", "write 5: 51 84 03 62 00 32 E8", "close 5"));
 }
 
-TEST_F(I2cDevChannelTest, AnswersTheErrnoOfTheFailingCall) {
-    std::vector<std::uint8_t> reply(kGetVCPFeatureReplySize);
-    auto read = [&] { return channel->readI2C(kDDCChipAddress, kDDCHostAddress, reply); };
-    transport->failures["write /dev/i2c-4"] = {-ENXIO};
-    EXPECT_EQ(write(kDDCChipAddress, kDDCHostAddress, kGetVolume), ENXIO);
-    // A refused request releases the lock at once.
-    EXPECT_THAT(transport->calls, ElementsAre("lock 3", "write 3: 51 82 01 62 DE", "unlock 3"));
-    transport->writeCounts.push_back(2);
-    EXPECT_EQ(write(kDDCChipAddress, kDDCHostAddress, kGetVolume), EIO);
-    transport->failures["read /dev/i2c-4"] = {-EREMOTEIO};
-    EXPECT_EQ(read(), EREMOTEIO);
-    transport->replies.push_back({0x6E, 0x88, 0x02});
-    EXPECT_EQ(read(), EIO);
+TEST_F(I2cDevChannelTest, SendsEachMessageAsItsOwnTransferWhenADriverClaimedTheAddress) {
+    transport->failures["slave /dev/i2c-4"] = {-EBUSY, -EBUSY};
+    transport->replies.push_back(kVolumeReply);
+    EXPECT_EQ(write(kGetVolume), 0);
+    EXPECT_EQ(read(), 0);
+    EXPECT_EQ(write(kSetVolume50), 0);
+    EXPECT_THAT(transport->calls,
+                ElementsAre("open /dev/i2c-4", "slave 3: 37", "lock 3",
+                            "message 37 3: 51 82 01 62 DE", "message 37 read 3: 11", "close 3",
+                            "open /dev/i2c-4", "slave 4: 37", "lock 4",
+                            "message 37 4: 51 84 03 62 00 32 E8", "close 4"));
+    EXPECT_TRUE(log.str().empty());
+}
 
-    transport->calls.clear();
-    transport->failures["lock /dev/i2c-4"] = {-EWOULDBLOCK};
-    EXPECT_EQ(write(kDDCChipAddress, kDDCHostAddress, kGetVolume), EWOULDBLOCK);
-    EXPECT_THAT(transport->calls, ElementsAre("lock 3"));
+TEST_F(I2cDevChannelTest, AnswersEveryFailureAsAResultAndReportsEachCauseOnce) {
+    for (int round = 0; round < 2; ++round) {
+        transport->failures["open /dev/i2c-4"] = {-EACCES};
+        EXPECT_EQ(write(kSetVolume50), EACCES);
+        transport->failures["lock /dev/i2c-4"] = {-EWOULDBLOCK};
+        EXPECT_EQ(write(kSetVolume50), EBUSY);
+        for (int error : {EIO, ENXIO, EREMOTEIO, EAGAIN}) {
+            transport->failures["write /dev/i2c-4"] = {-error};
+            EXPECT_EQ(write(kGetVolume), error);
+            transport->failures["read /dev/i2c-4"] = {-error};
+            EXPECT_EQ(read(), error);
+        }
+        transport->writeCounts.push_back(2);
+        EXPECT_EQ(write(kSetVolume50), EIO);
+        transport->replies.push_back({0x6E, 0x88, 0x02});
+        EXPECT_EQ(read(), EIO);
+        // The Null Message is a display's answer, handed up as read.
+        transport->replies.push_back({0x6E, 0x80, 0xBE});
+        EXPECT_EQ(read(3), 0);
+    }
+    const auto text = log.str();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 13) << text;
+    EXPECT_THAT(text, HasSubstr("varnu: /dev/i2c-4: permission denied on /dev/i2c-4"));
+    EXPECT_THAT(text, HasSubstr("held by another program"));
+    EXPECT_THAT(text, HasSubstr("Null Message"));
 
-    // Another chip or a data address that is no byte never reaches the bus.
+    // A failed transaction left nothing open, and another chip or a data address that is no
+    // byte never reaches the bus.
     transport->calls.clear();
-    EXPECT_EQ(write(0x50, kDDCHostAddress, kGetVolume), EINVAL);
-    EXPECT_EQ(write(kDDCChipAddress, 0x151, kGetVolume), EINVAL);
-    EXPECT_EQ(channel->readI2C(0x50, kDDCHostAddress, reply), EINVAL);
+    EXPECT_EQ(write(kGetVolume, 0x50), EINVAL);
+    EXPECT_EQ(write(kGetVolume, kDDCChipAddress, 0x151), EINVAL);
+    channel.reset();
     EXPECT_TRUE(transport->calls.empty());
 }
 
-TEST_F(I2cDevChannelTest, AReplyNeverReadDoesNotKeepTheBusLocked) {
-    EXPECT_EQ(write(kDDCChipAddress, kDDCHostAddress, kGetVolume), 0);
-    EXPECT_EQ(write(kDDCChipAddress, kDDCHostAddress, kSetVolume50), 0);
-    EXPECT_EQ(write(kDDCChipAddress, kDDCHostAddress, kGetVolume), 0);
+TEST_F(I2cDevChannelTest, AReplyNeverReadEndsItsTransactionAtTheNextWrite) {
+    EXPECT_EQ(write(kGetVolume), 0);
+    EXPECT_EQ(write(kSetVolume50), 0);
+    EXPECT_EQ(write(kGetVolume), 0);
     channel.reset();
-    EXPECT_THAT(transport->calls, ElementsAre("lock 3", "write 3: 51 82 01 62 DE",
-                                              "write 3: 51 84 03 62 00 32 E8", "unlock 3", "lock 3",
-                                              "write 3: 51 82 01 62 DE", "unlock 3", "close 3"));
+    EXPECT_THAT(transport->calls,
+                ElementsAre("open /dev/i2c-4", "slave 3: 37", "lock 3", "write 3: 51 82 01 62 DE",
+                            "close 3", "open /dev/i2c-4", "slave 4: 37", "lock 4",
+                            "write 4: 51 84 03 62 00 32 E8", "close 4", "open /dev/i2c-4",
+                            "slave 5: 37", "lock 5", "write 5: 51 82 01 62 DE", "close 5"));
 }
 
 } // namespace

@@ -16,7 +16,8 @@ namespace varnu::linux_backend::testing {
 class RecordingI2cTransport final : public I2cTransport {
 public:
     // Calls as text: "open /dev/i2c-3", "slave 3: 37", "lock 3", "write 3: 51 84 03",
-    // "read 3: 11" (the buffer's size), "unlock 3", "close 3"; the first number is the descriptor.
+    // "read 3: 11" (the buffer's size), "message 37 3: 51 84 03", "message 37 read 3: 11",
+    // "unlock 3", "close 3"; the number after the verb is the descriptor.
     std::vector<std::string> calls;
     // Errors (negative errno) keyed by verb and device path ("slave /dev/i2c-3"), each used once.
     std::map<std::string, std::deque<int>> failures;
@@ -44,8 +45,29 @@ public:
         return take(writeCounts).value_or(static_cast<int>(bytes.size()));
     }
     int read(int fd, std::span<std::uint8_t> buffer) override {
-        if (int error = record("read " + std::to_string(fd) + ": " + std::to_string(buffer.size()),
-                               "read " + paths_[fd])) {
+        return deliver(fd, "read", buffer);
+    }
+    int writeMessage(int fd, std::uint8_t address, std::span<const std::uint8_t> bytes) override {
+        if (int error = record(fd, "message " + hexByte(address), bytes)) {
+            return error;
+        }
+        return take(writeCounts).value_or(static_cast<int>(bytes.size()));
+    }
+    int readMessage(int fd, std::uint8_t address, std::span<std::uint8_t> buffer) override {
+        return deliver(fd, "message " + hexByte(address) + " read", buffer);
+    }
+    void close(int fd) override { calls.push_back("close " + std::to_string(fd)); }
+
+private:
+    static std::string hexByte(std::uint8_t byte) {
+        char digits[4];
+        std::snprintf(digits, sizeof digits, "%02X", byte);
+        return digits;
+    }
+    int deliver(int fd, const std::string& verb, std::span<std::uint8_t> buffer) {
+        if (int error =
+                record(verb + " " + std::to_string(fd) + ": " + std::to_string(buffer.size()),
+                       verb + " " + paths_[fd])) {
             return error;
         }
         const auto reply = take(replies).value_or(std::vector<std::uint8_t>{});
@@ -53,9 +75,6 @@ public:
         std::copy_n(reply.begin(), count, buffer.begin());
         return static_cast<int>(count);
     }
-    void close(int fd) override { calls.push_back("close " + std::to_string(fd)); }
-
-private:
     template <typename T>
     static std::optional<T> take(std::deque<T>& queue) {
         if (queue.empty()) {
@@ -73,9 +92,7 @@ private:
     int record(int fd, const std::string& verb, std::span<const std::uint8_t> bytes = {}) {
         std::string call = verb + " " + std::to_string(fd);
         for (std::size_t i = 0; i < bytes.size(); ++i) {
-            char digits[4];
-            std::snprintf(digits, sizeof digits, "%02X", bytes[i]);
-            call += (i == 0 ? ": " : " ") + std::string(digits);
+            call += (i == 0 ? ": " : " ") + hexByte(bytes[i]);
         }
         return record(call, verb + " " + paths_[fd]);
     }

@@ -2,7 +2,7 @@
 varnu_test(varnu_linux_devices_tests
     SOURCES
         ${CMAKE_CURRENT_LIST_DIR}/EdidTest.cpp
-        ${CMAKE_CURRENT_LIST_DIR}/DrmDisplaysTest.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/DrmConnectorScanTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/I2cDevChannelTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/VolumeKeyEventsTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/VolumeKeyFilterTest.cpp
