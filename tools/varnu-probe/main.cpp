@@ -44,11 +44,13 @@ constexpr std::chrono::milliseconds kAudioServerWait{1500};
 
 constexpr std::string_view kUsage =
     "usage: varnu-probe [--sysfs DIR] [--dev DIR]\n"
+    "       varnu-probe [--sysfs DIR] [--dev DIR] monitors\n"
     "       varnu-probe [--sysfs DIR] [--dev DIR] vcp BUS CODE [VALUE]\n"
     "\n"
     "Without a command, reports the audio outputs, the monitors and whether the volume keys\n"
-    "can be caught. \"vcp\" reads a VCP control of the monitor on /dev/i2c-BUS, or writes VALUE\n"
-    "to it. CODE and VALUE are decimal or hexadecimal (0x62).\n"
+    "can be caught. \"monitors\" reports only the monitors: per connector the buses tried, what\n"
+    "each did, and which one Varnu uses or why none. \"vcp\" reads a VCP control of the monitor\n"
+    "on /dev/i2c-BUS, or writes VALUE to it. CODE and VALUE are decimal or hexadecimal (0x62).\n"
     "  --sysfs DIR  read the DRM tree from DIR instead of /sys/class/drm\n"
     "  --dev DIR    look for the i2c-N device nodes in DIR instead of /dev\n";
 
@@ -302,6 +304,10 @@ int main(int argc, char** argv) {
         reportMonitors(std::cout, paths);
         std::cout << '\n';
         reportVolumeKeys(std::cout);
+        return kSuccess;
+    }
+    if (words[0] == "monitors" && words.size() == 1) {
+        reportMonitors(std::cout, paths);
         return kSuccess;
     }
     if (words[0] != "vcp") {
