@@ -5,12 +5,13 @@ VARNU_BUILD_PACKAGES=(
     g++ cmake make pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     nlohmann-json3-dev libpulse-dev libevdev-dev libudev-dev libsystemd-dev libumockdev-dev
+    libfuse3-dev
     qt6-base-dev
 )
 VARNU_TEST_PACKAGES=(
     pulseaudio pulseaudio-utils
     pipewire pipewire-pulse wireplumber
-    xvfb xauth umockdev
+    xvfb xauth umockdev fuse3
     openbox trayer x11-xserver-utils xdotool x11-utils imagemagick
 )
 # dpkg-shlibdeps (dpkg-dev) and file compute the package's library dependencies.

@@ -9,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <filesystem>
+#include <system_error>
 
 namespace varnu::linux_backend {
 namespace {
@@ -132,7 +133,8 @@ std::string describeTrial(const CandidateTrial& trial, const std::string& busPat
     case TrialResult::OtherDisplay:
         return "EDID of another display";
     case TrialResult::NoEdid:
-        return "no EDID (" + describeBusError(busPath, trial.error) + ")";
+        return "no EDID: nothing answered at 0x50 (" +
+               std::generic_category().message(trial.error) + ")";
     case TrialResult::TakenByOther:
         return "the bus of another connector";
     case TrialResult::Failed:

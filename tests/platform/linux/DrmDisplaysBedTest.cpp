@@ -110,8 +110,8 @@ protected:
     // A workstation with three GPUs:
     // amdgpu, a native DisplayPort monitor (its ddc link leads to pins it does not use; its
     // AUX adapter carries it) and an HDMI monitor on its ddc link;
-    // Intel, a DP-MST dock with two monitors on adapters of the card, in the reverse order of
-    // their connectors;
+    // Intel, a DP-MST dock with two monitors of one model (the same EDID) on adapters of the
+    // card;
     // NVIDIA's driver, adapters on the GPU and no links, with the ddcci kernel driver bound
     // to the HDMI monitor's DDC/CI address.
     void buildWorkstation() {
@@ -131,14 +131,14 @@ protected:
         auto root = tree.addConnector(card1, "card1-DP-1", "disconnected", {});
         tree.linkDdc(root, tree.addAdapter(intel, 10, "i915 gmbus dpb"));
         tree.addAdapter(root, 11, "DPDDC-B");
-        tree.addConnector(card1, "card1-DP-3", "connected", dockLeft.edid);
-        tree.addConnector(card1, "card1-DP-4", "connected", dockRight.edid);
+        tree.addConnector(card1, "card1-DP-3", "connected", dockFirst.edid);
+        tree.addConnector(card1, "card1-DP-4", "connected", dockSecond.edid);
         tree.addAdapter(card1, 12, "DPMST");
         tree.addAdapter(card1, 13, "DPMST");
         dev.setBus(10, {});
         dev.setBus(11, {});
-        dev.setBus(12, carrying(dockRight));
-        dev.setBus(13, carrying(dockLeft));
+        dev.setBus(12, carrying(dockFirst));
+        dev.setBus(13, carrying(dockSecond));
 
         auto nvidia = tree.addGpu("0000:01:00.0");
         auto card2 = tree.addCard(nvidia, "card2");
@@ -157,9 +157,9 @@ protected:
     bed::UmockdevDrmTree tree;
     bed::FuseI2cBus dev;
     std::ostringstream diagnostics;
-    Display amdDP = display("AMD DP"), amdHDMI = display("AMD HDMI"),
-            dockLeft = display("Dock Left"), dockRight = display("Dock Right"),
-            nvidiaDP = display("NV DP"), nvidiaHDMI = display("NV HDMI");
+    Display amdDP = display("AMD DP"), amdHDMI = display("AMD HDMI"), dockFirst = display("Dock"),
+            dockSecond{dockFirst.edid}, nvidiaDP = display("NV DP"),
+            nvidiaHDMI = display("NV HDMI");
 };
 
 TEST_F(DrmDisplaysBed, FindsEachDisplaysBusOnEveryCommonDriverAndDock) {
@@ -169,9 +169,9 @@ TEST_F(DrmDisplaysBed, FindsEachDisplaysBusOnEveryCommonDriverAndDock) {
 
     auto found = displays->externalDisplays();
     ASSERT_THAT(names(found),
-                ElementsAre("AMD DP", "AMD HDMI", "Dock Left", "Dock Right", "NV DP", "NV HDMI"));
-    const std::array monitors{amdDP.monitor,     amdHDMI.monitor,  dockLeft.monitor,
-                              dockRight.monitor, nvidiaDP.monitor, nvidiaHDMI.monitor};
+                ElementsAre("AMD DP", "AMD HDMI", "Dock", "Dock", "NV DP", "NV HDMI"));
+    const std::array monitors{amdDP.monitor,      amdHDMI.monitor,  dockFirst.monitor,
+                              dockSecond.monitor, nvidiaDP.monitor, nvidiaHDMI.monitor};
     for (std::size_t index = 0; index < found.size(); ++index) {
         DDCMonitor monitor(std::move(found[index].service), found[index].productName,
                            std::make_shared<SleepingPause>());
@@ -196,13 +196,13 @@ TEST_F(DrmDisplaysBed, FindsEachDisplaysBusOnEveryCommonDriverAndDock) {
                                   "answered DDC/CI\n"
                                   "    -> DDC/CI on " +
                                   dev.path(7) + "\n"));
-    EXPECT_THAT(report, HasSubstr("  card1-DP-4  \"Dock Right\"  external\n"
-                                  "    i2c-12 (card's adapter, \"DPMST\"): answered DDC/CI\n"));
+    EXPECT_THAT(report, HasSubstr("  card1-DP-4  \"Dock\"  external\n"
+                                  "    i2c-12 (card's adapter, \"DPMST\"): the bus of another "
+                                  "connector\n"
+                                  "    i2c-13 (card's adapter, \"DPMST\"): answered DDC/CI\n"));
     EXPECT_THAT(report, HasSubstr("  card2-HDMI-A-1  \"NV HDMI\"  external\n"
-                                  "    i2c-20 (card's adapter, \"NVIDIA i2c adapter 1\"): no EDID "
-                                  "(nothing answered on " +
-                                  dev.path(20) +
-                                  ")\n"
+                                  "    i2c-20 (card's adapter, \"NVIDIA i2c adapter 1\"): no EDID: "
+                                  "nothing answered at 0x50 (No such device or address)\n"
                                   "    i2c-21 (card's adapter, \"NVIDIA i2c adapter 2\"): "
                                   "answered DDC/CI\n"));
 }
@@ -238,6 +238,14 @@ TEST_F(DrmDisplaysBed, SaysWhenAnotherProgramHoldsTheBusAndFindsTheDisplayOnceIt
         tree.addConnector(tree.addCard(gpu, "card0"), "card0-HDMI-A-1", "connected", amdHDMI.edid);
     tree.linkDdc(hdmi, tree.addAdapter(gpu, 4, "AMDGPU DM i2c hw bus 1"));
     dev.setBus(4, carrying(amdHDMI));
+    // Beside it, a monitor on a bus the user may not open.
+    auto second = tree.addGpu("0000:04:00.0");
+    auto locked = tree.addConnector(tree.addCard(second, "card1"), "card1-HDMI-A-1", "connected",
+                                    nvidiaHDMI.edid);
+    tree.linkDdc(locked, tree.addAdapter(second, 5, "AMDGPU DM i2c hw bus 0"));
+    auto denied = carrying(nvidiaHDMI);
+    denied.denied = true;
+    dev.setBus(5, denied);
     int holder = ::open(dev.path(4).c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);
@@ -247,11 +255,17 @@ TEST_F(DrmDisplaysBed, SaysWhenAnotherProgramHoldsTheBusAndFindsTheDisplayOnceIt
     EXPECT_THAT(names(displays->externalDisplays()), IsEmpty());
     EXPECT_THAT(diagnostics.str(), HasSubstr("card0-HDMI-A-1: AMD HDMI: the bus is held by "
                                              "another program"));
-    EXPECT_THAT(probe(), HasSubstr("    -> not controlled: the bus is held by another program"));
+    const auto report = probe();
+    EXPECT_THAT(report, HasSubstr("    -> not controlled: the bus is held by another program"));
+    EXPECT_THAT(report, HasSubstr("    -> not controlled: permission denied on " + dev.path(5) +
+                                  ": install Varnu's udev rules or join the i2c group, then log "
+                                  "in again (see "));
+    EXPECT_THAT(report, HasSubstr("permissions.html)\n"));
 
     ::close(holder);
     hotplug(*displays, hdmi);
     EXPECT_THAT(names(displays->externalDisplays()), ElementsAre("AMD HDMI"));
+    EXPECT_THAT(diagnostics.str(), HasSubstr("varnu: card1-HDMI-A-1: NV HDMI: permission denied"));
 }
 
 TEST_F(DrmDisplaysBed, ChannelsHandUpWhatCameAndSurviveAnUnplugAndASwap) {
