@@ -188,7 +188,8 @@ std::string describeBusError(const std::string& path, int error) {
                ": install Varnu's udev rules or join the i2c group, then log in again (see " +
                permissionsHelpPage() + ")";
     case ENOENT:
-        return path + " does not exist; load the i2c-dev module (sudo modprobe i2c-dev)";
+        return path + " does not exist (its display or dock was unplugged, or the i2c-dev module "
+                      "is not loaded: sudo modprobe i2c-dev)";
     case ENODEV:
         return path + " is gone (its display or dock was unplugged)";
     case ENOTTY:

@@ -48,10 +48,6 @@ int SystemI2cTransport::lock(int fd) {
     }
 }
 
-int SystemI2cTransport::unlock(int fd) {
-    return retryingOnInterrupt([&] { return ::flock(fd, LOCK_UN); });
-}
-
 int SystemI2cTransport::write(int fd, std::span<const std::uint8_t> bytes) {
     return retryingOnInterrupt([&] { return ::write(fd, bytes.data(), bytes.size()); });
 }

@@ -20,9 +20,9 @@ public:
     // A descriptor opened read-write and close-on-exec.
     virtual int open(const std::string& path) = 0;
     virtual int setSlaveAddress(int fd, std::uint8_t address) = 0;
-    // An exclusive advisory lock on the device, shared with other DDC/CI programs.
+    // An exclusive advisory lock on the device, shared with other DDC/CI programs; closing the
+    // descriptor releases it.
     virtual int lock(int fd) = 0;
-    virtual int unlock(int fd) = 0;
     // One bus transfer each to the address bound with setSlaveAddress; the count of bytes moved.
     virtual int write(int fd, std::span<const std::uint8_t> bytes) = 0;
     virtual int read(int fd, std::span<std::uint8_t> buffer) = 0;
@@ -42,7 +42,6 @@ public:
     int open(const std::string& path) override;
     int setSlaveAddress(int fd, std::uint8_t address) override;
     int lock(int fd) override;
-    int unlock(int fd) override;
     int write(int fd, std::span<const std::uint8_t> bytes) override;
     int read(int fd, std::span<std::uint8_t> buffer) override;
     int writeMessage(int fd, std::uint8_t address, std::span<const std::uint8_t> bytes) override;

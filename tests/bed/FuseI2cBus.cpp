@@ -212,6 +212,7 @@ FuseI2cBus::FuseI2cBus() {
     char* arguments[] = {program, nullptr};
     fuse_args args = FUSE_ARGS_INIT(1, arguments);
     fuse_ = fuse_new(&args, &operations, sizeof operations, this);
+    fuse_opt_free_args(&args);
     if (fuse_ && fuse_mount(fuse_, root_.c_str()) != 0) {
         fuse_destroy(fuse_);
         fuse_ = nullptr;

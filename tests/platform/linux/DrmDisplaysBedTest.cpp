@@ -107,6 +107,17 @@ protected:
         return output;
     }
 
+    // An amdgpu card with an HDMI monitor on its ddc link, bus 4, speaking DDC/CI. Answers the
+    // connector.
+    std::string plugHDMI() {
+        auto gpu = tree.addGpu("0000:03:00.0");
+        auto hdmi = tree.addConnector(tree.addCard(gpu, "card0"), "card0-HDMI-A-1", "connected",
+                                      amdHDMI.edid);
+        tree.linkDdc(hdmi, tree.addAdapter(gpu, 4, "AMDGPU DM i2c hw bus 1"));
+        dev.setBus(4, carrying(amdHDMI));
+        return hdmi;
+    }
+
     // A workstation with three GPUs:
     // amdgpu, a native DisplayPort monitor (its ddc link leads to pins it does not use; its
     // AUX adapter carries it) and an HDMI monitor on its ddc link;
@@ -208,10 +219,7 @@ TEST_F(DrmDisplaysBed, FindsEachDisplaysBusOnEveryCommonDriverAndDock) {
 }
 
 TEST_F(DrmDisplaysBed, LeavesADisplayThatNeverAnswersToTheDesktopAndTriesItAgain) {
-    auto gpu = tree.addGpu("0000:03:00.0");
-    auto hdmi =
-        tree.addConnector(tree.addCard(gpu, "card0"), "card0-HDMI-A-1", "connected", amdHDMI.edid);
-    tree.linkDdc(hdmi, tree.addAdapter(gpu, 4, "AMDGPU DM i2c hw bus 1"));
+    auto hdmi = plugHDMI();
     dev.setBus(4, carrying(amdHDMI, false));
     auto displays = start(1500ms);
     ASSERT_TRUE(displays->waitForLooks(1, 10s));
@@ -233,11 +241,7 @@ TEST_F(DrmDisplaysBed, LeavesADisplayThatNeverAnswersToTheDesktopAndTriesItAgain
 }
 
 TEST_F(DrmDisplaysBed, SaysWhenAnotherProgramHoldsTheBusAndFindsTheDisplayOnceItIsFree) {
-    auto gpu = tree.addGpu("0000:03:00.0");
-    auto hdmi =
-        tree.addConnector(tree.addCard(gpu, "card0"), "card0-HDMI-A-1", "connected", amdHDMI.edid);
-    tree.linkDdc(hdmi, tree.addAdapter(gpu, 4, "AMDGPU DM i2c hw bus 1"));
-    dev.setBus(4, carrying(amdHDMI));
+    auto hdmi = plugHDMI();
     // Beside it, a monitor on a bus the user may not open.
     auto second = tree.addGpu("0000:04:00.0");
     auto locked = tree.addConnector(tree.addCard(second, "card1"), "card1-HDMI-A-1", "connected",
@@ -269,11 +273,7 @@ TEST_F(DrmDisplaysBed, SaysWhenAnotherProgramHoldsTheBusAndFindsTheDisplayOnceIt
 }
 
 TEST_F(DrmDisplaysBed, ChannelsHandUpWhatCameAndSurviveAnUnplugAndASwap) {
-    auto gpu = tree.addGpu("0000:03:00.0");
-    auto hdmi =
-        tree.addConnector(tree.addCard(gpu, "card0"), "card0-HDMI-A-1", "connected", amdHDMI.edid);
-    tree.linkDdc(hdmi, tree.addAdapter(gpu, 4, "AMDGPU DM i2c hw bus 1"));
-    dev.setBus(4, carrying(amdHDMI));
+    auto hdmi = plugHDMI();
     auto displays = start();
     ASSERT_TRUE(displays->waitForLooks(1, 10s));
     auto found = displays->externalDisplays();
@@ -312,10 +312,7 @@ TEST_F(DrmDisplaysBed, ChannelsHandUpWhatCameAndSurviveAnUnplugAndASwap) {
 }
 
 TEST_F(DrmDisplaysBed, AHangingBusHoldsOnlyTheWorker) {
-    auto gpu = tree.addGpu("0000:03:00.0");
-    auto hdmi =
-        tree.addConnector(tree.addCard(gpu, "card0"), "card0-HDMI-A-1", "connected", amdHDMI.edid);
-    tree.linkDdc(hdmi, tree.addAdapter(gpu, 4, "AMDGPU DM i2c hw bus 1"));
+    plugHDMI();
     auto hanging = carrying(amdHDMI);
     hanging.hang = 20s;
     dev.setBus(4, hanging);

@@ -17,7 +17,7 @@ class RecordingI2cTransport final : public I2cTransport {
 public:
     // Calls as text: "open /dev/i2c-3", "slave 3: 37", "lock 3", "write 3: 51 84 03",
     // "read 3: 11" (the buffer's size), "message 37 3: 51 84 03", "message 37 read 3: 11",
-    // "unlock 3", "close 3"; the number after the verb is the descriptor.
+    // "close 3"; the number after the verb is the descriptor.
     std::vector<std::string> calls;
     // Errors (negative errno) keyed by verb and device path ("slave /dev/i2c-3"), each used once.
     std::map<std::string, std::deque<int>> failures;
@@ -37,7 +37,6 @@ public:
         return record(fd, "slave", std::span(&address, 1));
     }
     int lock(int fd) override { return record(fd, "lock"); }
-    int unlock(int fd) override { return record(fd, "unlock"); }
     int write(int fd, std::span<const std::uint8_t> bytes) override {
         if (int error = record(fd, "write", bytes)) {
             return error;
