@@ -111,6 +111,11 @@ ConnectorVerdict DdcBusProbe::probe(const DrmConnector& connector,
                 std::make_unique<I2cDevChannel>(transport_, path, kDDCChipAddress), lastFailure),
             connector.productName, pause_);
         for (int attempt = 0; attempt < kAttempts; ++attempt) {
+            // A display still busy with the last request gets the time of a reply before the
+            // next.
+            if (attempt > 0) {
+                pause_->usleep(kGetVCPFeatureReplyDelayMicroseconds);
+            }
             if (monitor.read(kVCPAudioSpeakerVolume)) {
                 verdict.trials.push_back({candidate, TrialResult::Answered, 0});
                 verdict.bus = candidate.bus;

@@ -219,13 +219,22 @@ TEST_F(DrmDisplaysBed, FindsEachDisplaysBusOnEveryCommonDriverAndDock) {
 }
 
 TEST_F(DrmDisplaysBed, LeavesADisplayThatNeverAnswersToTheDesktopAndTriesItAgain) {
+    // A TV that does not acknowledge DDC/CI at all, and a projector that answers every request
+    // with the Null Message.
     auto hdmi = plugHDMI();
     dev.setBus(4, carrying(amdHDMI, false));
+    auto gpu = tree.addGpu("0000:04:00.0");
+    auto dp =
+        tree.addConnector(tree.addCard(gpu, "card1"), "card1-DP-1", "connected", nvidiaDP.edid);
+    tree.addAdapter(dp, 9, "DPDDC-B");
+    nvidiaDP.monitor->spoilReplies(sim::ReplyFault::Silent, sim::SimMonitor::kAlways);
+    dev.setBus(9, carrying(nvidiaDP));
     auto displays = start(1500ms);
     ASSERT_TRUE(displays->waitForLooks(1, 10s));
     EXPECT_THAT(names(displays->externalDisplays()), IsEmpty());
     // A Get VCP Feature, asked three times.
     EXPECT_EQ(count(dev.transfers(4), "write 37: 51 82 01 62 DE"), 3);
+    EXPECT_EQ(count(dev.transfers(9), "read 37: 11"), 3);
 
     hotplug(*displays, hdmi);
     EXPECT_EQ(count(dev.transfers(4), "write 37"), 6);
@@ -236,8 +245,15 @@ TEST_F(DrmDisplaysBed, LeavesADisplayThatNeverAnswersToTheDesktopAndTriesItAgain
     dev.setBus(4, carrying(amdHDMI));
     ASSERT_TRUE(displays->waitForLooks(3, 10s));
     EXPECT_THAT(names(displays->externalDisplays()), ElementsAre("AMD HDMI"));
+    // Its verdict is remembered: the next event asks only the projector again.
+    dev.clearTransfers();
+    hotplug(*displays, hdmi);
+    EXPECT_THAT(dev.transfers(4), IsEmpty());
+    EXPECT_EQ(count(dev.transfers(9), "read 37: 11"), 3);
     EXPECT_EQ(diagnostics.str(), "varnu: card0-HDMI-A-1: AMD HDMI: no DDC/CI answer: turn DDC/CI "
-                                 "on in the monitor's menu\n");
+                                 "on in the monitor's menu\n"
+                                 "varnu: card1-DP-1: NV DP: no DDC/CI answer: turn DDC/CI on in "
+                                 "the monitor's menu\n");
 }
 
 TEST_F(DrmDisplaysBed, SaysWhenAnotherProgramHoldsTheBusAndFindsTheDisplayOnceItIsFree) {
