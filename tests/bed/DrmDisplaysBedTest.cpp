@@ -2,7 +2,7 @@
 // sysfs tree of GPUs, connectors and I2C adapters, and FUSE i2c-N nodes on which simulated
 // monitors answer, all through the real system calls. Run by run-in-bed.sh as root.
 
-#include "FakeDrmTree.h"
+#include "tests/platform/linux/FakeDrmTree.h"
 #include "ddc/DDCMonitor.h"
 #include "ddc/VCP.h"
 #include "platform/SleepingPause.h"
