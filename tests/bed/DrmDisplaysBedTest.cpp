@@ -2,7 +2,6 @@
 // sysfs tree of GPUs, connectors and I2C adapters, and FUSE i2c-N nodes on which simulated
 // monitors answer, all through the real system calls. Run by run-in-bed.sh as root.
 
-#include "tests/platform/linux/FakeDrmTree.h"
 #include "ddc/DDCMonitor.h"
 #include "ddc/VCP.h"
 #include "platform/SleepingPause.h"
@@ -10,6 +9,7 @@
 #include "platform/linux/I2cDevChannel.h"
 #include "tests/bed/FuseI2cBus.h"
 #include "tests/bed/UmockdevDrmTree.h"
+#include "tests/platform/linux/FakeDrmTree.h"
 
 #include <array>
 #include <cstdio>
