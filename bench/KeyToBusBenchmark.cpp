@@ -1,0 +1,143 @@
+#include "app/AppDelegate.h"
+#include "app/VolumeKeys.h"
+#include "bench/LatencySamples.h"
+#include "bench/RoutedDesk.h"
+#include "platform/SleepingPause.h"
+#include "platform/ThreadSerialQueue.h"
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+using namespace varnu;
+using Clock = bench::LatencySamples::Clock;
+
+constexpr IOReturn kNoReply = 1;
+
+// When the first byte of a press reaches the bus. Written on the "ddc" thread, read on the
+// benchmark's.
+class FirstByteClock {
+public:
+    void arm() {
+        std::lock_guard lock(mutex_);
+        first_.reset();
+    }
+    void mark() {
+        {
+            std::lock_guard lock(mutex_);
+            if (first_) {
+                return;
+            }
+            first_ = Clock::now();
+        }
+        marked_.notify_one();
+    }
+    Clock::time_point wait() {
+        std::unique_lock lock(mutex_);
+        marked_.wait(lock, [this] { return first_.has_value(); });
+        return *first_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable marked_;
+    std::optional<Clock::time_point> first_;
+};
+
+// A monitor's bus that takes every message at once and notes when the first one came.
+class TimestampingBus final : public AVService {
+public:
+    explicit TimestampingBus(std::shared_ptr<FirstByteClock> clock)
+        : clock_(std::move(clock)) {}
+    IOReturn writeI2C(std::uint32_t, std::uint32_t, std::span<const std::uint8_t>) override {
+        clock_->mark();
+        return kIOReturnSuccess;
+    }
+    // Key presses only write; a read would be a change worth noticing.
+    IOReturn readI2C(std::uint32_t, std::uint32_t, std::span<std::uint8_t>) override {
+        return kNoReply;
+    }
+
+private:
+    std::shared_ptr<FirstByteClock> clock_;
+};
+
+class TimestampingDisplays final : public DisplayEnumerator {
+public:
+    explicit TimestampingDisplays(std::shared_ptr<FirstByteClock> clock)
+        : clock_(std::move(clock)) {}
+    std::vector<ExternalDisplay> externalDisplays() override {
+        std::vector<ExternalDisplay> displays;
+        displays.push_back({"DELL U2723QE", std::make_unique<TimestampingBus>(clock_)});
+        return displays;
+    }
+
+private:
+    std::shared_ptr<FirstByteClock> clock_;
+};
+
+// A volume key pressed while the "ddc" queue is idle, to the first byte of the resulting job on
+// the bus: the key decision, the hand-over to the queue's thread and the start of the job, with
+// the real queue and the real sleeping pauses. Each press waits for the previous job's pauses.
+void BM_KeyPressToFirstByteOnBus(benchmark::State& state) {
+    auto clock = std::make_shared<FirstByteClock>();
+    bench::RoutedDesk desk;
+    desk.services.registry = nullptr;
+    desk.services.displays = std::make_shared<TimestampingDisplays>(clock);
+    desk.services.pause = std::make_shared<SleepingPause>();
+    desk.services.makeSerialQueue = [](const std::string& label) {
+        return std::make_shared<ThreadSerialQueue>(label);
+    };
+    auto delegate = AppDelegate::create(desk.services);
+    delegate->ddcMonitor();
+
+    const TappedEvent up = bench::volumeKeyPress(kKeyTypeSoundUp);
+    const TappedEvent down = bench::volumeKeyPress(kKeyTypeSoundDown);
+    bool goingUp = true;
+    bench::LatencySamples samples(state);
+    for (auto _ : state) {
+        if (delegate->volume >= 100) {
+            goingUp = false;
+        } else if (delegate->volume <= 0) {
+            goingUp = true;
+        }
+        clock->arm();
+        const auto pressed = Clock::now();
+        benchmark::DoNotOptimize(delegate->handle(goingUp ? up : down));
+        samples.add(clock->wait() - pressed);
+        delegate->ddcQueue->sync([] {});
+        desk.scheduler->runUntilIdle();
+        desk.overlays->clearHistory();
+    }
+}
+BENCHMARK(BM_KeyPressToFirstByteOnBus)->UseManualTime()->Iterations(100);
+
+// The floor under the figure above: an empty hand-over to an idle ThreadSerialQueue whose job
+// then pauses as long as a volume job does, with no key decision before it.
+void BM_IdleQueueHandOver(benchmark::State& state) {
+    constexpr std::uint32_t kVolumeJobMicroseconds = 60'000;
+    SleepingPause pause;
+    FirstByteClock clock;
+    ThreadSerialQueue queue("ddc");
+    bench::LatencySamples samples(state);
+    for (auto _ : state) {
+        clock.arm();
+        const auto submitted = Clock::now();
+        queue.async([&clock, &pause] {
+            clock.mark();
+            pause.usleep(kVolumeJobMicroseconds);
+        });
+        samples.add(clock.wait() - submitted);
+        queue.sync([] {});
+    }
+}
+BENCHMARK(BM_IdleQueueHandOver)->UseManualTime()->Iterations(100);
+
+} // namespace

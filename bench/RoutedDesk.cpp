@@ -1,0 +1,65 @@
+#include "bench/RoutedDesk.h"
+
+#include "app/VolumeKeys.h"
+#include "platform/sim/SimAlerts.h"
+#include "platform/sim/SimApplication.h"
+#include "platform/sim/SimAudioHardware.h"
+#include "platform/sim/SimEventTaps.h"
+#include "platform/sim/SimLoginItem.h"
+#include "platform/sim/SimMonitor.h"
+#include "platform/sim/SimPause.h"
+#include "platform/sim/SimPreferredLanguages.h"
+#include "platform/sim/SimRegistry.h"
+#include "platform/sim/SimStatusBar.h"
+#include "platform/sim/SimUserDefaults.h"
+#include "platform/sim/SimWindows.h"
+#include "platform/sim/SimWorkspace.h"
+
+namespace varnu::bench {
+
+RoutedDesk::RoutedDesk()
+    : scheduler(sim::SimScheduler::create())
+    , overlays(std::make_shared<sim::SimOverlayFactory>(scheduler)) {
+    auto audio = std::make_shared<sim::SimAudioHardware>(scheduler);
+    audio->addDevice(
+        sim::SimAudioDevice{"mbp", "MacBook Pro Speakers", {2}, sim::SimVolumeControl::Main});
+    audio->addDevice(sim::SimAudioDevice{"hdmi", "HDMI Capture", {2}, sim::SimVolumeControl::None});
+    const auto dell = audio->addDevice(
+        sim::SimAudioDevice{"dell", "DELL U2723QE", {2}, sim::SimVolumeControl::None});
+    audio->setDefaultOutput(dell);
+
+    auto registry = std::make_shared<sim::SimRegistry>();
+    registry->addExternalDisplay(sim::SimMonitor::create(scheduler), "LG UltraFine");
+    registry->addExternalDisplay(sim::SimMonitor::create(scheduler), "DELL U2723QE");
+
+    auto screens = std::make_shared<sim::SimScreens>();
+    screens->addScreen(Rect{0, 0, 1920, 1080});
+    screens->setMouseLocation(Point{960, 540});
+
+    services.application = std::make_shared<sim::SimApplication>();
+    services.statusBar = std::make_shared<sim::SimStatusBar>();
+    services.defaults = std::make_shared<sim::SimUserDefaults>();
+    services.languages = std::make_shared<sim::SimPreferredLanguages>();
+    services.audio = audio;
+    services.registry = registry;
+    services.pause = std::make_shared<sim::SimPause>(scheduler);
+    services.mainQueue = scheduler;
+    services.makeSerialQueue = [scheduler = scheduler](const std::string& label) {
+        return scheduler->makeSerialQueue(label);
+    };
+    services.overlays = overlays;
+    services.screens = screens;
+    services.windows = std::make_shared<sim::SimWindowFactory>();
+    services.alerts = std::make_shared<sim::SimAlerts>();
+    services.workspace = std::make_shared<sim::SimWorkspace>();
+    services.eventTaps = std::make_shared<sim::SimEventTaps>();
+    services.loginItem = std::make_shared<sim::SimLoginItem>();
+}
+
+TappedEvent volumeKeyPress(std::int64_t keyType) {
+    return TappedEvent{kCGEventSystemDefined,
+                       SystemDefinedEvent{kNSEventTypeSystemDefined, kNXSubtypeAuxControlButtons,
+                                          keyType << 16 | kKeyStateDown << 8, 0}};
+}
+
+} // namespace varnu::bench

@@ -1,0 +1,29 @@
+#pragma once
+
+// A desk whose default output has no volume control of its own and is played by an external
+// monitor, so that every volume key takes the routed path: two monitors, three outputs, one
+// screen with the pointer on it. Everything is simulated; a benchmark swaps in the real pieces
+// it measures before it creates the delegate.
+
+#include "app/AppDelegate.h"
+#include "platform/PlatformServices.h"
+#include "platform/sim/SimOverlay.h"
+#include "platform/sim/SimScheduler.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace varnu::bench {
+
+struct RoutedDesk {
+    RoutedDesk();
+
+    std::shared_ptr<sim::SimScheduler> scheduler;
+    std::shared_ptr<sim::SimOverlayFactory> overlays;
+    PlatformServices services;
+};
+
+// A volume key going down, as the event tap delivers it.
+TappedEvent volumeKeyPress(std::int64_t keyType);
+
+} // namespace varnu::bench
