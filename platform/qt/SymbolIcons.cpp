@@ -8,6 +8,8 @@
 #include <QPainterPathStroker>
 #include <QPixmap>
 #include <QPolygonF>
+#include <utility>
+#include <vector>
 
 namespace varnu::qt {
 
@@ -194,29 +196,28 @@ private:
     std::optional<QColor> outline_;
 };
 
+// Built from path unions and differences, which cost far more than filling the result; the
+// overlay paints a symbol at every key press, so each shape is built once, all at first use.
+const std::vector<std::pair<std::string, SymbolShape>>& builtShapes() {
+    static const std::vector<std::pair<std::string, SymbolShape>> shapes{
+        {"speaker.slash.fill", {speakerSlashed(), kSpeakerViewBox}},
+        {"speaker.wave.1.fill", {speakerWithWaves(1), kSpeakerViewBox}},
+        {"speaker.wave.2.fill", {speakerWithWaves(2), kSpeakerViewBox}},
+        {"speaker.wave.3.fill", {speakerWithWaves(3), kSpeakerViewBox}},
+        {"slider.horizontal.3", {sliders(), kGlyphViewBox}},
+        {"checkmark.circle.fill", {checkmarkCircle(), kGlyphViewBox}},
+        {"exclamationmark.triangle.fill", {exclamationTriangle(), kGlyphViewBox}},
+    };
+    return shapes;
+}
+
 } // namespace
 
 std::optional<SymbolShape> symbolShape(const std::string& name) {
-    if (name == "speaker.slash.fill") {
-        return SymbolShape{speakerSlashed(), kSpeakerViewBox};
-    }
-    if (name == "speaker.wave.1.fill") {
-        return SymbolShape{speakerWithWaves(1), kSpeakerViewBox};
-    }
-    if (name == "speaker.wave.2.fill") {
-        return SymbolShape{speakerWithWaves(2), kSpeakerViewBox};
-    }
-    if (name == "speaker.wave.3.fill") {
-        return SymbolShape{speakerWithWaves(3), kSpeakerViewBox};
-    }
-    if (name == "slider.horizontal.3") {
-        return SymbolShape{sliders(), kGlyphViewBox};
-    }
-    if (name == "checkmark.circle.fill") {
-        return SymbolShape{checkmarkCircle(), kGlyphViewBox};
-    }
-    if (name == "exclamationmark.triangle.fill") {
-        return SymbolShape{exclamationTriangle(), kGlyphViewBox};
+    for (const auto& [shapeName, shape] : builtShapes()) {
+        if (shapeName == name) {
+            return shape;
+        }
     }
     return std::nullopt;
 }
