@@ -121,6 +121,32 @@ QPainterPath exclamationTriangle() {
     return triangle.subtracted(bar).subtracted(circle(at(12, 17.1), 1.35)).simplified();
 }
 
+struct BuiltSymbol {
+    std::string name;
+    SymbolShape shape;
+};
+
+// Built from path unions and differences, which cost far more than filling the result; the
+// overlay paints a symbol at every key press and every window's icon paints one, so each shape
+// is built once, all at first use.
+const BuiltSymbol* findSymbol(const std::string& name) {
+    static const std::vector<BuiltSymbol> symbols{
+        {"speaker.slash.fill", {speakerSlashed(), kSpeakerViewBox}},
+        {"speaker.wave.1.fill", {speakerWithWaves(1), kSpeakerViewBox}},
+        {"speaker.wave.2.fill", {speakerWithWaves(2), kSpeakerViewBox}},
+        {"speaker.wave.3.fill", {speakerWithWaves(3), kSpeakerViewBox}},
+        {"slider.horizontal.3", {sliders(), kGlyphViewBox}},
+        {"checkmark.circle.fill", {checkmarkCircle(), kGlyphViewBox}},
+        {"exclamationmark.triangle.fill", {exclamationTriangle(), kGlyphViewBox}},
+    };
+    for (const auto& symbol : symbols) {
+        if (symbol.name == name) {
+            return &symbol;
+        }
+    }
+    return nullptr;
+}
+
 void fitInto(QPainter& painter, const QRectF& target, const QRectF& viewBox) {
     const double scale =
         std::min(target.width() / viewBox.width(), target.height() / viewBox.height());
@@ -151,7 +177,7 @@ void paintApplicationIcon(QPainter& painter) {
 
     painter.save();
     fitInto(painter, QRectF(17, 15, 30, 24), kSpeakerViewBox);
-    painter.fillPath(speakerWithWaves(2), QColor(0x2A, 0x5C, 0xDB));
+    painter.fillPath(findSymbol("speaker.wave.2.fill")->shape.path, QColor(0x2A, 0x5C, 0xDB));
     painter.restore();
 }
 
@@ -196,28 +222,11 @@ private:
     std::optional<QColor> outline_;
 };
 
-// Built from path unions and differences, which cost far more than filling the result; the
-// overlay paints a symbol at every key press, so each shape is built once, all at first use.
-const std::vector<std::pair<std::string, SymbolShape>>& builtShapes() {
-    static const std::vector<std::pair<std::string, SymbolShape>> shapes{
-        {"speaker.slash.fill", {speakerSlashed(), kSpeakerViewBox}},
-        {"speaker.wave.1.fill", {speakerWithWaves(1), kSpeakerViewBox}},
-        {"speaker.wave.2.fill", {speakerWithWaves(2), kSpeakerViewBox}},
-        {"speaker.wave.3.fill", {speakerWithWaves(3), kSpeakerViewBox}},
-        {"slider.horizontal.3", {sliders(), kGlyphViewBox}},
-        {"checkmark.circle.fill", {checkmarkCircle(), kGlyphViewBox}},
-        {"exclamationmark.triangle.fill", {exclamationTriangle(), kGlyphViewBox}},
-    };
-    return shapes;
-}
-
 } // namespace
 
 std::optional<SymbolShape> symbolShape(const std::string& name) {
-    for (const auto& [shapeName, shape] : builtShapes()) {
-        if (shapeName == name) {
-            return shape;
-        }
+    if (const auto* symbol = findSymbol(name)) {
+        return symbol->shape;
     }
     return std::nullopt;
 }
@@ -233,13 +242,13 @@ void paintSymbol(QPainter& painter, const QRectF& target, const std::string& nam
     if (name == kApplicationIconSymbol) {
         fitInto(painter, target, kAppIconViewBox);
         paintApplicationIcon(painter);
-    } else if (auto shape = symbolShape(name)) {
-        fitInto(painter, target, shape->viewBox);
+    } else if (const auto* symbol = findSymbol(name)) {
+        fitInto(painter, target, symbol->shape.viewBox);
         if (outline) {
             // Keeps a light symbol readable on a light panel, and a dark one on a dark panel.
-            painter.fillPath(stroked(shape->path, 1.6), *outline);
+            painter.fillPath(stroked(symbol->shape.path, 1.6), *outline);
         }
-        painter.fillPath(shape->path, color);
+        painter.fillPath(symbol->shape.path, color);
     }
     painter.restore();
 }
