@@ -31,12 +31,18 @@ const QRectF kSpeakerViewBox = box(0, 0, 26, 24);
 const QRectF kGlyphViewBox = box(0, 0, 24, 24);
 const QRectF kAppIconViewBox(0, 0, 64, 64);
 
-QPainterPath stroked(const QPainterPath& path, double width) {
+// The area a round pen of the given width covers along the path. Filled as it is, its winding
+// fill rule covers the overlaps; the shapes simplify it only to build on it further.
+QPainterPath strokeArea(const QPainterPath& path, double width) {
     QPainterPathStroker stroker;
     stroker.setWidth(width * kScale);
     stroker.setCapStyle(Qt::RoundCap);
     stroker.setJoinStyle(Qt::RoundJoin);
-    return stroker.createStroke(path).simplified();
+    return stroker.createStroke(path);
+}
+
+QPainterPath stroked(const QPainterPath& path, double width) {
+    return strokeArea(path, width).simplified();
 }
 
 QPainterPath line(QPointF from, QPointF to) {
@@ -246,7 +252,7 @@ void paintSymbol(QPainter& painter, const QRectF& target, const std::string& nam
         fitInto(painter, target, symbol->shape.viewBox);
         if (outline) {
             // Keeps a light symbol readable on a light panel, and a dark one on a dark panel.
-            painter.fillPath(stroked(symbol->shape.path, 1.6), *outline);
+            painter.fillPath(strokeArea(symbol->shape.path, 1.6), *outline);
         }
         painter.fillPath(symbol->shape.path, color);
     }
