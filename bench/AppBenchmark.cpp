@@ -1,5 +1,4 @@
 #include "app/AppDelegate.h"
-#include "app/VolumeKeys.h"
 #include "bench/LatencySamples.h"
 #include "bench/RoutedDesk.h"
 
@@ -41,18 +40,11 @@ void BM_HandleVolumeKeyOnRoutedOutput(benchmark::State& state) {
     // The monitors are found once, as by the first press after launch.
     delegate->ddcMonitor();
 
-    const TappedEvent up = bench::volumeKeyPress(kKeyTypeSoundUp);
-    const TappedEvent down = bench::volumeKeyPress(kKeyTypeSoundDown);
-    bool goingUp = true;
+    bench::SweepingKeys keys;
     bench::LatencySamples samples(state);
     for (auto _ : state) {
-        if (delegate->volume >= 100) {
-            goingUp = false;
-        } else if (delegate->volume <= 0) {
-            goingUp = true;
-        }
         const auto start = bench::LatencySamples::Clock::now();
-        benchmark::DoNotOptimize(delegate->handle(goingUp ? up : down));
+        benchmark::DoNotOptimize(delegate->handle(keys.next(delegate->volume)));
         desk.scheduler->runUntilIdle();
         samples.add(bench::LatencySamples::Clock::now() - start);
         // The simulated panel keeps a record of everything; keep it from growing without end.

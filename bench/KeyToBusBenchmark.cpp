@@ -1,5 +1,4 @@
 #include "app/AppDelegate.h"
-#include "app/VolumeKeys.h"
 #include "bench/LatencySamples.h"
 #include "bench/RoutedDesk.h"
 #include "platform/SleepingPause.h"
@@ -98,19 +97,12 @@ void BM_KeyPressToFirstByteOnBus(benchmark::State& state) {
     auto delegate = AppDelegate::create(desk.services);
     delegate->ddcMonitor();
 
-    const TappedEvent up = bench::volumeKeyPress(kKeyTypeSoundUp);
-    const TappedEvent down = bench::volumeKeyPress(kKeyTypeSoundDown);
-    bool goingUp = true;
+    bench::SweepingKeys keys;
     bench::LatencySamples samples(state);
     for (auto _ : state) {
-        if (delegate->volume >= 100) {
-            goingUp = false;
-        } else if (delegate->volume <= 0) {
-            goingUp = true;
-        }
         clock->arm();
         const auto pressed = Clock::now();
-        benchmark::DoNotOptimize(delegate->handle(goingUp ? up : down));
+        benchmark::DoNotOptimize(delegate->handle(keys.next(delegate->volume)));
         samples.add(clock->wait() - pressed);
         delegate->ddcQueue->sync([] {});
         desk.scheduler->runUntilIdle();

@@ -82,76 +82,68 @@ struct OverlayDesk {
 
     qt::OverlayWidget* widget() const { return overlays->panel()->widget(); }
 
+    // Shows the overlay at 0 and waits for its first paint, which creates its window.
+    bool showFirst() {
+        hud->show(0, false);
+        return watch.paintedSince(0);
+    }
+
     std::shared_ptr<KeepingOverlayFactory> overlays;
     std::shared_ptr<HUD> hud;
     PaintWatch watch;
 };
 
-// A first press: the hidden overlay is shown at a new level and painted.
-void BM_QtOverlayShowFromHidden(benchmark::State& state) {
+enum class Showing {
+    // A first press: the hidden overlay is shown and painted.
+    FromHidden,
+    // An auto-repeated press: the overlay on the screen is painted at the next level.
+    WhileShown,
+    // The same, painted at once instead of at Qt's next frame: the work alone.
+    RepaintedAtOnce,
+};
+
+// Times showings at a new level each, from HUD::show until the overlay has been painted.
+void timeShowings(benchmark::State& state, Showing showing) {
     OverlayDesk desk;
+    if (!desk.showFirst()) {
+        state.SkipWithError("the overlay was not painted");
+        return;
+    }
     bench::LatencySamples samples(state);
-    std::int64_t volume = 0;
+    std::int64_t volume = 6;
     for (auto _ : state) {
-        desk.overlays->panel()->orderOut();
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (showing == Showing::FromHidden) {
+            desk.overlays->panel()->orderOut();
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+        }
         const std::uint64_t paints = desk.watch.paints;
         const auto start = Clock::now();
         desk.hud->show(volume, false);
-        if (!desk.watch.paintedSince(paints)) {
+        if (showing == Showing::RepaintedAtOnce) {
+            desk.widget()->repaint();
+        } else if (!desk.watch.paintedSince(paints)) {
             state.SkipWithError("the overlay was not painted");
             break;
         }
         samples.add(Clock::now() - start);
         volume = (volume + 6) % 101;
+        // Lets any update the showing asked for go, outside the time.
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
     }
+}
+
+void BM_QtOverlayShowFromHidden(benchmark::State& state) {
+    timeShowings(state, Showing::FromHidden);
 }
 BENCHMARK(BM_QtOverlayShowFromHidden)->UseManualTime();
 
-// An auto-repeated press: the overlay is on the screen and is painted at the next level.
 void BM_QtOverlayShowWhileShown(benchmark::State& state) {
-    OverlayDesk desk;
-    desk.hud->show(0, false);
-    if (!desk.watch.paintedSince(0)) {
-        state.SkipWithError("the overlay was not painted");
-        return;
-    }
-    bench::LatencySamples samples(state);
-    std::int64_t volume = 6;
-    for (auto _ : state) {
-        const std::uint64_t paints = desk.watch.paints;
-        const auto start = Clock::now();
-        desk.hud->show(volume, false);
-        if (!desk.watch.paintedSince(paints)) {
-            state.SkipWithError("the overlay was not painted");
-            break;
-        }
-        samples.add(Clock::now() - start);
-        volume = (volume + 6) % 101;
-    }
+    timeShowings(state, Showing::WhileShown);
 }
 BENCHMARK(BM_QtOverlayShowWhileShown)->UseManualTime();
 
-// The work alone of an auto-repeated press: the overlay on the screen takes the next level and
-// is painted at once, without waiting for Qt's next frame.
 void BM_QtOverlayShowAndRepaintAtOnce(benchmark::State& state) {
-    OverlayDesk desk;
-    desk.hud->show(0, false);
-    if (!desk.watch.paintedSince(0)) {
-        state.SkipWithError("the overlay was not painted");
-        return;
-    }
-    bench::LatencySamples samples(state);
-    std::int64_t volume = 6;
-    for (auto _ : state) {
-        const auto start = Clock::now();
-        desk.hud->show(volume, false);
-        desk.widget()->repaint();
-        samples.add(Clock::now() - start);
-        volume = (volume + 6) % 101;
-        // Lets the update the showing asked for go, outside the time.
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-    }
+    timeShowings(state, Showing::RepaintedAtOnce);
 }
 BENCHMARK(BM_QtOverlayShowAndRepaintAtOnce)->UseManualTime();
 

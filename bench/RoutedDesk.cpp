@@ -1,6 +1,5 @@
 #include "bench/RoutedDesk.h"
 
-#include "app/VolumeKeys.h"
 #include "platform/sim/SimAlerts.h"
 #include "platform/sim/SimApplication.h"
 #include "platform/sim/SimAudioHardware.h"
@@ -60,6 +59,15 @@ TappedEvent volumeKeyPress(std::int64_t keyType) {
     return TappedEvent{kCGEventSystemDefined,
                        SystemDefinedEvent{kNSEventTypeSystemDefined, kNXSubtypeAuxControlButtons,
                                           keyType << 16 | kKeyStateDown << 8, 0}};
+}
+
+const TappedEvent& SweepingKeys::next(std::int64_t level) {
+    if (level >= kMaximumLevel) {
+        goingUp_ = false;
+    } else if (level <= kMinimumLevel) {
+        goingUp_ = true;
+    }
+    return goingUp_ ? up_ : down_;
 }
 
 } // namespace varnu::bench

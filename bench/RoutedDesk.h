@@ -6,6 +6,7 @@
 // it measures before it creates the delegate.
 
 #include "app/AppDelegate.h"
+#include "app/VolumeKeys.h"
 #include "platform/PlatformServices.h"
 #include "platform/sim/SimOverlay.h"
 #include "platform/sim/SimScheduler.h"
@@ -25,5 +26,17 @@ struct RoutedDesk {
 
 // A volume key going down, as the event tap delivers it.
 TappedEvent volumeKeyPress(std::int64_t keyType);
+
+// "Up" until the level is at the top, then "down" until it is at the bottom, and so on, so that
+// every press changes the level.
+class SweepingKeys {
+public:
+    const TappedEvent& next(std::int64_t level);
+
+private:
+    TappedEvent up_ = volumeKeyPress(kKeyTypeSoundUp);
+    TappedEvent down_ = volumeKeyPress(kKeyTypeSoundDown);
+    bool goingUp_ = true;
+};
 
 } // namespace varnu::bench
