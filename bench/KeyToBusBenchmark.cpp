@@ -18,8 +18,6 @@ namespace {
 using namespace varnu;
 using Clock = bench::LatencySamples::Clock;
 
-constexpr IOReturn kNoReply = 1;
-
 // When the first byte of a press reaches the bus. Written on the "ddc" thread, read on the
 // benchmark's.
 class FirstByteClock {
@@ -50,46 +48,13 @@ private:
     std::optional<Clock::time_point> first_;
 };
 
-// A monitor's bus that takes every message at once and notes when the first one came.
-class TimestampingBus final : public AVService {
-public:
-    explicit TimestampingBus(std::shared_ptr<FirstByteClock> clock)
-        : clock_(std::move(clock)) {}
-    IOReturn writeI2C(std::uint32_t, std::uint32_t, std::span<const std::uint8_t>) override {
-        clock_->mark();
-        return kIOReturnSuccess;
-    }
-    // Key presses only write; a read would be a change worth noticing.
-    IOReturn readI2C(std::uint32_t, std::uint32_t, std::span<std::uint8_t>) override {
-        return kNoReply;
-    }
-
-private:
-    std::shared_ptr<FirstByteClock> clock_;
-};
-
-class TimestampingDisplays final : public DisplayEnumerator {
-public:
-    explicit TimestampingDisplays(std::shared_ptr<FirstByteClock> clock)
-        : clock_(std::move(clock)) {}
-    std::vector<ExternalDisplay> externalDisplays() override {
-        std::vector<ExternalDisplay> displays;
-        displays.push_back({"DELL U2723QE", std::make_unique<TimestampingBus>(clock_)});
-        return displays;
-    }
-
-private:
-    std::shared_ptr<FirstByteClock> clock_;
-};
-
 // A volume key pressed while the "ddc" queue is idle, to the first byte of the resulting job on
 // the bus: the key decision, the hand-over to the queue's thread and the start of the job, with
 // the real queue and the real sleeping pauses. Each press waits for the previous job's pauses.
 void BM_KeyPressToFirstByteOnBus(benchmark::State& state) {
     auto clock = std::make_shared<FirstByteClock>();
     bench::RoutedDesk desk;
-    desk.services.registry = nullptr;
-    desk.services.displays = std::make_shared<TimestampingDisplays>(clock);
+    desk.services.displays = std::make_shared<bench::InstantDisplays>([clock] { clock->mark(); });
     desk.services.pause = std::make_shared<SleepingPause>();
     desk.services.makeSerialQueue = [](const std::string& label) {
         return std::make_shared<ThreadSerialQueue>(label);

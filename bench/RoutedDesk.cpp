@@ -5,16 +5,50 @@
 #include "platform/sim/SimAudioHardware.h"
 #include "platform/sim/SimEventTaps.h"
 #include "platform/sim/SimLoginItem.h"
-#include "platform/sim/SimMonitor.h"
-#include "platform/sim/SimPause.h"
 #include "platform/sim/SimPreferredLanguages.h"
-#include "platform/sim/SimRegistry.h"
 #include "platform/sim/SimStatusBar.h"
 #include "platform/sim/SimUserDefaults.h"
 #include "platform/sim/SimWindows.h"
 #include "platform/sim/SimWorkspace.h"
 
 namespace varnu::bench {
+
+namespace {
+
+constexpr IOReturn kNoReply = 1;
+
+class InstantBus final : public AVService {
+public:
+    explicit InstantBus(std::function<void()> onWrite)
+        : onWrite_(std::move(onWrite)) {}
+    IOReturn writeI2C(std::uint32_t, std::uint32_t, std::span<const std::uint8_t>) override {
+        if (onWrite_) {
+            onWrite_();
+        }
+        return kIOReturnSuccess;
+    }
+    // Key presses only write.
+    IOReturn readI2C(std::uint32_t, std::uint32_t, std::span<std::uint8_t>) override {
+        return kNoReply;
+    }
+
+private:
+    std::function<void()> onWrite_;
+};
+
+class InstantPause final : public Pause {
+public:
+    void usleep(std::uint32_t) override {}
+};
+
+} // namespace
+
+std::vector<ExternalDisplay> InstantDisplays::externalDisplays() {
+    std::vector<ExternalDisplay> displays;
+    displays.push_back({"LG UltraFine", std::make_unique<InstantBus>(onWrite_)});
+    displays.push_back({"DELL U2723QE", std::make_unique<InstantBus>(onWrite_)});
+    return displays;
+}
 
 RoutedDesk::RoutedDesk()
     : scheduler(sim::SimScheduler::create())
@@ -27,10 +61,6 @@ RoutedDesk::RoutedDesk()
         sim::SimAudioDevice{"dell", "DELL U2723QE", {2}, sim::SimVolumeControl::None});
     audio->setDefaultOutput(dell);
 
-    auto registry = std::make_shared<sim::SimRegistry>();
-    registry->addExternalDisplay(sim::SimMonitor::create(scheduler), "LG UltraFine");
-    registry->addExternalDisplay(sim::SimMonitor::create(scheduler), "DELL U2723QE");
-
     auto screens = std::make_shared<sim::SimScreens>();
     screens->addScreen(Rect{0, 0, 1920, 1080});
     screens->setMouseLocation(Point{960, 540});
@@ -40,8 +70,8 @@ RoutedDesk::RoutedDesk()
     services.defaults = std::make_shared<sim::SimUserDefaults>();
     services.languages = std::make_shared<sim::SimPreferredLanguages>();
     services.audio = audio;
-    services.registry = registry;
-    services.pause = std::make_shared<sim::SimPause>(scheduler);
+    services.displays = std::make_shared<InstantDisplays>();
+    services.pause = std::make_shared<InstantPause>();
     services.mainQueue = scheduler;
     services.makeSerialQueue = [scheduler = scheduler](const std::string& label) {
         return scheduler->makeSerialQueue(label);

@@ -2,8 +2,9 @@
 
 // A desk whose default output has no volume control of its own and is played by an external
 // monitor, so that every volume key takes the routed path: two monitors, three outputs, one
-// screen with the pointer on it. Everything is simulated; a benchmark swaps in the real pieces
-// it measures before it creates the delegate.
+// screen with the pointer on it. Everything is simulated, the monitors sit on buses that take
+// every message at once and the pauses take no time; a benchmark swaps in the real pieces it
+// measures before it creates the delegate.
 
 #include "app/AppDelegate.h"
 #include "app/VolumeKeys.h"
@@ -12,9 +13,23 @@
 #include "platform/sim/SimScheduler.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace varnu::bench {
+
+// Lists the desk's two monitors, each on a bus that takes every message at once and answers no
+// read; onWrite, when set, is called at every message written (on the writing thread).
+class InstantDisplays final : public DisplayEnumerator {
+public:
+    explicit InstantDisplays(std::function<void()> onWrite = nullptr)
+        : onWrite_(std::move(onWrite)) {}
+    std::vector<ExternalDisplay> externalDisplays() override;
+
+private:
+    std::function<void()> onWrite_;
+};
 
 struct RoutedDesk {
     RoutedDesk();
