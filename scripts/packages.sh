@@ -18,10 +18,9 @@ VARNU_TEST_PACKAGES=(
 VARNU_PACKAGE_PACKAGES=(
     dpkg-dev file
 )
-# What scripts/bench needs besides: a tray host for the X display, X tools to watch the tray, and
-# jq to read Google Benchmark's JSON.
+# What scripts/bench needs besides the test packages: jq to read Google Benchmark's JSON.
 VARNU_BENCH_PACKAGES=(
-    trayer x11-utils pulseaudio-utils jq
+    jq
 )
 
 varnu_missing_packages() {
