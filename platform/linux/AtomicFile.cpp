@@ -9,6 +9,9 @@ namespace varnu::linux_backend {
 
 namespace {
 
+// The kernel's own limit on links followed in one lookup.
+constexpr int kMaxLinksFollowed = 40;
+
 int writeAll(int fd, std::string_view data) {
     while (!data.empty()) {
         const ssize_t count = ::write(fd, data.data(), data.size());
@@ -23,36 +26,64 @@ int writeAll(int fd, std::string_view data) {
     return 0;
 }
 
+std::filesystem::path temporaryFor(const std::filesystem::path& file) {
+    auto temporary = file;
+    temporary += ".tmp";
+    return temporary;
+}
+
 } // namespace
+
+std::filesystem::path linkTarget(const std::filesystem::path& file, int& error) {
+    auto path = file;
+    for (int followed = 0; followed <= kMaxLinksFollowed; ++followed) {
+        std::error_code ec;
+        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec))) {
+            return path;
+        }
+        const auto target = std::filesystem::read_symlink(path, ec);
+        if (ec) {
+            error = ec.value();
+            return {};
+        }
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    error = ELOOP;
+    return {};
+}
 
 int replaceFileAtomically(const std::filesystem::path& file, std::string_view contents,
                           unsigned mode) {
     if (file.empty() || !file.has_filename()) {
         return ENOENT;
     }
-    const auto folder = file.parent_path();
-    std::error_code ec;
-    if (!folder.empty()) {
+    int error = 0;
+    const auto target = linkTarget(file, error);
+    if (target.empty()) {
+        return error;
+    }
+    const auto folder = target.parent_path();
+    if (!folder.empty() && target == file) {
+        std::error_code ec;
         std::filesystem::create_directories(folder, ec);
         if (ec) {
             return ec.value();
         }
     }
-    auto temporary = file;
-    temporary += ".tmp";
+    const auto temporary = temporaryFor(target);
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
                           static_cast<mode_t>(mode));
     if (fd < 0) {
         return errno;
     }
-    int error = writeAll(fd, contents);
+    error = writeAll(fd, contents);
     if (error == 0 && ::fsync(fd) != 0) {
         error = errno;
     }
     if (::close(fd) != 0 && error == 0) {
         error = errno;
     }
-    if (error == 0 && ::rename(temporary.c_str(), file.c_str()) != 0) {
+    if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) {
         error = errno;
     }
     if (error != 0) {
@@ -67,6 +98,19 @@ int replaceFileAtomically(const std::filesystem::path& file, std::string_view co
         ::close(folderFd);
     }
     return 0;
+}
+
+void removeInterruptedReplace(const std::filesystem::path& file) {
+    int error = 0;
+    const auto target = linkTarget(file, error);
+    if (target.empty()) {
+        return;
+    }
+    const auto temporary = temporaryFor(target);
+    struct stat info {};
+    if (::lstat(temporary.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        ::unlink(temporary.c_str());
+    }
 }
 
 } // namespace varnu::linux_backend

@@ -1,8 +1,11 @@
 #pragma once
 
 // Replacing a small file so that readers and crashes see the old contents or the new, never a
-// mix: the data goes to "<file>.tmp" in the same folder, is synced, and is renamed over the file.
-// Implements: that replace, creating the folder when it is missing.
+// mix: the data goes to "<file>.tmp" in the same folder, is synced, is renamed over the file, and
+// the folder is synced.
+// Implements: that replace, creating the folder when it is missing; a file that is a symbolic
+// link keeps its link, and the file it points to is replaced instead; removing the temporary
+// file a replace cut short (a crash, a power cut) left behind.
 // Does not implement: locking against other writers of the same file.
 
 #include <filesystem>
@@ -10,9 +13,17 @@
 
 namespace varnu::linux_backend {
 
+// The file a path stands for: the path itself, or where its chain of symbolic links ends (which
+// need not exist). Empty with ELOOP in error when the chain does not end.
+std::filesystem::path linkTarget(const std::filesystem::path& file, int& error);
+
 // 0 on success, else the errno of the step that failed; the old file is then untouched and no
-// temporary file is left behind.
+// temporary file is left behind. The folder of a link's target is never created: a link into a
+// folder that is gone (an unmounted disk) is not a place to start a new file.
 int replaceFileAtomically(const std::filesystem::path& file, std::string_view contents,
                           unsigned mode = 0600);
+
+// Removes the temporary file of a replace of this file that never finished.
+void removeInterruptedReplace(const std::filesystem::path& file);
 
 } // namespace varnu::linux_backend

@@ -108,6 +108,7 @@ void JsonUserDefaults::load() {
     if (file_.empty()) {
         return;
     }
+    removeInterruptedReplace(file_);
     int error = 0;
     const auto contents = readFile(file_, error);
     if (!contents) {
@@ -129,22 +130,30 @@ void JsonUserDefaults::load() {
 }
 
 bool JsonUserDefaults::moveCorruptFileAside() {
-    const std::string base = file_.string() + ".corrupt-" + timestamp();
+    // A link is kept; the file it points to is what cannot be parsed.
+    int error = 0;
+    const auto corrupt = linkTarget(file_, error);
+    if (corrupt.empty()) {
+        reportOnce("cannot move the unreadable " + file_.string() +
+                   " aside: " + std::strerror(error));
+        return false;
+    }
+    const std::string base = corrupt.string() + ".corrupt-" + timestamp();
     std::string target = base;
     std::error_code ec;
     for (int attempt = 1; std::filesystem::exists(std::filesystem::symlink_status(target, ec));
          ++attempt) {
         target = base + "-" + std::to_string(attempt);
     }
-    if (::rename(file_.c_str(), target.c_str()) != 0) {
-        const int error = errno;
+    if (::rename(corrupt.c_str(), target.c_str()) != 0) {
+        error = errno;
         reportOnce("cannot move the unreadable " + file_.string() +
                    " aside: " + std::strerror(error));
         return false;
     }
     corruptFileInPlace_ = false;
     std::fprintf(stderr, "varnu: %s could not be parsed; moved it to %s and started afresh\n",
-                 file_.c_str(), target.c_str());
+                 corrupt.c_str(), target.c_str());
     return true;
 }
 
