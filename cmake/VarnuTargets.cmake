@@ -10,6 +10,10 @@ if(VARNU_SANITIZE)
         -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
     target_link_options(varnu_build_flags INTERFACE -fsanitize=address,undefined)
 endif()
+if(VARNU_TSAN)
+    target_compile_options(varnu_build_flags INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+    target_link_options(varnu_build_flags INTERFACE -fsanitize=thread)
+endif()
 
 # varnu_library(NAME SOURCES ... DEPENDS ...): a static library of the project.
 function(varnu_library name)
