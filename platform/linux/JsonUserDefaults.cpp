@@ -8,6 +8,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <limits>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace varnu::linux_backend {
@@ -47,11 +48,26 @@ DefaultsValue defaultsValue(const json& value) {
     }
 }
 
-// Reads the whole file; ENOENT and friends come back in error.
+// In place of an errno: the path names a pipe, a socket or a device.
+constexpr int kNotARegularFile = -1;
+
+std::string describe(int error) {
+    return error == kNotARegularFile ? "not a regular file" : std::strerror(error);
+}
+
+// Reads the whole file; ENOENT and friends come back in error. Without O_NONBLOCK, opening a
+// pipe would wait for a writer that never comes, and Varnu with it.
 std::optional<std::string> readFile(const std::filesystem::path& path, int& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         error = errno;
+        return std::nullopt;
+    }
+    struct stat info {};
+    const int statError = ::fstat(fd, &info) != 0 ? errno : 0;
+    if (statError != 0 || !S_ISREG(info.st_mode)) {
+        error = statError != 0 ? statError : S_ISDIR(info.st_mode) ? EISDIR : kNotARegularFile;
+        ::close(fd);
         return std::nullopt;
     }
     std::string contents;
@@ -115,7 +131,7 @@ void JsonUserDefaults::load() {
         // ENOTDIR: a folder on the way is a file, so there is no settings file either.
         if (error != ENOENT && error != ENOTDIR) {
             keepFile_ = true;
-            reportOnce("cannot read " + file_.string() + ": " + std::strerror(error) +
+            reportOnce("cannot read " + file_.string() + ": " + describe(error) +
                        "; settings changed now will not be saved");
         }
         return;

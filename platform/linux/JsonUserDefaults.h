@@ -7,9 +7,9 @@
 // burst of changes reaches the disk as one write, at most one per second; flush() for quit
 // and for the termination signals (see TerminationSignals.h); a file that cannot be parsed is
 // moved aside as defaults.json.corrupt-<time> and the store starts empty; a file that exists
-// but cannot be read (a folder, no permission, a loop of links) is never replaced, and this run
-// keeps its changes in memory; a settings file that is a symbolic link stays one, and the file it
-// points to is read, moved aside and written; a failed write keeps the previous file, says so
+// but cannot be read (a folder, a pipe, no permission, a loop of links) is never replaced, and this
+// run keeps its changes in memory; a settings file that is a symbolic link stays one, and the file
+// it points to is read, moved aside and written; a failed write keeps the previous file, says so
 // once, and is tried again a second later, and at the next flush.
 // Does not implement: sharing the file between running processes, or noticing edits made to it
 // while Varnu runs (they are overwritten at the next write).

@@ -60,6 +60,8 @@ ChildOutcome inChild(const std::function<std::string()>& body) {
     }
     const pid_t pid = ::fork();
     if (pid == 0) {
+        // A child stuck for good fails the test instead of hanging it.
+        ::alarm(30);
         ::dup2(errors[1], STDERR_FILENO);
         ::close(errors[0]);
         ::close(report[0]);
@@ -325,6 +327,7 @@ TEST_F(SettingsFileFaultTest, AFileThatCannotBeReadIsNeverReplaced) {
         {"a link into a folder that is gone",
          [&] { std::filesystem::create_symlink(elsewhere / "defaults.json", file); },
          "No such file or directory"},
+        {"a pipe", [&] { ::mkfifo(file.c_str(), 0644); }, "not a regular file"},
         {"a file without read permission",
          [&] {
              writeText(file, R"({"step": 4})");
