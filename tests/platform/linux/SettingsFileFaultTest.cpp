@@ -4,9 +4,13 @@
 #include "settings/SettingsModel.h"
 #include "tests/platform/linux/TempDir.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <fstream>
 #include <functional>
+#include <iostream>
+#include <new>
 #include <pwd.h>
 #include <random>
 #include <sched.h>
