@@ -13,6 +13,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using linux_backend::PulseAudioHardware;
 using linux_backend::testing::PulseDaemon;
+using linux_backend::testing::PulseServer;
 using testing::RealTimeDesk;
 
 constexpr auto kWait = 10s;
@@ -59,11 +60,14 @@ private:
     std::shared_ptr<PulseAudioHardware> server_;
 };
 
-TEST(AudioServerFault, KilledWhileAKeyIsHandledVarnuKeepsRunningAndQuitsInTime) {
-    if (!PulseDaemon::available()) {
-        GTEST_SKIP() << "install pulseaudio (with pactl) to run this test";
+class AudioServerFault : public ::testing::TestWithParam<PulseServer> {};
+
+TEST_P(AudioServerFault, KilledWhileAKeyIsHandledVarnuKeepsRunningAndQuitsInTime) {
+    if (!PulseDaemon::available(GetParam())) {
+        GTEST_SKIP() << "install " << linux_backend::testing::serverName(GetParam())
+                     << " (with pactl) to run this test";
     }
-    PulseDaemon daemon;
+    PulseDaemon daemon{GetParam()};
     const linux_backend::testing::NullSink screen{"varnu_screen", "DELL U2723QE"};
     ASSERT_TRUE(daemon.start({screen})) << daemon.log();
 
@@ -121,6 +125,12 @@ TEST(AudioServerFault, KilledWhileAKeyIsHandledVarnuKeepsRunningAndQuitsInTime) 
     server.reset();
     EXPECT_LE(Clock::now() - quitStart, testing::kQuitBound);
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, AudioServerFault,
+                         ::testing::Values(PulseServer::PulseAudio, PulseServer::PipeWire),
+                         [](const auto& info) {
+                             return linux_backend::testing::serverName(info.param);
+                         });
 
 } // namespace
 } // namespace varnu
