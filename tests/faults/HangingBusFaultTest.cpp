@@ -23,7 +23,6 @@ public:
     int open(const std::string&) override { return 3; }
     int setSlaveAddress(int, std::uint8_t) override { return 0; }
     int lock(int) override { return 0; }
-    int unlock(int) override { return 0; }
     int write(int, std::span<const std::uint8_t> bytes) override {
         hang();
         return static_cast<int>(bytes.size());
@@ -31,6 +30,12 @@ public:
     int read(int, std::span<std::uint8_t> buffer) override {
         hang();
         return static_cast<int>(buffer.size());
+    }
+    int writeMessage(int fd, std::uint8_t, std::span<const std::uint8_t> bytes) override {
+        return write(fd, bytes);
+    }
+    int readMessage(int fd, std::uint8_t, std::span<std::uint8_t> buffer) override {
+        return read(fd, buffer);
     }
     void close(int) override {}
 
@@ -71,8 +76,9 @@ struct OneDisplay final : DisplayEnumerator {
     std::shared_ptr<HangingTransport> transport;
     std::vector<ExternalDisplay> externalDisplays() override {
         std::vector<ExternalDisplay> displays;
-        auto opened = linux_backend::I2cDevChannel::open(transport, "/dev/i2c-7", kDDCChipAddress);
-        displays.push_back(ExternalDisplay{"DELL U2723QE", std::move(opened.channel)});
+        displays.push_back(
+            ExternalDisplay{"DELL U2723QE", std::make_unique<linux_backend::I2cDevChannel>(
+                                                transport, "/dev/i2c-7", kDDCChipAddress)});
         return displays;
     }
 };
