@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -27,6 +28,9 @@ using namespace varnu;
 using namespace varnu::qt;
 
 int runDesktop(const QtFront& front, SingleInstance& instance) {
+    // Under a file-size limit a settings write must fail with EFBIG and keep the old file,
+    // not end the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     auto backend = makeLinuxServices(front);
     instance.setReopenHandler([application = front.application] { application->reopen(); });
     linux_backend::TerminationSignals termination(
