@@ -14,6 +14,16 @@ if(VARNU_TSAN)
     target_compile_options(varnu_build_flags INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
     target_link_options(varnu_build_flags INTERFACE -fsanitize=thread)
 endif()
+if(VARNU_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "VARNU_FUZZ needs clang (-DCMAKE_CXX_COMPILER=clang++)")
+    endif()
+    # Every library gets the coverage the fuzzer steers by; only the fuzz targets link its main.
+    target_compile_options(varnu_build_flags INTERFACE
+        -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+        -fno-omit-frame-pointer -g)
+    target_link_options(varnu_build_flags INTERFACE -fsanitize=address,undefined)
+endif()
 
 # varnu_library(NAME SOURCES ... DEPENDS ...): a static library of the project.
 function(varnu_library name)

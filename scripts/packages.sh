@@ -22,6 +22,10 @@ VARNU_PACKAGE_PACKAGES=(
 VARNU_BENCH_PACKAGES=(
     jq
 )
+# The fuzz targets build with clang and link its libFuzzer and sanitizer runtimes.
+VARNU_FUZZ_PACKAGES=(
+    clang libclang-rt-14-dev
+)
 
 varnu_missing_packages() {
     local package

@@ -1,0 +1,83 @@
+// Scenario files of any content: the parser either reports a line that exists or gives
+// commands that, written out again, parse to the same commands; and playing them on the
+// simulated world ends with a result, never a crash.
+
+#include "tools/varnu-sim/Scenario.h"
+#include "tools/varnu-sim/ScenarioRunner.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <ostream>
+#include <streambuf>
+#include <string>
+#include <string_view>
+
+namespace {
+
+using namespace varnu::sim;
+
+std::string written(const std::vector<ScenarioCommand>& commands) {
+    std::string text;
+    for (const auto& command : commands) {
+        text += command.name;
+        for (const auto& word : command.arguments) {
+            text += ' ';
+            if (!word.quoted) {
+                text += word.text;
+                continue;
+            }
+            text += '"';
+            for (char c : word.text) {
+                if (c == '"' || c == '\\') {
+                    text += '\\';
+                }
+                text += c;
+            }
+            text += '"';
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+bool sameCommands(const std::vector<ScenarioCommand>& a, const std::vector<ScenarioCommand>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
+        return x.name == y.name && x.arguments == y.arguments;
+    });
+}
+
+class NullBuffer final : public std::streambuf {
+protected:
+    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const auto parsed = parseScenario(text);
+    const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+    if (parsed.error) {
+        if (parsed.error->line < 1 || parsed.error->line > lines || parsed.error->message.empty()) {
+            std::abort();
+        }
+        return 0;
+    }
+    std::size_t previousLine = 0;
+    for (const auto& command : parsed.commands) {
+        if (command.name.empty() || command.line <= previousLine || command.line > lines) {
+            std::abort();
+        }
+        previousLine = command.line;
+    }
+    const auto again = parseScenario(written(parsed.commands));
+    if (again.error || !sameCommands(parsed.commands, again.commands)) {
+        std::abort();
+    }
+
+    NullBuffer discard;
+    std::ostream trace(&discard);
+    playScenario(text, trace);
+    return 0;
+}
