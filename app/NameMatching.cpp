@@ -137,8 +137,9 @@ char32_t foldCase(char32_t c) {
 bool containsIgnoringCase(std::string_view text, std::string_view part) {
     const auto haystack = decodeFolded(text);
     const auto needle = decodeFolded(part);
-    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
-           haystack.end();
+    // std::search finds an empty needle at the start, which is the end of an empty haystack.
+    return needle.empty() || std::search(haystack.begin(), haystack.end(), needle.begin(),
+                                         needle.end()) != haystack.end();
 }
 
 } // namespace varnu

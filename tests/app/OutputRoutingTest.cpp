@@ -33,6 +33,7 @@ TEST(NameMatching, FindsTheMonitorNameInTheOutputNameIgnoringCase) {
     EXPECT_FALSE(containsIgnoringCase("Dell \xFF", "\xFE"));
     EXPECT_FALSE(containsIgnoringCase("\xC3", "\xE3"));
     EXPECT_TRUE(containsIgnoringCase("anything", ""));
+    EXPECT_TRUE(containsIgnoringCase("", ""));
     EXPECT_FALSE(containsIgnoringCase("", "Dell"));
 }
 
