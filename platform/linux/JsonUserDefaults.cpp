@@ -20,6 +20,9 @@ using nlohmann::json;
 constexpr const char* kFolderName = "varnu";
 constexpr const char* kFileName = "defaults.json";
 constexpr int kIndent = 4;
+// Varnu writes a flat object. Writing deeper nesting back, indented, grows with the square of
+// its depth, and describing a value recurses once per level, so a deeper file counts as corrupt.
+constexpr int kDeepestNesting = 64;
 
 std::string serialize(const json& value, int indent) {
     // A stray invalid UTF-8 sequence must not stop the settings from being saved.
@@ -136,8 +139,13 @@ void JsonUserDefaults::load() {
         }
         return;
     }
-    auto parsed = json::parse(*contents, nullptr, false);
-    if (!parsed.is_discarded() && parsed.is_object()) {
+    bool tooDeep = false;
+    const auto measureDepth = [&](int depth, json::parse_event_t, json&) {
+        tooDeep = tooDeep || depth > kDeepestNesting;
+        return true;
+    };
+    auto parsed = json::parse(*contents, measureDepth, false);
+    if (!parsed.is_discarded() && parsed.is_object() && !tooDeep) {
         document_ = std::move(parsed);
         return;
     }

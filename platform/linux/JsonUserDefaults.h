@@ -5,12 +5,13 @@
 // Boolean, a text a text, a real a real); keys Varnu does not know are kept as they are; every
 // write replaces the file atomically (temporary file in the same folder, fsync, rename); a
 // burst of changes reaches the disk as one write, at most one per second; flush() for quit
-// and for the termination signals (see TerminationSignals.h); a file that cannot be parsed is
-// moved aside as defaults.json.corrupt-<time> and the store starts empty; a file that exists
-// but cannot be read (a folder, a pipe, no permission, a loop of links) is never replaced, and this
-// run keeps its changes in memory; a settings file that is a symbolic link stays one, and the file
-// it points to is read, moved aside and written; a failed write keeps the previous file, says so
-// once, and is tried again a second later, and at the next flush.
+// and for the termination signals (see TerminationSignals.h); a file that cannot be parsed, or
+// nests deeper than 64 levels, is moved aside as defaults.json.corrupt-<time> and the store
+// starts empty; a file that exists but cannot be read (a folder, a pipe, no permission, a loop of
+// links) is never replaced, and this run keeps its changes in memory; a settings file that is a
+// symbolic link stays one, and the file it points to is read, moved aside and written; a failed
+// write keeps the previous file, says so once, and is tried again a second later, and at the
+// next flush.
 // Does not implement: sharing the file between running processes, or noticing edits made to it
 // while Varnu runs (they are overwritten at the next write).
 //

@@ -123,6 +123,25 @@ TEST_F(JsonUserDefaultsTest, AnUnparsableFileIsMovedAsideAndTheDefaultsApply) {
     auto copies = corruptCopies();
     std::sort(copies.begin(), copies.end());
     EXPECT_EQ(copies, (std::vector<std::string>{"[1, 2]", "{\"step\": 4,"}));
+
+    // Nesting far deeper than any settings file has is moved aside like any unusable file: at a
+    // depth of 100 000, saving it would take gigabytes and describing it the whole stack.
+    const std::size_t depth = 1000;
+    const std::string deep =
+        R"({"step": 4, "other": )" + std::string(depth, '[') + std::string(depth, ']') + "}";
+    writeText(file, deep);
+    store = open();
+    EXPECT_EQ(store->object("step"), std::nullopt);
+    ASSERT_EQ(corruptCopies().size(), 3u);
+    store->setInteger("step", 5);
+    ASSERT_TRUE(store->flush());
+    EXPECT_EQ(onDisk(), json::parse(R"({"step": 5})"));
+    // Nesting as deep as other programs' settings plausibly go is kept.
+    store.reset();
+    const std::string nested = R"({"other": )" + std::string(32, '[') + std::string(32, ']') + "}";
+    writeText(file, nested);
+    EXPECT_TRUE(open()->object("other").has_value());
+    EXPECT_EQ(corruptCopies().size(), 3u);
 }
 
 TEST_F(JsonUserDefaultsTest, AFailedWriteKeepsThePreviousFileAndIsTriedAgain) {
