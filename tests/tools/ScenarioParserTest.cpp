@@ -61,6 +61,8 @@ TEST(ScenarioRunner, StopsAtTheFirstCommandItCannotCarryOut) {
              Case{"store step five", 1},                 // texts need quotes
              Case{"launch\nkey left", 2},                // not a volume key
              Case{"launch\nwait -1", 2},                 // time only moves on
+             Case{"launch\nwait 1e300", 2},              // no overflow into the past
+             Case{"launch\nwait 86401", 2},              // at most a day at a time
              Case{"launch\nquit\nmenu", 3},              // nothing runs after quitting
              Case{"launch\nmenu-choose \"Nothing\"", 2}, // no such item
              Case{"launch\nuser set volume 5", 2},       // not a setting

@@ -343,6 +343,12 @@ private:
         if (seconds < 0) {
             fail("wait: the time cannot go backwards");
         }
+        // Virtual time still runs every timer due on the way, and far larger numbers would not
+        // fit in milliseconds.
+        constexpr double kLongestWaitSeconds = 24 * 60 * 60;
+        if (seconds > kLongestWaitSeconds) {
+            fail("wait: at most a day at a time");
+        }
         world_.wait(std::chrono::milliseconds(std::llround(seconds * 1000)));
     }
 
