@@ -67,6 +67,7 @@ TEST(ScenarioRunner, StopsAtTheFirstCommandItCannotCarryOut) {
              Case{"launch\nmenu-choose \"Nothing\"", 2}, // no such item
              Case{"launch\nuser set volume 5", 2},       // not a setting
              Case{"trusted maybe", 1},
+             Case{"launch\nkey up times=2 every=1e300", 2},
          }) {
         std::ostringstream trace;
         const auto error = playScenario(scenario, trace);

@@ -48,6 +48,10 @@ std::optional<double> parseReal(const std::string& text) {
     }
 }
 
+// Virtual time still runs every timer due on the way, and far larger numbers would not fit in
+// milliseconds.
+constexpr double kLongestWaitSeconds = 24 * 60 * 60;
+
 class Player {
 public:
     explicit Player(ScenarioWorld& world)
@@ -315,7 +319,7 @@ private:
                 times = *value;
             } else if (modifier.starts_with("every=")) {
                 const auto value = parseReal(modifier.substr(6));
-                if (!value || *value <= 0) {
+                if (!value || *value <= 0 || *value > kLongestWaitSeconds) {
                     fail("key: bad interval");
                 }
                 every = std::chrono::milliseconds(std::llround(*value * 1000));
@@ -343,9 +347,6 @@ private:
         if (seconds < 0) {
             fail("wait: the time cannot go backwards");
         }
-        // Virtual time still runs every timer due on the way, and far larger numbers would not
-        // fit in milliseconds.
-        constexpr double kLongestWaitSeconds = 24 * 60 * 60;
         if (seconds > kLongestWaitSeconds) {
             fail("wait: at most a day at a time");
         }
