@@ -75,6 +75,18 @@ void AppDelegate::applicationDidFinishLaunching() {
             self->forgetMonitors();
         }
     });
+    // Displays also change without the audio devices: a monitor that answers only after
+    // launch, or another one on the same output.
+    if (services_.displays) {
+        services_.displays->setChangeHandler([weak] {
+            if (auto self = weak.lock()) {
+                self->forgetMonitors();
+            }
+            if (auto self = weak.lock()) {
+                self->refreshSettings();
+            }
+        });
+    }
     Audio::observeChanges(*services_.audio, [weak] {
         if (auto self = weak.lock()) {
             self->applySavedDevice();

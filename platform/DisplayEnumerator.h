@@ -5,6 +5,7 @@
 
 #include "platform/AVService.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +21,10 @@ class DisplayEnumerator {
 public:
     virtual ~DisplayEnumerator() = default;
     virtual std::vector<ExternalDisplay> externalDisplays() = 0;
+    // Called on the main queue when the list changes behind the caller's back, so that what
+    // was built from it can be built again. A list that changes only between two calls to
+    // externalDisplays() never calls it.
+    virtual void setChangeHandler(std::function<void()> /*handler*/) {}
 };
 
 } // namespace varnu

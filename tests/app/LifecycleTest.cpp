@@ -1,10 +1,12 @@
 #include "app/AppDelegate.h"
+#include "ddc/VCP.h"
 #include "platform/ThreadSerialQueue.h"
 #include "settings/SettingsModel.h"
 #include "tests/app/SimDesk.h"
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <thread>
 #include <vector>
@@ -100,6 +102,64 @@ TEST(MonitorCache, IsForgottenWhenTheDeviceListChangesAndOnlyThen) {
     delegate->ddcMonitor();
     ASSERT_EQ(delegate->monitors.size(), 2u);
     EXPECT_NE(delegate->monitors[0], first);
+}
+
+// Displays whose list the test changes, telling the core as a backend's worker would.
+struct ChangingDisplays final : DisplayEnumerator {
+    std::vector<std::shared_ptr<sim::SimMonitor>> listed;
+    std::function<void()> changed;
+    std::vector<ExternalDisplay> externalDisplays() override {
+        std::vector<ExternalDisplay> displays;
+        for (const auto& monitor : listed) {
+            displays.push_back(ExternalDisplay{"DELL U2723QE", monitor->makeService()});
+        }
+        return displays;
+    }
+    void setChangeHandler(std::function<void()> handler) override { changed = std::move(handler); }
+};
+
+TEST(MonitorCache, IsForgottenWhenTheDisplaysChangeWithoutTheDevices) {
+    SimDesk desk;
+    desk.addOutput("dell", "DELL U2723QE");
+    desk.defaults->put("selectedDeviceUID", std::string("dell"));
+    auto displays = std::make_shared<ChangingDisplays>();
+    auto services = desk.services();
+    services.registry = nullptr;
+    services.displays = displays;
+    auto delegate = startApplication(services);
+    desk.application->run();
+    desk.scheduler->runUntilIdle();
+    EXPECT_EQ(delegate->settings->controlInfo(), "This device cannot be controlled.");
+    ASSERT_TRUE(displays->changed);
+
+    // Found only after launch, then swapped for another on the same output, then unplugged.
+    const auto first = sim::SimMonitor::create(desk.scheduler);
+    const auto second = sim::SimMonitor::create(desk.scheduler);
+    const auto change = [&](std::vector<std::shared_ptr<sim::SimMonitor>> listed) {
+        displays->listed = std::move(listed);
+        desk.scheduler->async(displays->changed);
+        desk.scheduler->runUntilIdle();
+    };
+    const auto press = [&] {
+        const bool swallowed = delegate->handle(SimDesk::key(kKeyTypeSoundUp));
+        desk.scheduler->advance(std::chrono::seconds(1));
+        return swallowed;
+    };
+    change({first});
+    EXPECT_EQ(delegate->settings->controlInfo(),
+              "The volume is set directly on the monitor (50%).");
+    ASSERT_TRUE(press());
+    EXPECT_GT(first->control(kVCPAudioSpeakerVolume)->current, 50);
+
+    first->clearLog();
+    change({second});
+    ASSERT_TRUE(press());
+    EXPECT_GT(second->control(kVCPAudioSpeakerVolume)->current, 50);
+    EXPECT_TRUE(first->transactions().empty());
+
+    change({});
+    EXPECT_EQ(delegate->settings->controlInfo(), "This device cannot be controlled.");
+    EXPECT_FALSE(press());
 }
 
 // A bus that hangs until the test lets it go; shared, since it outlives the test's wait for it.
