@@ -37,10 +37,11 @@ int millisecondsUntil(std::chrono::steady_clock::time_point when) {
 
 } // namespace
 
-DrmDisplays::DrmDisplays(DrmPaths paths, DrmDisplaysTiming timing,
-                         std::shared_ptr<I2cTransport> transport, std::shared_ptr<Pause> pause,
-                         std::ostream* diagnostics)
-    : paths_(std::move(paths))
+DrmDisplays::DrmDisplays(std::shared_ptr<MainQueue> mainQueue, DrmPaths paths,
+                         DrmDisplaysTiming timing, std::shared_ptr<I2cTransport> transport,
+                         std::shared_ptr<Pause> pause, std::ostream* diagnostics)
+    : mainQueue_(std::move(mainQueue))
+    , paths_(std::move(paths))
     , timing_(timing)
     , transport_(std::move(transport))
     , reports_(std::make_shared<I2cDevReports>(diagnostics))
@@ -67,6 +68,11 @@ std::vector<ExternalDisplay> DrmDisplays::externalDisplays() {
                  transport_, kept.busPath, static_cast<std::uint8_t>(kDDCChipAddress), reports_)});
     }
     return displays;
+}
+
+void DrmDisplays::setChangeHandler(std::function<void()> handler) {
+    std::lock_guard lock(mutex_);
+    changeHandler_ = std::move(handler);
 }
 
 std::uint64_t DrmDisplays::looks() const {
@@ -138,6 +144,10 @@ std::optional<DrmDisplays::Clock::time_point> DrmDisplays::look(bool afterEvent)
         nextRetry = nextRetry ? std::min(*nextRetry, retry) : retry;
     }
     std::lock_guard lock(mutex_);
+    // Posted before the look counts, so that whoever waited for the look finds it queued.
+    if (kept != kept_ && changeHandler_ && mainQueue_) {
+        mainQueue_->async(changeHandler_);
+    }
     kept_ = std::move(kept);
     ++looks_;
     looked_.notify_all();

@@ -8,10 +8,12 @@
 // connector, EDID and candidate buses, so that an unchanged display costs no bus traffic. A
 // display that never answered is not listed, so its volume keys stay with the desktop; it is
 // tried again after the next event and otherwise once per retry interval while it stays
-// connected. Why a display is missing is reported once per connector and reason.
+// connected. Why a display is missing is reported once per connector and reason. A look that
+// changed the list posts the change handler to the main queue.
 // Does not implement: DDC/CI over panels' own backlight interfaces, displays without a DRM
-// driver, telling the core that the list changed (it asks again when its audio devices change).
+// driver.
 
+#include "platform/Dispatch.h"
 #include "platform/DisplayEnumerator.h"
 #include "platform/Pause.h"
 #include "platform/linux/DdcBusProbe.h"
@@ -46,10 +48,12 @@ struct DrmDisplaysTiming {
 
 class DrmDisplays final : public DisplayEnumerator {
 public:
-    // Starts the worker, which looks at once. Problems go to the diagnostics stream, once per
-    // bus or connector and cause; null keeps quiet.
+    // Starts the worker, which looks at once. Changes are posted to the main queue; without
+    // one nobody is told. Problems go to the diagnostics stream, once per bus or connector and
+    // cause; null keeps quiet.
     explicit DrmDisplays(
-        DrmPaths paths = {}, DrmDisplaysTiming timing = {},
+        std::shared_ptr<MainQueue> mainQueue = nullptr, DrmPaths paths = {},
+        DrmDisplaysTiming timing = {},
         std::shared_ptr<I2cTransport> transport = std::make_shared<SystemI2cTransport>(),
         std::shared_ptr<Pause> pause = nullptr, std::ostream* diagnostics = &std::cerr);
     // Stops the worker; waits for a look in progress, which bus timeouts bound.
@@ -59,6 +63,7 @@ public:
 
     // The displays that answered, in connector order, from the kept list: no sysfs, no bus.
     std::vector<ExternalDisplay> externalDisplays() override;
+    void setChangeHandler(std::function<void()> handler) override;
 
     // How many looks the worker has finished, and a bounded wait for the next one, so that a
     // caller that needs a settled picture (a tool, a test) can have one.
@@ -69,6 +74,7 @@ private:
     struct Kept {
         std::string productName;
         std::string busPath;
+        bool operator==(const Kept&) const = default;
     };
     struct Remembered {
         ConnectorVerdict verdict;
@@ -82,6 +88,7 @@ private:
     std::optional<Clock::time_point> look(bool afterEvent);
     bool waitForWake(std::stop_token& stop, std::optional<Clock::time_point> until);
 
+    std::shared_ptr<MainQueue> mainQueue_;
     DrmPaths paths_;
     DrmDisplaysTiming timing_;
     std::shared_ptr<I2cTransport> transport_;
@@ -94,6 +101,7 @@ private:
     mutable std::condition_variable looked_;
     std::vector<Kept> kept_;
     std::uint64_t looks_ = 0;
+    std::function<void()> changeHandler_;
 
     int wakeFd_;
     std::jthread worker_;

@@ -1,5 +1,6 @@
 #include "platform/qt/LinuxServices.h"
 
+#include "platform/SleepingPause.h"
 #include "platform/ThreadSerialQueue.h"
 #include "platform/linux/DrmDisplays.h"
 #include "platform/linux/EvdevEventTap.h"
@@ -8,7 +9,6 @@
 #include "platform/linux/PermissionsHelp.h"
 #include "platform/linux/PulseAudioHardware.h"
 #include "platform/linux/XdgAutostart.h"
-#include "platform/SleepingPause.h"
 
 #include <QString>
 #include <QUrl>
@@ -31,7 +31,7 @@ LinuxServices makeLinuxServices(const QtFront& front) {
     services.defaults = bundle.defaults;
     services.languages = std::make_shared<LocaleLanguages>(environment);
     services.audio = std::make_shared<PulseAudioHardware>(front.mainQueue);
-    services.displays = std::make_shared<DrmDisplays>();
+    services.displays = std::make_shared<DrmDisplays>(front.mainQueue);
     services.pause = std::make_shared<SleepingPause>();
     services.makeSerialQueue = [](const std::string& label) {
         return std::make_shared<ThreadSerialQueue>(label);

@@ -4,6 +4,7 @@
 
 #include "ddc/DDCMonitor.h"
 #include "ddc/VCP.h"
+#include "platform/PumpedMainQueue.h"
 #include "platform/SleepingPause.h"
 #include "platform/linux/DrmDisplays.h"
 #include "platform/linux/I2cDevChannel.h"
@@ -16,6 +17,7 @@
 #include <fcntl.h>
 #include <sstream>
 #include <sys/file.h>
+#include <thread>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -81,9 +83,9 @@ protected:
 
     std::unique_ptr<DrmDisplays> start(std::chrono::milliseconds retryInterval = 1min) {
         auto displays = std::make_unique<DrmDisplays>(
-            DrmPaths{"/sys/class/drm", dev.root()}, DrmDisplaysTiming{retryInterval, 50ms},
-            std::make_shared<SystemI2cTransport>(), std::make_shared<SleepingPause>(),
-            &diagnostics);
+            mainQueue, DrmPaths{"/sys/class/drm", dev.root()},
+            DrmDisplaysTiming{retryInterval, 50ms}, std::make_shared<SystemI2cTransport>(),
+            std::make_shared<SleepingPause>(), &diagnostics);
         return displays;
     }
 
@@ -168,6 +170,7 @@ protected:
     bed::UmockdevDrmTree tree;
     bed::FuseI2cBus dev;
     std::ostringstream diagnostics;
+    std::shared_ptr<PumpedMainQueue> mainQueue = std::make_shared<PumpedMainQueue>();
     Display amdDP = display("AMD DP"), amdHDMI = display("AMD HDMI"), dockFirst = display("Dock"),
             dockSecond{dockFirst.edid}, nvidiaDP = display("NV DP"),
             nvidiaHDMI = display("NV HDMI");
@@ -314,11 +317,22 @@ TEST_F(DrmDisplaysBed, ChannelsHandUpWhatCameAndSurviveAnUnplugAndASwap) {
     hotplug(*displays, hdmi);
     EXPECT_THAT(names(displays->externalDisplays()), IsEmpty());
 
-    // Another monitor on the same connector and bus.
+    // Another monitor on the same connector and bus: the core is told once, on its own thread,
+    // and not again by a look that found the same.
+    int changes = 0;
+    displays->setChangeHandler([&, mainThread = std::this_thread::get_id()] {
+        EXPECT_EQ(std::this_thread::get_id(), mainThread);
+        ++changes;
+    });
     auto other = display("Other");
     dev.setBus(4, carrying(other));
     tree.setConnector(hdmi, "connected", other.edid);
     hotplug(*displays, hdmi);
+    mainQueue->pumpFor(0ms);
+    EXPECT_EQ(changes, 1);
+    hotplug(*displays, hdmi);
+    mainQueue->pumpFor(0ms);
+    EXPECT_EQ(changes, 1);
     found = displays->externalDisplays();
     ASSERT_THAT(names(found), ElementsAre("Other"));
     DDCMonitor monitor(std::move(found[0].service), "Other", std::make_shared<SleepingPause>());
