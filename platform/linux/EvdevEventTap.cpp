@@ -501,8 +501,13 @@ void EvdevTap::receiveHotplug() {
     const char* action = udev_device_get_action(device);
     const char* node = udev_device_get_devnode(device);
     auto known = node ? findByNode(node) : std::nullopt;
+    const char* syspath = udev_device_get_syspath(device);
     if (!action || !sessionActive_) {
         // Nothing to follow.
+    } else if (known && std::string_view(action) == kAddAction && syspath &&
+               devices_.at(*known).syspath == syspath) {
+        // The same device announced again (a rescan, or an add seen after the enumeration that
+        // already found it): a new clone would only make the desktop see a keyboard come and go.
     } else if (known && std::string_view(action) == kRemoveAction) {
         removeDevice(*known);
     } else if (std::string_view(action) == kAddAction ||
