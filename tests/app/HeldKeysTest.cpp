@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -54,6 +56,15 @@ std::optional<std::uint16_t> levelAt(const sim::SimMonitor& monitor, std::int64_
         }
     }
     return level;
+}
+
+// Every write goes out twice.
+std::vector<VCPSet> twice(std::initializer_list<VCPSet> sets) {
+    std::vector<VCPSet> sent;
+    for (const auto& set : sets) {
+        sent.insert(sent.end(), 2, set);
+    }
+    return sent;
 }
 
 std::int64_t lastTransferEnd(const sim::SimMonitor& monitor) {
@@ -135,24 +146,14 @@ TEST(HeldKeys, PressesFurtherApartThanAJobSendEveryWriteAtItsPressTime) {
         }
     }
     std::sort(sent.begin(), sent.end());
-    EXPECT_EQ(sent, (std::vector<Sent>{
-                        {0, 0xCA, 1},
-                        {10, 0xCA, 1},
-                        {20, 0x62, 56},
-                        {30, 0x62, 56},
-                        {40, 0x8D, 2},
-                        {50, 0x8D, 2},
-                        {61, 0xCA, 1},
-                        {71, 0xCA, 1},
-                        {81, 0x8D, 1},
-                        {91, 0x8D, 1},
-                        {122, 0xCA, 1},
-                        {132, 0xCA, 1},
-                        {142, 0x62, 50},
-                        {152, 0x62, 50},
-                        {162, 0x8D, 2},
-                        {172, 0x8D, 2},
-                    }));
+    // Each write twice, 10 ms apart.
+    std::vector<Sent> expected;
+    const std::vector<Sent> writes{{0, 0xCA, 1},  {20, 0x62, 56}, {40, 0x8D, 2},   {61, 0xCA, 1},
+                                   {81, 0x8D, 1}, {122, 0xCA, 1}, {142, 0x62, 50}, {162, 0x8D, 2}};
+    for (const auto& [at, code, value] : writes) {
+        expected.insert(expected.end(), {{at, code, value}, {at + 10, code, value}});
+    }
+    EXPECT_EQ(sent, expected);
 }
 
 TEST(HeldKeys, AWaitingJobTakesTheLatestValueOfEachCodeInTheOrderTheCodesCame) {
@@ -161,14 +162,8 @@ TEST(HeldKeys, AWaitingJobTakesTheLatestValueOfEachCodeInTheOrderTheCodesCame) {
     upDown.hold(kKeyTypeSoundUp, 2);
     upDown.hold(kKeyTypeSoundDown, 1);
     upDown.scheduler->advance(1s);
-    EXPECT_EQ(upDown.dellMonitor->appliedSets(), (std::vector<VCPSet>{{0x62, 56},
-                                                                      {0x62, 56},
-                                                                      {0x8D, 2},
-                                                                      {0x8D, 2},
-                                                                      {0x62, 56},
-                                                                      {0x62, 56},
-                                                                      {0x8D, 2},
-                                                                      {0x8D, 2}}));
+    EXPECT_EQ(upDown.dellMonitor->appliedSets(),
+              twice({{0x62, 56}, {0x8D, 2}, {0x62, 56}, {0x8D, 2}}));
 
     // Volume, then mute while the first job runs: the waiting level still goes out, and the
     // mute replaces the unmute that would have followed it.
@@ -176,18 +171,8 @@ TEST(HeldKeys, AWaitingJobTakesTheLatestValueOfEachCodeInTheOrderTheCodesCame) {
     volumeMute.hold(kKeyTypeSoundUp, 2);
     volumeMute.hold(kKeyTypeMute, 1);
     volumeMute.scheduler->advance(1s);
-    EXPECT_EQ(volumeMute.dellMonitor->appliedSets(), (std::vector<VCPSet>{{0xCA, 1},
-                                                                          {0xCA, 1},
-                                                                          {0x62, 56},
-                                                                          {0x62, 56},
-                                                                          {0x8D, 2},
-                                                                          {0x8D, 2},
-                                                                          {0xCA, 1},
-                                                                          {0xCA, 1},
-                                                                          {0x62, 62},
-                                                                          {0x62, 62},
-                                                                          {0x8D, 1},
-                                                                          {0x8D, 1}}));
+    EXPECT_EQ(volumeMute.dellMonitor->appliedSets(),
+              twice({{0xCA, 1}, {0x62, 56}, {0x8D, 2}, {0xCA, 1}, {0x62, 62}, {0x8D, 1}}));
     EXPECT_TRUE(volumeMute.delegate->muted);
 
     // Mute, then up while the first job runs: the unmute keeps the place the mute took.
@@ -197,14 +182,8 @@ TEST(HeldKeys, AWaitingJobTakesTheLatestValueOfEachCodeInTheOrderTheCodesCame) {
     muteVolume.hold(kKeyTypeMute, 1);
     muteVolume.hold(kKeyTypeSoundUp, 1);
     muteVolume.scheduler->advance(1s);
-    EXPECT_EQ(muteVolume.dellMonitor->appliedSets(), (std::vector<VCPSet>{{0x62, 56},
-                                                                          {0x62, 56},
-                                                                          {0x8D, 2},
-                                                                          {0x8D, 2},
-                                                                          {0x8D, 2},
-                                                                          {0x8D, 2},
-                                                                          {0x62, 62},
-                                                                          {0x62, 62}}));
+    EXPECT_EQ(muteVolume.dellMonitor->appliedSets(),
+              twice({{0x62, 56}, {0x8D, 2}, {0x8D, 2}, {0x62, 62}}));
     EXPECT_FALSE(muteVolume.delegate->muted);
 }
 
