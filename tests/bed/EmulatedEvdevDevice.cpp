@@ -37,12 +37,8 @@ std::span<const std::uint8_t> bytesOf(const T& value) {
 
 EmulatedEvdevDevice::EmulatedEvdevDevice(UmockdevBed& bed, EvdevDescription description, int number)
     : bed_(bed)
-    , description_(std::move(description))
     , number_(number) {
-    description_.codes[EV_SYN].insert(SYN_REPORT);
-    if (description_.repeat) {
-        description_.codes[EV_REP];
-    }
+    redescribe(std::move(description));
 }
 
 EvdevDescription EmulatedEvdevDevice::description() const {

@@ -25,35 +25,36 @@ std::set<std::uint16_t> typingKeys() {
     return keys;
 }
 
-} // namespace
-
-EvdevDescription laptopKeyboard() {
+// A keyboard with its scan codes, lock lights and driver repeat after the given delay.
+EvdevDescription typingKeyboard(unsigned repeatDelay) {
     EvdevDescription keyboard;
-    keyboard.name = "AT Translated Set 2 keyboard";
-    keyboard.phys = "isa0060/serio0/input0";
-    keyboard.id = {BUS_I8042, 0x0001, 0x0001, 0xab83};
-    keyboard.parent = "/devices/platform/i8042/serio0";
     keyboard.codes[EV_KEY] = typingKeys();
-    keyboard.codes[EV_KEY].insert({KEY_VOLUMEUP, KEY_VOLUMEDOWN, KEY_MUTE});
     keyboard.codes[EV_MSC] = {MSC_SCAN};
     keyboard.codes[EV_LED] = {LED_NUML, LED_CAPSL, LED_SCROLLL};
-    keyboard.repeat = {{250, 33}};
+    keyboard.repeat = {{repeatDelay, 33}};
     keyboard.udevProperties = {"ID_INPUT_KEY=1", "ID_INPUT_KEYBOARD=1"};
     return keyboard;
 }
 
+} // namespace
+
+EvdevDescription laptopKeyboard() {
+    auto keyboard = typingKeyboard(250);
+    keyboard.name = "AT Translated Set 2 keyboard";
+    keyboard.phys = "isa0060/serio0/input0";
+    keyboard.id = {BUS_I8042, 0x0001, 0x0001, 0xab83};
+    keyboard.parent = "/devices/platform/i8042/serio0";
+    keyboard.codes[EV_KEY].insert({KEY_VOLUMEUP, KEY_VOLUMEDOWN, KEY_MUTE});
+    return keyboard;
+}
+
 EvdevDescription usbKeyboard() {
-    EvdevDescription keyboard;
+    auto keyboard = typingKeyboard(500);
     keyboard.name = "Logitech USB Keyboard";
     keyboard.phys = "usb-0000:00:14.0-2/input0";
     keyboard.uniq = "";
     keyboard.id = {BUS_USB, 0x046d, 0xc31c, 0x0110};
     keyboard.parent = "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/0003:046D:C31C.0001";
-    keyboard.codes[EV_KEY] = typingKeys();
-    keyboard.codes[EV_MSC] = {MSC_SCAN};
-    keyboard.codes[EV_LED] = {LED_NUML, LED_CAPSL, LED_SCROLLL};
-    keyboard.repeat = {{500, 33}};
-    keyboard.udevProperties = {"ID_INPUT_KEY=1", "ID_INPUT_KEYBOARD=1"};
     return keyboard;
 }
 

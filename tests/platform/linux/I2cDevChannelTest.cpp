@@ -60,20 +60,6 @@ TEST_F(I2cDevChannelTest, OpensTheBusForEachTransactionAndKeepsNothingBetween) {
                             "slave 5: 37", "lock 5", "write 5: 51 84 03 62 00 32 E8", "close 5"));
 }
 
-TEST_F(I2cDevChannelTest, SendsEachMessageAsItsOwnTransferWhenADriverClaimedTheAddress) {
-    transport->failures["slave /dev/i2c-4"] = {-EBUSY, -EBUSY};
-    transport->replies.push_back(kVolumeReply);
-    EXPECT_EQ(write(kGetVolume), 0);
-    EXPECT_EQ(read(), 0);
-    EXPECT_EQ(write(kSetVolume50), 0);
-    EXPECT_THAT(transport->calls,
-                ElementsAre("open /dev/i2c-4", "slave 3: 37", "lock 3",
-                            "message 37 3: 51 82 01 62 DE", "message 37 read 3: 11", "close 3",
-                            "open /dev/i2c-4", "slave 4: 37", "lock 4",
-                            "message 37 4: 51 84 03 62 00 32 E8", "close 4"));
-    EXPECT_TRUE(log.str().empty());
-}
-
 TEST_F(I2cDevChannelTest, AnswersEveryFailureAsAResultAndReportsEachCauseOnce) {
     for (int round = 0; round < 2; ++round) {
         transport->failures["open /dev/i2c-4"] = {-EACCES};
