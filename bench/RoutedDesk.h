@@ -6,11 +6,9 @@
 // every message at once and the pauses take no time; a benchmark swaps in the real pieces it
 // measures before it creates the delegate.
 
-#include "app/AppDelegate.h"
 #include "app/VolumeKeys.h"
 #include "platform/PlatformServices.h"
-#include "platform/sim/SimOverlay.h"
-#include "platform/sim/SimScheduler.h"
+#include "tests/app/SimDesk.h"
 
 #include <cstdint>
 #include <functional>
@@ -31,16 +29,11 @@ private:
     std::function<void()> onWrite_;
 };
 
-struct RoutedDesk {
+struct RoutedDesk : testing::SimDesk {
     RoutedDesk();
 
-    std::shared_ptr<sim::SimScheduler> scheduler;
-    std::shared_ptr<sim::SimOverlayFactory> overlays;
     PlatformServices services;
 };
-
-// A volume key going down, as the event tap delivers it.
-TappedEvent volumeKeyPress(std::int64_t keyType);
 
 // "Up" until the level is at the top, then "down" until it is at the bottom, and so on, so that
 // every press changes the level.
@@ -49,8 +42,8 @@ public:
     const TappedEvent& next(std::int64_t level);
 
 private:
-    TappedEvent up_ = volumeKeyPress(kKeyTypeSoundUp);
-    TappedEvent down_ = volumeKeyPress(kKeyTypeSoundDown);
+    TappedEvent up_ = testing::SimDesk::key(kKeyTypeSoundUp);
+    TappedEvent down_ = testing::SimDesk::key(kKeyTypeSoundDown);
     bool goingUp_ = true;
 };
 
