@@ -1,7 +1,7 @@
 // EDID blobs as sysfs hands them over: parsing never reads past the bytes, and a monitor name
 // that comes out is printable, valid UTF-8 that fits its descriptor.
 
-#include "platform/linux/Edid.h"
+#include "platform/linux/displays/Edid.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -3,8 +3,8 @@
 // translates into a system-defined event that the core reads back as the same key and state.
 
 #include "app/VolumeKeys.h"
-#include "platform/linux/ModifierTracker.h"
-#include "platform/linux/VolumeKeyEvents.h"
+#include "platform/linux/input/ModifierTracker.h"
+#include "platform/linux/input/VolumeKeyEvents.h"
 
 #include <cstdint>
 #include <cstdlib>

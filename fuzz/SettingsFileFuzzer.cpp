@@ -3,7 +3,7 @@
 // back exactly what was kept.
 
 #include "app/VolumeKeys.h"
-#include "platform/linux/JsonUserDefaults.h"
+#include "platform/linux/store/JsonUserDefaults.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsModel.h"
 

@@ -3,7 +3,7 @@
 // the monitor-matching comparison with any display name.
 
 #include "app/NameMatching.h"
-#include "platform/linux/SinkClassification.h"
+#include "platform/linux/audio/SinkClassification.h"
 
 #include <cstdint>
 #include <cstdlib>

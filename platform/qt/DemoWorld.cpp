@@ -1,10 +1,10 @@
 #include "platform/qt/DemoWorld.h"
 
-#include "platform/ThreadSerialQueue.h"
-#include "platform/linux/LocaleLanguages.h"
-#include "platform/linux/VolumeKeyEvents.h"
-#include "platform/qt/LinuxServices.h"
 #include "platform/SleepingPause.h"
+#include "platform/ThreadSerialQueue.h"
+#include "platform/linux/desktop/LocaleLanguages.h"
+#include "platform/linux/input/VolumeKeyEvents.h"
+#include "platform/qt/LinuxServices.h"
 
 #include <chrono>
 

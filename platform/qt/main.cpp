@@ -2,8 +2,8 @@
 
 #include "app/AppDelegate.h"
 #include "platform/Image.h"
-#include "platform/linux/JsonUserDefaults.h"
 #include "platform/linux/TerminationSignals.h"
+#include "platform/linux/store/JsonUserDefaults.h"
 #include "platform/qt/DemoWindow.h"
 #include "platform/qt/DemoWorld.h"
 #include "platform/qt/LinuxServices.h"

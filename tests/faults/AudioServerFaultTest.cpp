@@ -1,8 +1,8 @@
 #include "app/VolumeKeys.h"
 #include "ddc/VCP.h"
-#include "platform/linux/PulseAudioHardware.h"
+#include "platform/linux/audio/PulseAudioHardware.h"
 #include "tests/faults/RealTimeDesk.h"
-#include "tests/platform/linux/PulseDaemon.h"
+#include "tests/platform/linux/audio/PulseDaemon.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "app/VolumeKeys.h"
-#include "platform/linux/I2cDevChannel.h"
+#include "platform/linux/displays/I2cDevChannel.h"
 #include "tests/faults/RealTimeDesk.h"
 
 #include <condition_variable>

@@ -1,0 +1,36 @@
+#include "platform/linux/LinuxBackend.h"
+
+#include "platform/SleepingPause.h"
+#include "platform/ThreadSerialQueue.h"
+#include "platform/linux/audio/PulseAudioHardware.h"
+#include "platform/linux/desktop/LocaleLanguages.h"
+#include "platform/linux/desktop/XdgAutostart.h"
+#include "platform/linux/displays/DrmDisplays.h"
+#include "platform/linux/files/PermissionsHelp.h"
+#include "platform/linux/files/XdgEnvironment.h"
+#include "platform/linux/input/EvdevEventTap.h"
+#include "platform/linux/store/JsonUserDefaults.h"
+
+namespace varnu::linux_backend {
+
+std::shared_ptr<JsonUserDefaults> addLinuxServices(PlatformServices& services) {
+    const auto& mainQueue = services.mainQueue;
+    const auto environment = processEnvironment();
+    auto defaults = std::make_shared<JsonUserDefaults>(defaultsFilePath(environment), mainQueue);
+    services.defaults = defaults;
+    services.languages = std::make_shared<LocaleLanguages>(environment);
+    services.audio = std::make_shared<PulseAudioHardware>(mainQueue);
+    services.displays = std::make_shared<DrmDisplays>(mainQueue);
+    services.pause = std::make_shared<SleepingPause>();
+    services.makeSerialQueue = [](const std::string& label) {
+        return std::make_shared<ThreadSerialQueue>(label);
+    };
+    EvdevTapPaths tapPaths;
+    tapPaths.helpPage = permissionsHelpPage();
+    services.eventTaps = std::make_shared<EvdevEventTapService>(mainQueue, tapPaths);
+    services.loginItem = std::make_shared<XdgAutostart>();
+    services.systemDisplayName = "Linux";
+    return defaults;
+}
+
+} // namespace varnu::linux_backend

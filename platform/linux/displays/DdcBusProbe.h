@@ -1,0 +1,77 @@
+#pragma once
+
+// Which of a connector's candidate buses carries its display's DDC/CI, found on the buses
+// themselves: a candidate counts when the EDID read at I2C address 0x50 is the connector's own
+// (so a bus of another display, or DDC pins the display does not use, is passed over) and the
+// display then answers a Get VCP Feature for the speaker volume, asked a few times.
+// Implements: the trial of one connector's candidates in their order, a record of what each
+// candidate did, and what the user can do when none answered.
+// Does not implement: the order of the candidates (DrmConnectorScan), remembering verdicts or
+// when to try again (DrmDisplays).
+//
+// Blocks on the buses for up to about a second per candidate; never run it on the main thread.
+
+#include "platform/Pause.h"
+#include "platform/linux/displays/DrmConnectorScan.h"
+#include "platform/linux/displays/I2cTransport.h"
+
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace varnu::linux_backend {
+
+enum class TrialResult {
+    Answered,     // the display answered DDC/CI here
+    Silent,       // the display's EDID is here, but DDC/CI got no valid answer
+    OtherDisplay, // an EDID of another display
+    NoEdid,       // nothing answered at 0x50 (no display on this bus)
+    TakenByOther, // already the bus of another connector
+    Failed,       // the bus could not be used; see the error
+};
+
+struct CandidateTrial {
+    BusCandidate candidate;
+    TrialResult result = TrialResult::Failed;
+    int error = 0; // the errno when Failed, or what stopped the EDID read when NoEdid
+
+    friend bool operator==(const CandidateTrial&, const CandidateTrial&) = default;
+};
+
+struct ConnectorVerdict {
+    std::optional<int> bus; // the bus that answered
+    std::vector<CandidateTrial> trials;
+
+    friend bool operator==(const ConnectorVerdict&, const ConnectorVerdict&) = default;
+};
+
+class DdcBusProbe {
+public:
+    static constexpr int kAttempts = 3;
+
+    DdcBusProbe(std::shared_ptr<I2cTransport> transport, std::string deviceRoot,
+                std::shared_ptr<Pause> pause);
+
+    // Tries the candidates in order until one answers, skipping the buses in `taken`.
+    ConnectorVerdict probe(const DrmConnector& connector, const std::set<int>& taken) const;
+
+    // The device node of an I2C bus, e.g. /dev/i2c-5.
+    std::string busPath(int bus) const;
+
+private:
+    std::shared_ptr<I2cTransport> transport_;
+    std::string deviceRoot_;
+    std::shared_ptr<Pause> pause_;
+};
+
+// The device node of an I2C bus under a device root, e.g. /dev/i2c-5.
+std::string i2cDevicePath(const std::string& deviceRoot, int bus);
+
+// Why no candidate answered, in words that say what to do; empty when one answered.
+std::string describeVerdict(const ConnectorVerdict& verdict, const std::string& deviceRoot);
+// One candidate's outcome, e.g. "EDID of another display".
+std::string describeTrial(const CandidateTrial& trial, const std::string& busPath);
+
+} // namespace varnu::linux_backend

@@ -1,0 +1,157 @@
+#include "platform/linux/displays/DrmDisplays.h"
+
+#include "ddc/VCP.h"
+#include "platform/SleepingPause.h"
+#include "platform/linux/displays/DrmConnectorScan.h"
+#include "platform/linux/displays/DrmHotplugWatch.h"
+#include "platform/linux/displays/I2cDevChannel.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace varnu::linux_backend {
+namespace {
+
+// What a verdict holds for: the same display on the same connector, reached over the same
+// buses. A changed EDID (another monitor) or renumbered buses (a dock plugged again) call for a
+// new one.
+std::string verdictKey(const DrmConnector& connector) {
+    std::string key = connector.name;
+    key += '\n';
+    key.append(connector.edid.begin(), connector.edid.end());
+    for (const auto& candidate : connector.candidates) {
+        key += '\n' + std::to_string(candidate.bus) + ' ' + candidate.adapterName;
+    }
+    return key;
+}
+
+int millisecondsUntil(std::chrono::steady_clock::time_point when) {
+    auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(when - std::chrono::steady_clock::now());
+    return static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, 24 * 60 * 60 * 1000));
+}
+
+} // namespace
+
+DrmDisplays::DrmDisplays(std::shared_ptr<MainQueue> mainQueue, DrmPaths paths,
+                         DrmDisplaysTiming timing, std::shared_ptr<I2cTransport> transport,
+                         std::shared_ptr<Pause> pause, std::ostream* diagnostics)
+    : mainQueue_(std::move(mainQueue))
+    , paths_(std::move(paths))
+    , timing_(timing)
+    , transport_(std::move(transport))
+    , reports_(std::make_shared<I2cDevReports>(diagnostics))
+    , probe_(transport_, paths_.deviceRoot,
+             pause ? std::move(pause) : std::make_shared<SleepingPause>())
+    , wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    , worker_([this](std::stop_token stop) { run(std::move(stop)); }) {}
+
+DrmDisplays::~DrmDisplays() {
+    worker_.request_stop();
+    std::uint64_t one = 1;
+    [[maybe_unused]] auto written = ::write(wakeFd_, &one, sizeof one);
+    worker_.join();
+    ::close(wakeFd_);
+}
+
+std::vector<ExternalDisplay> DrmDisplays::externalDisplays() {
+    std::vector<ExternalDisplay> displays;
+    std::lock_guard lock(mutex_);
+    for (const auto& kept : kept_) {
+        displays.push_back(
+            {kept.productName,
+             std::make_unique<I2cDevChannel>(
+                 transport_, kept.busPath, static_cast<std::uint8_t>(kDDCChipAddress), reports_)});
+    }
+    return displays;
+}
+
+void DrmDisplays::setChangeHandler(std::function<void()> handler) {
+    std::lock_guard lock(mutex_);
+    changeHandler_ = std::move(handler);
+}
+
+std::uint64_t DrmDisplays::looks() const {
+    std::lock_guard lock(mutex_);
+    return looks_;
+}
+
+bool DrmDisplays::waitForLooks(std::uint64_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return looked_.wait_for(lock, timeout, [&] { return looks_ >= count; });
+}
+
+void DrmDisplays::run(std::stop_token stop) {
+    // Without udev events the worker still looks once per retry interval.
+    auto watch = DrmHotplugWatch::open();
+    auto nextRetry = look(true);
+    while (!stop.stop_requested()) {
+        std::array<pollfd, 2> fds{pollfd{wakeFd_, POLLIN, 0},
+                                  pollfd{watch ? watch->fd() : -1, POLLIN, 0}};
+        auto until = nextRetry.value_or(Clock::now() + timing_.retryInterval);
+        if (!watch) {
+            until = std::min(until, Clock::now() + timing_.retryInterval);
+        }
+        int ready = ::poll(fds.data(), fds.size(), millisecondsUntil(until));
+        if (stop.stop_requested()) {
+            break;
+        }
+        if (ready > 0 && fds[1].revents != 0) {
+            // Let the rest of a burst arrive, but never past a request to stop.
+            pollfd wake{wakeFd_, POLLIN, 0};
+            ::poll(&wake, 1, static_cast<int>(timing_.settleDelay.count()));
+            if (stop.stop_requested()) {
+                break;
+            }
+            watch->drain();
+            nextRetry = look(true);
+        } else if (ready == 0) {
+            nextRetry = look(false);
+        }
+    }
+}
+
+std::optional<DrmDisplays::Clock::time_point> DrmDisplays::look(bool afterEvent) {
+    const auto now = Clock::now();
+    std::set<int> taken;
+    std::vector<Kept> kept;
+    std::optional<Clock::time_point> nextRetry;
+    for (const auto& connector : scanConnectedConnectors(paths_.sysfsRoot)) {
+        if (connector.internal) {
+            continue;
+        }
+        auto [place, isNew] = verdicts_.try_emplace(verdictKey(connector));
+        auto& remembered = place->second;
+        const bool due = now - remembered.triedAt >= timing_.retryInterval;
+        if (isNew || (!remembered.verdict.bus && (afterEvent || due))) {
+            remembered.verdict = probe_.probe(connector, taken);
+            remembered.triedAt = now;
+        }
+        const auto& verdict = remembered.verdict;
+        if (verdict.bus) {
+            taken.insert(*verdict.bus);
+            kept.push_back({connector.productName, probe_.busPath(*verdict.bus)});
+            continue;
+        }
+        const auto why = describeVerdict(verdict, paths_.deviceRoot);
+        reports_->report(connector.name, why,
+                         (connector.productName.empty() ? "" : connector.productName + ": ") + why);
+        const auto retry = remembered.triedAt + timing_.retryInterval;
+        nextRetry = nextRetry ? std::min(*nextRetry, retry) : retry;
+    }
+    std::lock_guard lock(mutex_);
+    // Posted before the look counts, so that whoever waited for the look finds it queued.
+    if (kept != kept_ && changeHandler_ && mainQueue_) {
+        mainQueue_->async(changeHandler_);
+    }
+    kept_ = std::move(kept);
+    ++looks_;
+    looked_.notify_all();
+    return nextRetry;
+}
+
+} // namespace varnu::linux_backend

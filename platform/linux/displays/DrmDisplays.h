@@ -1,0 +1,110 @@
+#pragma once
+
+// The external displays the kernel's DRM drivers expose, each with the I2C bus its DDC/CI
+// answered on.
+// Implements: DisplayEnumerator from a kept list that a worker thread maintains: it looks at
+// sysfs when it starts and after every udev "drm" or "i2c-dev" event, finds each connected
+// external display's bus (DrmConnectorScan, DdcBusProbe), and remembers the verdict per
+// connector, EDID and candidate buses, so that an unchanged display costs no bus traffic. A
+// display that never answered is not listed, so its volume keys stay with the desktop; it is
+// tried again after the next event and otherwise once per retry interval while it stays
+// connected. Why a display is missing is reported once per connector and reason. A look that
+// changed the list posts the change handler to the main queue.
+// Does not implement: DDC/CI over panels' own backlight interfaces, displays without a DRM
+// driver.
+
+#include "platform/Dispatch.h"
+#include "platform/DisplayEnumerator.h"
+#include "platform/Pause.h"
+#include "platform/linux/displays/DdcBusProbe.h"
+#include "platform/linux/displays/I2cDevReports.h"
+#include "platform/linux/displays/I2cTransport.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace varnu::linux_backend {
+
+struct DrmPaths {
+    std::string sysfsRoot = "/sys/class/drm";
+    std::string deviceRoot = "/dev";
+};
+
+struct DrmDisplaysTiming {
+    // How often a connected display that never answered is tried again.
+    std::chrono::milliseconds retryInterval{std::chrono::minutes(1)};
+    // How long the worker lets a burst of hot-plug events settle (a dock brings several
+    // connectors and buses one after another) before it looks.
+    std::chrono::milliseconds settleDelay{300};
+};
+
+class DrmDisplays final : public DisplayEnumerator {
+public:
+    // Starts the worker, which looks at once. Changes are posted to the main queue; without
+    // one nobody is told. Problems go to the diagnostics stream, once per bus or connector and
+    // cause; null keeps quiet.
+    explicit DrmDisplays(
+        std::shared_ptr<MainQueue> mainQueue = nullptr, DrmPaths paths = {},
+        DrmDisplaysTiming timing = {},
+        std::shared_ptr<I2cTransport> transport = std::make_shared<SystemI2cTransport>(),
+        std::shared_ptr<Pause> pause = nullptr, std::ostream* diagnostics = &std::cerr);
+    // Stops the worker; waits for a look in progress, which bus timeouts bound.
+    ~DrmDisplays() override;
+    DrmDisplays(const DrmDisplays&) = delete;
+    DrmDisplays& operator=(const DrmDisplays&) = delete;
+
+    // The displays that answered, in connector order, from the kept list: no sysfs, no bus.
+    std::vector<ExternalDisplay> externalDisplays() override;
+    void setChangeHandler(std::function<void()> handler) override;
+
+    // How many looks the worker has finished, and a bounded wait for the next one, so that a
+    // caller that needs a settled picture (a tool, a test) can have one.
+    std::uint64_t looks() const;
+    bool waitForLooks(std::uint64_t count, std::chrono::milliseconds timeout) const;
+
+private:
+    struct Kept {
+        std::string productName;
+        std::string busPath;
+        bool operator==(const Kept&) const = default;
+    };
+    struct Remembered {
+        ConnectorVerdict verdict;
+        std::chrono::steady_clock::time_point triedAt;
+    };
+    using Clock = std::chrono::steady_clock;
+
+    void run(std::stop_token stop);
+    // Looks at sysfs and probes what it has no verdict for; after a hot-plug event also the
+    // displays that never answered. Answers when the next retry is due, if any.
+    std::optional<Clock::time_point> look(bool afterEvent);
+    bool waitForWake(std::stop_token& stop, std::optional<Clock::time_point> until);
+
+    std::shared_ptr<MainQueue> mainQueue_;
+    DrmPaths paths_;
+    DrmDisplaysTiming timing_;
+    std::shared_ptr<I2cTransport> transport_;
+    std::shared_ptr<I2cDevReports> reports_;
+    DdcBusProbe probe_;
+    // Worker only.
+    std::map<std::string, Remembered> verdicts_;
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable looked_;
+    std::vector<Kept> kept_;
+    std::uint64_t looks_ = 0;
+    std::function<void()> changeHandler_;
+
+    int wakeFd_;
+    std::jthread worker_;
+};
+
+} // namespace varnu::linux_backend

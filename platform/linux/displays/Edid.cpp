@@ -1,0 +1,75 @@
+#include "platform/linux/displays/Edid.h"
+
+#include <algorithm>
+#include <array>
+#include <numeric>
+#include <string_view>
+
+namespace varnu::linux_backend {
+namespace {
+
+constexpr std::array<std::uint8_t, 8> kHeader{0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+constexpr std::size_t kFirstDescriptor = 54;
+constexpr std::size_t kDescriptorSize = 18;
+constexpr std::size_t kDescriptorCount = 4;
+constexpr std::size_t kDescriptorTagOffset = 3;
+constexpr std::size_t kDescriptorTextOffset = 5;
+constexpr std::size_t kDescriptorTextSize = 13;
+constexpr std::uint8_t kMonitorNameTag = 0xFC;
+constexpr std::uint8_t kTextEnd = 0x0A;
+// Some displays pad with NUL instead of ending the text with a line feed.
+constexpr std::uint8_t kTextPadding = 0x00;
+constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+
+bool isDisplayDescriptor(std::span<const std::uint8_t> descriptor) {
+    // A detailed timing descriptor starts with a non-zero pixel clock instead.
+    return descriptor[0] == 0 && descriptor[1] == 0;
+}
+
+std::string descriptorText(std::span<const std::uint8_t> text) {
+    std::string result;
+    for (std::uint8_t byte : text) {
+        if (byte == kTextEnd || byte == kTextPadding) {
+            break;
+        }
+        // The text is meant to be printable ASCII; anything else must not leak out as invalid
+        // UTF-8.
+        if (byte < 0x20 || byte > 0x7E) {
+            result += kReplacementCharacter;
+        } else {
+            result += static_cast<char>(byte);
+        }
+    }
+    result.erase(result.find_last_not_of(' ') + 1);
+    return result;
+}
+
+} // namespace
+
+std::optional<Edid> Edid::parse(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() < kBlockSize) {
+        return std::nullopt;
+    }
+    auto block = bytes.first(kBlockSize);
+    if (!std::equal(kHeader.begin(), kHeader.end(), block.begin())) {
+        return std::nullopt;
+    }
+    auto sum = std::accumulate(block.begin(), block.end(), 0u);
+    if (sum % 256 != 0) {
+        return std::nullopt;
+    }
+    Edid edid;
+    for (std::size_t index = 0; index < kDescriptorCount; ++index) {
+        auto descriptor =
+            block.subspan(kFirstDescriptor + index * kDescriptorSize, kDescriptorSize);
+        if (isDisplayDescriptor(descriptor) &&
+            descriptor[kDescriptorTagOffset] == kMonitorNameTag) {
+            edid.monitorName_ =
+                descriptorText(descriptor.subspan(kDescriptorTextOffset, kDescriptorTextSize));
+            break;
+        }
+    }
+    return edid;
+}
+
+} // namespace varnu::linux_backend

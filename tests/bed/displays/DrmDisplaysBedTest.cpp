@@ -1,0 +1,360 @@
+// The real DrmDisplays, I2cDevChannel and varnu-probe against emulated hardware: a umockdev
+// sysfs tree of GPUs, connectors and I2C adapters, and FUSE i2c-N nodes on which simulated
+// monitors answer, all through the real system calls. Run by run-in-bed.sh as root.
+
+#include "ddc/DDCMonitor.h"
+#include "ddc/VCP.h"
+#include "platform/PumpedMainQueue.h"
+#include "platform/SleepingPause.h"
+#include "platform/linux/displays/DrmDisplays.h"
+#include "platform/linux/displays/I2cDevChannel.h"
+#include "tests/bed/displays/FuseI2cBus.h"
+#include "tests/bed/displays/UmockdevDrmTree.h"
+#include "tests/platform/linux/displays/FakeDrmTree.h"
+
+#include <array>
+#include <cstdio>
+#include <fcntl.h>
+#include <sstream>
+#include <sys/file.h>
+#include <thread>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace varnu::linux_backend {
+namespace {
+
+using namespace std::chrono_literals;
+using bed::DdcChip;
+using bed::EdidChip;
+using bed::EmulatedBus;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+constexpr std::uint8_t kEdidAddress = 0x50;
+const std::vector<std::uint8_t> kGetVolume{0x82, 0x01, 0x62, 0xDE};
+
+struct Display {
+    std::vector<std::uint8_t> edid;
+    std::shared_ptr<sim::SimMonitor> monitor = sim::SimMonitor::create();
+};
+
+Display display(const std::string& name) {
+    return {testing::makeEdid({.name = name})};
+}
+
+// A display on a bus: its EDID at 0x50 and, unless it never speaks DDC/CI, its monitor at 0x37.
+EmulatedBus carrying(const Display& display, bool speaksDDC = true) {
+    EmulatedBus bus;
+    bus.chips[kEdidAddress] = std::make_shared<EdidChip>(display.edid);
+    if (speaksDDC) {
+        bus.chips[kDDCChipAddress] = std::make_shared<DdcChip>(display.monitor);
+    }
+    return bus;
+}
+
+std::vector<std::string> names(const std::vector<ExternalDisplay>& displays) {
+    std::vector<std::string> result;
+    for (const auto& each : displays) {
+        result.push_back(each.productName);
+    }
+    return result;
+}
+
+int count(const std::vector<std::string>& lines, const std::string& prefix) {
+    return static_cast<int>(std::count_if(
+        lines.begin(), lines.end(), [&](const auto& line) { return line.starts_with(prefix); }));
+}
+
+class DrmDisplaysBed : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!bed::UmockdevDrmTree::available()) {
+            GTEST_SKIP() << "needs umockdev's preload library (run through run-in-bed.sh)";
+        }
+        if (!dev.mounted()) {
+            GTEST_SKIP() << "needs root and FUSE";
+        }
+    }
+
+    std::unique_ptr<DrmDisplays> start(std::chrono::milliseconds retryInterval = 1min) {
+        auto displays = std::make_unique<DrmDisplays>(
+            mainQueue, DrmPaths{"/sys/class/drm", dev.root()},
+            DrmDisplaysTiming{retryInterval, 50ms}, std::make_shared<SystemI2cTransport>(),
+            std::make_shared<SleepingPause>(), &diagnostics);
+        return displays;
+    }
+
+    // Sends a hot-plug event and waits for the look it causes.
+    void hotplug(DrmDisplays& displays, const std::string& device) {
+        const auto before = displays.looks();
+        tree.uevent(device, "change");
+        ASSERT_TRUE(displays.waitForLooks(before + 1, 10s));
+    }
+
+    std::string probe(const std::string& command = "monitors") {
+        std::string output;
+        const auto line = std::string(VARNU_PROBE_PATH) + " --dev " + dev.root() + " " + command;
+        if (FILE* pipe = ::popen(line.c_str(), "r")) {
+            std::array<char, 256> chunk{};
+            while (std::fgets(chunk.data(), chunk.size(), pipe)) {
+                output += chunk.data();
+            }
+            ::pclose(pipe);
+        }
+        return output;
+    }
+
+    // An amdgpu card with an HDMI monitor on its ddc link, bus 4, speaking DDC/CI. Answers the
+    // connector.
+    std::string plugHDMI() {
+        auto gpu = tree.addGpu("0000:03:00.0");
+        auto hdmi = tree.addConnector(tree.addCard(gpu, "card0"), "card0-HDMI-A-1", "connected",
+                                      amdHDMI.edid);
+        tree.linkDdc(hdmi, tree.addAdapter(gpu, 4, "AMDGPU DM i2c hw bus 1"));
+        dev.setBus(4, carrying(amdHDMI));
+        return hdmi;
+    }
+
+    // A workstation with three GPUs:
+    // amdgpu, a native DisplayPort monitor (its ddc link leads to pins it does not use; its
+    // AUX adapter carries it) and an HDMI monitor on its ddc link;
+    // Intel, a DP-MST dock with two monitors of one model (the same EDID) on adapters of the
+    // card;
+    // NVIDIA's driver, adapters on the GPU and no links, with the ddcci kernel driver bound
+    // to the HDMI monitor's DDC/CI address.
+    void buildWorkstation() {
+        auto amd = tree.addGpu("0000:03:00.0");
+        auto card0 = tree.addCard(amd, "card0");
+        auto dp = tree.addConnector(card0, "card0-DP-1", "connected", amdDP.edid);
+        tree.linkDdc(dp, tree.addAdapter(amd, 3, "AMDGPU DM i2c hw bus 0"));
+        tree.addAdapter(dp, 7, "AMDGPU DM aux hw bus 0");
+        auto hdmi = tree.addConnector(card0, "card0-HDMI-A-1", "connected", amdHDMI.edid);
+        tree.linkDdc(hdmi, tree.addAdapter(amd, 4, "AMDGPU DM i2c hw bus 1"));
+        dev.setBus(3, {});
+        dev.setBus(7, carrying(amdDP));
+        dev.setBus(4, carrying(amdHDMI));
+
+        auto intel = tree.addGpu("0000:00:02.0");
+        auto card1 = tree.addCard(intel, "card1");
+        auto root = tree.addConnector(card1, "card1-DP-1", "disconnected", {});
+        tree.linkDdc(root, tree.addAdapter(intel, 10, "i915 gmbus dpb"));
+        tree.addAdapter(root, 11, "DPDDC-B");
+        tree.addConnector(card1, "card1-DP-3", "connected", dockFirst.edid);
+        tree.addConnector(card1, "card1-DP-4", "connected", dockSecond.edid);
+        tree.addAdapter(card1, 12, "DPMST");
+        tree.addAdapter(card1, 13, "DPMST");
+        dev.setBus(10, {});
+        dev.setBus(11, {});
+        dev.setBus(12, carrying(dockFirst));
+        dev.setBus(13, carrying(dockSecond));
+
+        auto nvidia = tree.addGpu("0000:01:00.0");
+        auto card2 = tree.addCard(nvidia, "card2");
+        tree.addConnector(card2, "card2-DP-1", "connected", nvidiaDP.edid);
+        tree.addConnector(card2, "card2-HDMI-A-1", "connected", nvidiaHDMI.edid);
+        for (int bus = 20; bus <= 23; ++bus) {
+            tree.addAdapter(nvidia, bus, "NVIDIA i2c adapter " + std::to_string(bus - 19));
+            dev.setBus(bus, {});
+        }
+        dev.setBus(23, carrying(nvidiaDP));
+        auto claimed = carrying(nvidiaHDMI);
+        claimed.claimed.insert(kDDCChipAddress);
+        dev.setBus(21, claimed);
+    }
+
+    bed::UmockdevDrmTree tree;
+    bed::FuseI2cBus dev;
+    std::ostringstream diagnostics;
+    std::shared_ptr<PumpedMainQueue> mainQueue = std::make_shared<PumpedMainQueue>();
+    Display amdDP = display("AMD DP"), amdHDMI = display("AMD HDMI"), dockFirst = display("Dock"),
+            dockSecond{dockFirst.edid}, nvidiaDP = display("NV DP"),
+            nvidiaHDMI = display("NV HDMI");
+};
+
+TEST_F(DrmDisplaysBed, FindsEachDisplaysBusOnEveryCommonDriverAndDock) {
+    buildWorkstation();
+    auto displays = start();
+    ASSERT_TRUE(displays->waitForLooks(1, 20s));
+
+    auto found = displays->externalDisplays();
+    ASSERT_THAT(names(found),
+                ElementsAre("AMD DP", "AMD HDMI", "Dock", "Dock", "NV DP", "NV HDMI"));
+    const std::array monitors{amdDP.monitor,      amdHDMI.monitor,  dockFirst.monitor,
+                              dockSecond.monitor, nvidiaDP.monitor, nvidiaHDMI.monitor};
+    for (std::size_t index = 0; index < found.size(); ++index) {
+        DDCMonitor monitor(std::move(found[index].service), found[index].productName,
+                           std::make_shared<SleepingPause>());
+        EXPECT_TRUE(monitor.write(kVCPAudioSpeakerVolume, static_cast<std::uint16_t>(10 + index)));
+        EXPECT_EQ(monitor.read(kVCPAudioSpeakerVolume)->current, static_cast<int>(10 + index));
+    }
+    for (std::size_t index = 0; index < monitors.size(); ++index) {
+        EXPECT_EQ(monitors[index]->control(kVCPAudioSpeakerVolume)->current, 10 + index)
+            << found[index].productName;
+    }
+    // The native DP connector's AUX adapter came before its ddc pins, which were never asked;
+    // with its address claimed, the NVIDIA HDMI monitor was spoken to in single I2C_RDWR
+    // messages.
+    EXPECT_THAT(dev.transfers(3), IsEmpty());
+    EXPECT_THAT(dev.transfers(21), Contains("message write 37: 51 84 03 62 00 0F D5"));
+    EXPECT_EQ(count(dev.transfers(21), "write 37"), 0);
+    EXPECT_THAT(diagnostics.str(), IsEmpty());
+
+    const auto report = probe();
+    EXPECT_THAT(report, HasSubstr("  card0-DP-1  \"AMD DP\"  external\n"
+                                  "    i2c-7 (connector's adapter, \"AMDGPU DM aux hw bus 0\"): "
+                                  "answered DDC/CI\n"
+                                  "    -> DDC/CI on " +
+                                  dev.path(7) + "\n"));
+    EXPECT_THAT(report, HasSubstr("  card1-DP-4  \"Dock\"  external\n"
+                                  "    i2c-12 (card's adapter, \"DPMST\"): the bus of another "
+                                  "connector\n"
+                                  "    i2c-13 (card's adapter, \"DPMST\"): answered DDC/CI\n"));
+    EXPECT_THAT(report, HasSubstr("  card2-HDMI-A-1  \"NV HDMI\"  external\n"
+                                  "    i2c-20 (card's adapter, \"NVIDIA i2c adapter 1\"): no EDID: "
+                                  "nothing answered at 0x50 (No such device or address)\n"
+                                  "    i2c-21 (card's adapter, \"NVIDIA i2c adapter 2\"): "
+                                  "answered DDC/CI\n"));
+}
+
+TEST_F(DrmDisplaysBed, LeavesADisplayThatNeverAnswersToTheDesktopAndTriesItAgain) {
+    // A TV that does not acknowledge DDC/CI at all, and a projector that answers every request
+    // with the Null Message.
+    auto hdmi = plugHDMI();
+    dev.setBus(4, carrying(amdHDMI, false));
+    auto gpu = tree.addGpu("0000:04:00.0");
+    auto dp =
+        tree.addConnector(tree.addCard(gpu, "card1"), "card1-DP-1", "connected", nvidiaDP.edid);
+    tree.addAdapter(dp, 9, "DPDDC-B");
+    nvidiaDP.monitor->spoilReplies(sim::ReplyFault::Silent, sim::SimMonitor::kAlways);
+    dev.setBus(9, carrying(nvidiaDP));
+    auto displays = start(1500ms);
+    ASSERT_TRUE(displays->waitForLooks(1, 10s));
+    EXPECT_THAT(names(displays->externalDisplays()), IsEmpty());
+    // A Get VCP Feature, asked three times.
+    EXPECT_EQ(count(dev.transfers(4), "write 37: 51 82 01 62 DE"), 3);
+    EXPECT_EQ(count(dev.transfers(9), "read 37: 11"), 3);
+
+    hotplug(*displays, hdmi);
+    EXPECT_EQ(count(dev.transfers(4), "write 37"), 6);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(count(dev.transfers(4), "write 37"), 6);
+
+    // DDC/CI switched on in the monitor's menu: found at the next retry, without an event.
+    dev.setBus(4, carrying(amdHDMI));
+    ASSERT_TRUE(displays->waitForLooks(3, 10s));
+    EXPECT_THAT(names(displays->externalDisplays()), ElementsAre("AMD HDMI"));
+    // Its verdict is remembered: the next event asks only the projector again.
+    dev.clearTransfers();
+    hotplug(*displays, hdmi);
+    EXPECT_THAT(dev.transfers(4), IsEmpty());
+    EXPECT_EQ(count(dev.transfers(9), "read 37: 11"), 3);
+    EXPECT_EQ(diagnostics.str(), "varnu: card0-HDMI-A-1: AMD HDMI: no DDC/CI answer: turn DDC/CI "
+                                 "on in the monitor's menu\n"
+                                 "varnu: card1-DP-1: NV DP: no DDC/CI answer: turn DDC/CI on in "
+                                 "the monitor's menu\n");
+}
+
+TEST_F(DrmDisplaysBed, SaysWhenAnotherProgramHoldsTheBusAndFindsTheDisplayOnceItIsFree) {
+    auto hdmi = plugHDMI();
+    // Beside it, a monitor on a bus the user may not open.
+    auto second = tree.addGpu("0000:04:00.0");
+    auto locked = tree.addConnector(tree.addCard(second, "card1"), "card1-HDMI-A-1", "connected",
+                                    nvidiaHDMI.edid);
+    tree.linkDdc(locked, tree.addAdapter(second, 5, "AMDGPU DM i2c hw bus 0"));
+    auto denied = carrying(nvidiaHDMI);
+    denied.denied = true;
+    dev.setBus(5, denied);
+    int holder = ::open(dev.path(4).c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+
+    auto displays = start();
+    ASSERT_TRUE(displays->waitForLooks(1, 10s));
+    EXPECT_THAT(names(displays->externalDisplays()), IsEmpty());
+    EXPECT_THAT(diagnostics.str(), HasSubstr("card0-HDMI-A-1: AMD HDMI: the bus is held by "
+                                             "another program"));
+    const auto report = probe();
+    EXPECT_THAT(report, HasSubstr("    -> not controlled: the bus is held by another program"));
+    EXPECT_THAT(report, HasSubstr("    -> not controlled: permission denied on " + dev.path(5) +
+                                  ": install Varnu's udev rules or join the i2c group, then log "
+                                  "in again (see "));
+    EXPECT_THAT(report, HasSubstr("permissions.html)\n"));
+
+    ::close(holder);
+    hotplug(*displays, hdmi);
+    EXPECT_THAT(names(displays->externalDisplays()), ElementsAre("AMD HDMI"));
+    EXPECT_THAT(diagnostics.str(), HasSubstr("varnu: card1-HDMI-A-1: NV HDMI: permission denied"));
+}
+
+TEST_F(DrmDisplaysBed, ChannelsHandUpWhatCameAndSurviveAnUnplugAndASwap) {
+    auto hdmi = plugHDMI();
+    auto displays = start();
+    ASSERT_TRUE(displays->waitForLooks(1, 10s));
+    auto found = displays->externalDisplays();
+    ASSERT_EQ(found.size(), 1u);
+    auto& channel = *found[0].service;
+
+    // A reply spoiled on the wire reaches the caller byte for byte, for the core to judge.
+    amdHDMI.monitor->clearLog();
+    amdHDMI.monitor->spoilReplies(sim::ReplyFault::BadChecksum);
+    std::array<std::uint8_t, kGetVCPFeatureReplySize> reply{};
+    ASSERT_EQ(channel.writeI2C(kDDCChipAddress, kDDCHostAddress, kGetVolume), kIOReturnSuccess);
+    ASSERT_EQ(channel.readI2C(kDDCChipAddress, kDDCHostAddress, reply), kIOReturnSuccess);
+    const auto sent = amdHDMI.monitor->transactions().back().bytes;
+    EXPECT_EQ(std::vector<std::uint8_t>(reply.begin(), reply.end()), sent);
+
+    // Unplugged between a request and its reply: the transaction fails, nothing waits.
+    ASSERT_EQ(channel.writeI2C(kDDCChipAddress, kDDCHostAddress, kGetVolume), kIOReturnSuccess);
+    dev.removeBus(4);
+    tree.setConnector(hdmi, "disconnected", {});
+    EXPECT_EQ(channel.readI2C(kDDCChipAddress, kDDCHostAddress, reply), ENODEV);
+    EXPECT_EQ(channel.writeI2C(kDDCChipAddress, kDDCHostAddress, kGetVolume), ENOENT);
+    hotplug(*displays, hdmi);
+    EXPECT_THAT(names(displays->externalDisplays()), IsEmpty());
+
+    // Another monitor on the same connector and bus: the core is told once, on its own thread,
+    // and not again by a look that found the same.
+    int changes = 0;
+    displays->setChangeHandler([&, mainThread = std::this_thread::get_id()] {
+        EXPECT_EQ(std::this_thread::get_id(), mainThread);
+        ++changes;
+    });
+    auto other = display("Other");
+    dev.setBus(4, carrying(other));
+    tree.setConnector(hdmi, "connected", other.edid);
+    hotplug(*displays, hdmi);
+    mainQueue->pumpFor(0ms);
+    EXPECT_EQ(changes, 1);
+    hotplug(*displays, hdmi);
+    mainQueue->pumpFor(0ms);
+    EXPECT_EQ(changes, 1);
+    found = displays->externalDisplays();
+    ASSERT_THAT(names(found), ElementsAre("Other"));
+    DDCMonitor monitor(std::move(found[0].service), "Other", std::make_shared<SleepingPause>());
+    EXPECT_TRUE(monitor.write(kVCPAudioSpeakerVolume, 21));
+    EXPECT_EQ(other.monitor->control(kVCPAudioSpeakerVolume)->current, 21);
+    EXPECT_EQ(amdHDMI.monitor->control(kVCPAudioSpeakerVolume)->current, 50);
+}
+
+TEST_F(DrmDisplaysBed, AHangingBusHoldsOnlyTheWorker) {
+    plugHDMI();
+    auto hanging = carrying(amdHDMI);
+    hanging.hang = 20s;
+    dev.setBus(4, hanging);
+    auto displays = start();
+    ASSERT_TRUE(dev.waitForHang(4, 10s));
+    // The worker is stuck on the bus; the list still answers.
+    EXPECT_THAT(names(displays->externalDisplays()), IsEmpty());
+    EXPECT_EQ(displays->looks(), 0u);
+    dev.releaseHangs();
+    ASSERT_TRUE(displays->waitForLooks(1, 10s));
+    EXPECT_THAT(dev.transfers(4), ElementsAre("write 50: 00 -> ETIMEDOUT"));
+}
+
+} // namespace
+} // namespace varnu::linux_backend

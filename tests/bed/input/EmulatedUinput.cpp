@@ -1,0 +1,170 @@
+#include "tests/bed/input/EmulatedUinput.h"
+
+#include <cerrno>
+#include <cstring>
+#include <linux/uinput.h>
+
+namespace varnu::bed {
+namespace {
+
+constexpr unsigned kCreate = 1;
+constexpr unsigned kDestroy = 2;
+constexpr unsigned kSetup = 3;
+constexpr unsigned kAbsSetup = 4;
+constexpr unsigned kGetSysname = 44;
+constexpr unsigned kGetVersion = 45;
+constexpr unsigned kSetEventBit = 100;
+constexpr unsigned kSetPhys = 108;
+constexpr unsigned kSetSwitchBit = 109;
+constexpr unsigned kSetPropertyBit = 110;
+constexpr unsigned kUinputVersion = 5;
+constexpr std::size_t kLongestPhys = 64;
+
+} // namespace
+
+EmulatedUinput::EmulatedUinput(UmockdevBed& bed, int firstNumber)
+    : bed_(bed)
+    , nextNumber_(firstNumber) {}
+
+bool EmulatedUinput::plug() {
+    return bed_.add("P: /devices/virtual/misc/uinput\nN: uinput\nE: SUBSYSTEM=misc\n"
+                    "E: DEVNAME=/dev/uinput\n") &&
+           bed_.attach("/dev/uinput", *this);
+}
+
+std::vector<VirtualDevice> EmulatedUinput::devices() const {
+    std::lock_guard lock(mutex_);
+    return devices_;
+}
+
+bool EmulatedUinput::waitFor(
+    const std::function<bool(const std::vector<VirtualDevice>&)>& condition,
+    std::chrono::milliseconds limit) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] { return condition(devices_); });
+}
+
+std::string EmulatedUinput::phys(DeviceCall& call) {
+    // A C string of unknown length, which umockdev cannot fetch whole. The caller is this very
+    // process and is blocked in the call, so its pointer is read directly.
+    const auto* text = reinterpret_cast<const char*>(call.value());
+    return text ? std::string(text, ::strnlen(text, kLongestPhys)) : std::string();
+}
+
+void EmulatedUinput::ioctl(DeviceCall& call) {
+    auto request = call.request();
+    auto number = _IOC_NR(request);
+    if (_IOC_TYPE(request) != UINPUT_IOCTL_BASE) {
+        call.complete(-1, ENOTTY);
+        return;
+    }
+    if (number == kGetVersion) {
+        unsigned version = kUinputVersion;
+        call.reply(0, {reinterpret_cast<const std::uint8_t*>(&version), sizeof version});
+        return;
+    }
+    std::string physText = number == kSetPhys ? phys(call) : std::string();
+    std::vector<std::uint8_t> setup =
+        number == kSetup ? call.bytes(sizeof(uinput_setup)) : std::vector<std::uint8_t>{};
+    std::unique_lock lock(mutex_);
+    auto slot = byClient_.find(call.client());
+    if (slot == byClient_.end()) {
+        lock.unlock();
+        call.complete(-1, EBADF);
+        return;
+    }
+    auto& device = devices_[slot->second];
+    auto& description = device.description;
+    if (number == kSetup && setup.size() == sizeof(uinput_setup)) {
+        uinput_setup values{};
+        std::memcpy(&values, setup.data(), sizeof values);
+        description.name = values.name;
+        description.id = values.id;
+    } else if (number == kSetPhys) {
+        description.phys = physText;
+    } else if (number == kSetEventBit) {
+        description.codes[static_cast<std::uint16_t>(call.value())];
+    } else if (number > kSetEventBit && number <= kSetSwitchBit) {
+        static const std::map<unsigned, std::uint16_t> kTypes{
+            {101, EV_KEY}, {102, EV_REL}, {103, EV_ABS}, {104, EV_MSC},
+            {105, EV_LED}, {106, EV_SND}, {107, EV_FF},  {109, EV_SW}};
+        if (auto type = kTypes.find(number); type != kTypes.end()) {
+            description.codes[type->second].insert(static_cast<std::uint16_t>(call.value()));
+        }
+    } else if (number == kSetPropertyBit) {
+        description.properties.insert(static_cast<std::uint16_t>(call.value()));
+    } else if (number == kCreate) {
+        create(device);
+    } else if (number == kGetSysname) {
+        if (!device.created) {
+            call.complete(-1, ENOENT);
+            return;
+        }
+        auto sysname = "input" + std::to_string(device.number);
+        std::vector<std::uint8_t> reply(_IOC_SIZE(request), 0);
+        std::memcpy(reply.data(), sysname.data(), std::min(sysname.size(), reply.size() - 1));
+        lock.unlock();
+        call.reply(0, reply);
+        return;
+    } else if (number == kDestroy) {
+        destroy(device);
+    } else if (number != kAbsSetup) {
+        call.complete(-1, EINVAL);
+        return;
+    }
+    changed_.notify_all();
+    lock.unlock();
+    call.complete(0);
+}
+
+void EmulatedUinput::create(VirtualDevice& device) {
+    device.created = true;
+    device.description.repeat.reset();
+    device.description.udevProperties = {"ID_INPUT_KEY=1", "ID_INPUT_KEYBOARD=1"};
+    // Like the kernel, the device exists (and udev hears of it) before the call returns.
+    device.number = nextNumber_++;
+    device.device = std::make_shared<EmulatedEvdevDevice>(bed_, device.description, device.number);
+    device.device->plug();
+}
+
+void EmulatedUinput::destroy(VirtualDevice& device) {
+    if (device.created && !device.destroyed) {
+        device.destroyed = true;
+        device.device->unplug();
+    }
+}
+
+void EmulatedUinput::write(DeviceCall& call) {
+    auto bytes = call.written();
+    {
+        std::lock_guard lock(mutex_);
+        if (auto slot = byClient_.find(call.client()); slot != byClient_.end()) {
+            auto& device = devices_[slot->second];
+            for (std::size_t at = 0; at + sizeof(input_event) <= bytes.size();
+                 at += sizeof(input_event)) {
+                input_event event{};
+                std::memcpy(&event, bytes.data() + at, sizeof event);
+                device.events.push_back({event.type, event.code, event.value});
+            }
+        }
+        changed_.notify_all();
+    }
+    call.complete(static_cast<long>(bytes.size()));
+}
+
+void EmulatedUinput::opened(const void* client) {
+    std::lock_guard lock(mutex_);
+    byClient_[client] = devices_.size();
+    devices_.emplace_back();
+}
+
+void EmulatedUinput::closed(const void* client) {
+    std::lock_guard lock(mutex_);
+    if (auto slot = byClient_.find(client); slot != byClient_.end()) {
+        destroy(devices_[slot->second]);
+        byClient_.erase(slot);
+        changed_.notify_all();
+    }
+}
+
+} // namespace varnu::bed

@@ -1,0 +1,146 @@
+#include "platform/linux/desktop/XdgAutostart.h"
+
+#include "tests/platform/linux/TempDir.h"
+
+#include <map>
+
+#include <gtest/gtest.h>
+
+namespace varnu::linux_backend {
+namespace {
+
+using testing::readText;
+using testing::writeText;
+
+constexpr const char* kPlainEntry = "[Desktop Entry]\nType=Application\nName=Varnu\n"
+                                    "Exec=/usr/bin/varnu\n";
+
+class XdgAutostartTest : public ::testing::Test {
+protected:
+    XdgAutostart autostart(std::filesystem::path program = "/opt/varnu/bin/varnu") {
+        return XdgAutostart(program, [this](const std::string& name) -> std::optional<std::string> {
+            const auto it = variables.find(name);
+            return it == variables.end() ? std::nullopt : std::optional(it->second);
+        });
+    }
+    std::filesystem::path entry(const std::string& folder = "home-config") const {
+        return dir.path() / folder / "autostart" / "varnu.desktop";
+    }
+    LoginItemStatus statusWithUserEntry(const std::string& extraLines) {
+        writeText(entry(), kPlainEntry + extraLines);
+        return autostart().status();
+    }
+
+    testing::TempDir dir;
+    std::map<std::string, std::string> variables{
+        {"XDG_CONFIG_HOME", (dir.path() / "home-config").string()},
+        {"XDG_CONFIG_DIRS", (dir.path() / "vendor").string() + ":" + (dir.path() / "etc").string()},
+        {"XDG_CURRENT_DESKTOP", "ubuntu:GNOME"},
+        {"PATH", (dir.path() / "bin").string()}};
+};
+
+TEST_F(XdgAutostartTest, RegisterWritesAnEnabledEntryAndUnregisterRemovesOrHidesIt) {
+    auto item = autostart();
+    EXPECT_EQ(item.status(), LoginItemStatus::NotRegistered);
+    EXPECT_EQ(item.registerItem(), std::nullopt);
+    EXPECT_EQ(readText(entry()), "[Desktop Entry]\nType=Application\nName=Varnu\n"
+                                 "Exec=/opt/varnu/bin/varnu\nX-GNOME-Autostart-enabled=true\n");
+    EXPECT_EQ(item.status(), LoginItemStatus::Enabled);
+    // Registering again over a disabled entry enables it.
+    writeText(entry(), std::string(kPlainEntry) + "Hidden=true\n");
+    EXPECT_EQ(item.registerItem(), std::nullopt);
+    EXPECT_EQ(item.status(), LoginItemStatus::Enabled);
+    EXPECT_EQ(item.unregisterItem(), std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(entry()));
+    EXPECT_EQ(item.status(), LoginItemStatus::NotRegistered);
+    EXPECT_EQ(item.unregisterItem(), std::nullopt) << "nothing to remove is no failure";
+
+    // A system-wide entry is hidden by a user entry, never touched.
+    writeText(entry("etc"), kPlainEntry);
+    EXPECT_EQ(item.status(), LoginItemStatus::Enabled) << "the system's entry is in force";
+    EXPECT_EQ(item.unregisterItem(), std::nullopt);
+    EXPECT_EQ(DesktopEntry::parse(readText(entry())).boolean("Hidden"), true);
+    EXPECT_EQ(readText(entry("etc")), kPlainEntry);
+    EXPECT_EQ(item.status(), LoginItemStatus::NotRegistered);
+    EXPECT_EQ(item.registerItem(), std::nullopt);
+    EXPECT_EQ(item.status(), LoginItemStatus::Enabled);
+}
+
+TEST_F(XdgAutostartTest, TheEntryInForceDecidesAndItsKeysCanDisableIt) {
+    // The user's entry wins over the system's, and the first system folder over the next.
+    writeText(entry("vendor"), std::string(kPlainEntry) + "Hidden=true\n");
+    writeText(entry("etc"), kPlainEntry);
+    EXPECT_EQ(autostart().status(), LoginItemStatus::NotRegistered);
+    EXPECT_EQ(statusWithUserEntry(""), LoginItemStatus::Enabled);
+    std::filesystem::remove(entry("vendor"));
+    EXPECT_EQ(statusWithUserEntry("Hidden=true\n"), LoginItemStatus::NotRegistered);
+    std::filesystem::remove(entry());
+    EXPECT_EQ(autostart().status(), LoginItemStatus::Enabled);
+
+    const auto tool = dir.path() / "bin" / "varnu-helper";
+    writeText(tool, "#!/bin/sh\n");
+    EXPECT_EQ(statusWithUserEntry("TryExec=varnu-helper\n"), LoginItemStatus::NotRegistered)
+        << "not executable";
+    std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+
+    constexpr auto on = LoginItemStatus::Enabled;
+    constexpr auto off = LoginItemStatus::NotRegistered;
+    const std::pair<std::string, LoginItemStatus> cases[] = {
+        {"Hidden=false\n", on},
+        {"X-GNOME-Autostart-enabled=false\n", off},
+        {"X-GNOME-Autostart-enabled=true\n", on},
+        // The desktop lists against $XDG_CURRENT_DESKTOP = ubuntu:GNOME.
+        {"OnlyShowIn=KDE;XFCE;\n", off},
+        {"OnlyShowIn=KDE;GNOME;\n", on},
+        {"NotShowIn=GNOME;\n", off},
+        {"NotShowIn=KDE;\n", on},
+        // TryExec: an absolute path, or a name searched in $PATH; a folder is no program.
+        {"TryExec=varnu-helper\n", on},
+        {"TryExec=" + tool.string() + "\n", on},
+        {"TryExec=varnu-missing\n", off},
+        {"TryExec=" + (dir.path() / "nowhere").string() + "\n", off},
+        {"TryExec=" + (dir.path() / "bin").string() + "\n", off},
+    };
+    for (const auto& [lines, expected] : cases) {
+        EXPECT_EQ(statusWithUserEntry(lines), expected) << lines;
+    }
+    variables.erase("XDG_CURRENT_DESKTOP");
+    EXPECT_EQ(statusWithUserEntry("OnlyShowIn=GNOME;\n"), off);
+    EXPECT_EQ(statusWithUserEntry("NotShowIn=GNOME;\n"), on);
+}
+
+TEST_F(XdgAutostartTest, ExecQuotesTheProgramPathAndFailuresCarryTheSystemsMessage) {
+    EXPECT_EQ(autostart("/opt/My Apps/va$rnu \"100%\"\\bin").registerItem(), std::nullopt);
+    // Quoted, with " ` $ \ escaped by a backslash, '%' doubled; then the backslashes escaped
+    // once more as a string value (undone by the parser).
+    EXPECT_EQ(DesktopEntry::parse(readText(entry())).value("Exec"),
+              R"("/opt/My Apps/va\$rnu \"100%%\"\\bin")");
+    EXPECT_EQ(execValueForProgram("/usr/bin/varnu"), "/usr/bin/varnu");
+
+    writeText(dir.path() / "blocked", "x");
+    variables["XDG_CONFIG_HOME"] = (dir.path() / "blocked").string();
+    const auto failure = autostart().registerItem();
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->localizedDescription, "Not a directory");
+    EXPECT_TRUE(autostart("relative/varnu").registerItem()) << "Exec must be absolute";
+}
+
+TEST(DesktopEntry, ReadsTheMainGroupLikeTheFormatSays) {
+    const auto entry = DesktopEntry::parse("# comment\n[Desktop Entry]\r\nName = Varnu \n"
+                                           "Name[de]=Varnü\nComment=one\\stwo\\nthree\\\\\n"
+                                           "OnlyShowIn=A;B\\;C;;D\nHidden=True\n"
+                                           "[Desktop Action x]\nExec=other\n");
+    EXPECT_EQ(entry.value("Name"), "Varnu");
+    EXPECT_EQ(entry.value("Comment"), "one two\nthree\\");
+    EXPECT_EQ(entry.list("OnlyShowIn"), (std::vector<std::string>{"A", "B;C", "D"}));
+    EXPECT_EQ(entry.boolean("Hidden"), std::nullopt) << "Booleans are lower case";
+    EXPECT_EQ(entry.value("Exec"), std::nullopt) << "other groups do not count";
+}
+
+TEST(RunningProgramPath, IsAnAbsolutePathToThisExecutable) {
+    EXPECT_TRUE(runningProgramPath().is_absolute());
+    EXPECT_TRUE(std::filesystem::exists(runningProgramPath()));
+}
+
+} // namespace
+} // namespace varnu::linux_backend
