@@ -12,40 +12,26 @@
 // Does not implement: reading or changing volume and mute, sources, streams, listeners on
 // devices or on any other property.
 //
-// Threads. libpulse runs on a threaded main loop of its own. That thread keeps a working copy of
-// the server's sinks, cards and default sink, filled at connect and kept current from
-// subscription events, and posts a copy of every complete, changed picture to the main queue.
-// There the mirror the core reads from is updated and the listeners fire, so a read never waits
-// on the server. Everything but construction and destruction happens on the main thread.
+// Threads. PulseConnection keeps the server's state on libpulse's own thread and posts every
+// complete, changed picture to the main queue, where AudioDeviceMirror turns it into the outputs
+// every read is answered from, so a read never waits on the server. Everything but construction
+// and destruction happens on the main thread.
 //
 // A default-output write shows at once. The server's default replaces it once the server shows
-// the written sink, refuses the write, or has not taken it up within a grace period: PipeWire's
-// pulse server answers before its session manager has applied the change, so its next answers
-// still name the old default.
-//
-// Device ids are handed out per sink name on the main thread, from 2 upwards (0 is "no device",
-// 1 the system object): the same sink keeps its id for the life of the object, across
-// reconnects, and an id never moves to another sink.
+// the written sink, refuses the write, or has not taken it up within a grace period (see
+// DefaultSinkWrites.h).
 //
 // When the server goes away the mirror empties (no devices, no default) and a fresh context is
 // tried every reconnect interval until one connects; the listeners fire as the mirror changes.
 
 #include "platform/AudioHardware.h"
 #include "platform/Dispatch.h"
+#include "platform/linux/audio/AudioDeviceMirror.h"
+#include "platform/linux/audio/PulseConnection.h"
 
-#include <chrono>
 #include <memory>
-#include <string>
 
 namespace varnu::linux_backend {
-
-struct PulseAudioOptions {
-    // The server to use, e.g. "unix:/run/user/1000/pulse/native"; empty for libpulse's own
-    // lookup ($PULSE_SERVER, client.conf, the session's socket).
-    std::string server;
-    // The wait between connection attempts while no server answers.
-    std::chrono::milliseconds reconnectInterval{1000};
-};
 
 class PulseAudioHardware final : public AudioHardware {
 public:
@@ -72,11 +58,8 @@ public:
     bool isConnected() const;
 
 private:
-    struct Mirror;
-    class Connection;
-
-    std::shared_ptr<Mirror> mirror_;
-    std::unique_ptr<Connection> connection_;
+    std::shared_ptr<AudioDeviceMirror> mirror_;
+    std::unique_ptr<PulseConnection> connection_;
 };
 
 } // namespace varnu::linux_backend
