@@ -1,0 +1,290 @@
+#include "platform/linux/input/TapDevices.h"
+
+#include <cerrno>
+#include <libudev.h>
+#include <ostream>
+#include <string_view>
+#include <system_error>
+
+namespace varnu::linux_backend {
+namespace {
+
+constexpr std::string_view kAddAction = "add";
+constexpr std::string_view kChangeAction = "change";
+constexpr std::string_view kRemoveAction = "remove";
+
+std::string errorText(int error) {
+    return std::generic_category().message(error);
+}
+
+} // namespace
+
+void OnceReporter::report(const std::string& key, const std::string& message) {
+    if (out_ && reported_.insert(key).second) {
+        *out_ << "varnu: " << message << '\n';
+    }
+}
+
+TapDevices::TapDevices(TapDeviceSettings settings, TapCallbackChannel& channel,
+                       bool deliversSystemDefined, OnceReporter& reporter)
+    : settings_(std::move(settings))
+    , reporter_(reporter)
+    , filter_(std::make_unique<VolumeKeyFilter>(*this, channel, deliversSystemDefined)) {}
+
+TapDevices::~TapDevices() {
+    filter_.reset();
+    devices_.clear();
+}
+
+void TapDevices::emit(InputDeviceId device, const InputEvent& event) {
+    if (auto found = devices_.find(device); found != devices_.end()) {
+        found->second.device->emit(event);
+    }
+}
+
+std::vector<TapDevices::Watched> TapDevices::descriptors() const {
+    std::vector<Watched> watched;
+    for (const auto& [id, entry] : devices_) {
+        watched.push_back({entry.device->fd(), id, false});
+        if (entry.device->cloneFd() >= 0) {
+            watched.push_back({entry.device->cloneFd(), id, true});
+        }
+    }
+    return watched;
+}
+
+std::optional<TapDevices::Clock::time_point> TapDevices::nextDeadline() const {
+    auto deadline = filter_->nextDeadline();
+    for (const auto& [id, entry] : devices_) {
+        if (entry.grab == GrabState::Pending) {
+            if (!deadline || nextRetry_ < *deadline) {
+                deadline = nextRetry_;
+            }
+            break;
+        }
+    }
+    return deadline;
+}
+
+void TapDevices::settle(Clock::time_point now) {
+    filter_->settle(now);
+    retryPendingGrabs(now);
+}
+
+void TapDevices::addAll(udev* context) {
+    for (const auto& found : keyEventDevices(context)) {
+        add(found);
+    }
+}
+
+void TapDevices::removeAll() {
+    while (!devices_.empty()) {
+        remove(devices_.begin()->first);
+    }
+}
+
+bool TapDevices::isOwnClone(const std::string& syspath) const {
+    for (const auto& [id, entry] : devices_) {
+        const auto& clone = entry.device->cloneSyspath();
+        if (!clone.empty() && syspath.starts_with(clone + "/")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<InputDeviceId> TapDevices::findByNode(const std::string& node) const {
+    for (const auto& [id, entry] : devices_) {
+        if (entry.device->node() == node) {
+            return id;
+        }
+    }
+    return std::nullopt;
+}
+
+void TapDevices::add(const KeyEventDevice& found) {
+    if (findByNode(found.node) || isOwnClone(found.syspath)) {
+        return;
+    }
+    // A device Varnu may not read is what the trust check reports; nothing more to say here.
+    int error = 0;
+    auto device = EvdevDevice::open(found.node, error);
+    if (!device) {
+        return;
+    }
+    auto role = classifyDevice(device->evdev());
+    if (role == DeviceRole::Ignore) {
+        return;
+    }
+    auto id = nextId_++;
+    filter_->resetModifiers(id, heldModifierKeys(device->evdev()));
+    if (!device->repeatsInKernel()) {
+        filter_->repeatHeldKeys(id, device->reportedRepeat().value_or(RepeatRate{}));
+    }
+    auto& entry = devices_[id];
+    entry.device = std::move(device);
+    entry.syspath = found.syspath;
+    entry.role = role;
+    if (role != DeviceRole::Grab) {
+        return;
+    }
+    if (int cloneError = entry.device->createClone(settings_.uinput); cloneError != 0) {
+        reporter_.report(found.node + ":clone", "cannot create a virtual copy of " +
+                                                    entry.device->name() + ": " +
+                                                    errorText(cloneError));
+        watchOnly(entry);
+        return;
+    }
+    grabWhenIdle(id, entry);
+}
+
+void TapDevices::grabWhenIdle(InputDeviceId id, Entry& entry) {
+    // Grabbing while a key is down would leave that key held for everyone else.
+    if (entry.role != DeviceRole::Grab || entry.grab == GrabState::Grabbed) {
+        return;
+    }
+    if (anyKeyDown(entry.device->evdev())) {
+        markPending(entry);
+        if (Clock::now() - entry.pendingSince >= settings_.grabRetryInterval) {
+            reporter_.report(entry.device->node() + ":held",
+                             "cannot take the volume keys of " + entry.device->name() +
+                                 " yet: a key stays held down; trying again");
+        }
+        return;
+    }
+    auto since = entry.device->now();
+    if (int error = entry.device->grab(); error != 0) {
+        if (error == EBUSY) {
+            // keyd, input-remapper or evtest holds it; it may let go.
+            reporter_.report(entry.device->node() + ":busy",
+                             "cannot take the volume keys of " + entry.device->name() +
+                                 ": another program holds the keyboard; trying again");
+            markPending(entry);
+            return;
+        }
+        reporter_.report(entry.device->node() + ":grab", "cannot take the volume keys of " +
+                                                             entry.device->name() + ": " +
+                                                             errorText(error));
+        watchOnly(entry);
+        return;
+    }
+    entry.grab = GrabState::Grabbed;
+    entry.grabbedSince = since;
+    entry.heldBeforeGrab.clear();
+    // What is queued now came before or after the grab; only the latter is ours to pass on. A
+    // key pressed before it reached the desktop, so its release must too: the next event of
+    // this device tries again.
+    if (drain(id, entry) && !entry.heldBeforeGrab.empty()) {
+        entry.device->ungrab();
+        entry.grab = GrabState::None;
+        markPending(entry);
+    }
+}
+
+void TapDevices::markPending(Entry& entry) {
+    if (entry.grab != GrabState::Pending) {
+        entry.grab = GrabState::Pending;
+        entry.pendingSince = Clock::now();
+        nextRetry_ = entry.pendingSince + settings_.grabRetryInterval;
+    }
+}
+
+void TapDevices::retryPendingGrabs(Clock::time_point now) {
+    if (now < nextRetry_) {
+        return;
+    }
+    nextRetry_ = now + settings_.grabRetryInterval;
+    // A device may vanish while it is tried.
+    std::vector<InputDeviceId> pending;
+    for (const auto& [id, entry] : devices_) {
+        if (entry.grab == GrabState::Pending) {
+            pending.push_back(id);
+        }
+    }
+    for (auto id : pending) {
+        if (auto found = devices_.find(id); found != devices_.end()) {
+            grabWhenIdle(id, found->second);
+        }
+    }
+}
+
+void TapDevices::watchOnly(Entry& entry) {
+    // The clone would otherwise stay behind as an idle keyboard.
+    entry.device->removeClone();
+    entry.role = DeviceRole::Watch;
+    entry.grab = GrabState::None;
+}
+
+void TapDevices::remove(InputDeviceId id) {
+    filter_->removeDevice(id);
+    devices_.erase(id);
+}
+
+void TapDevices::read(InputDeviceId id) {
+    auto found = devices_.find(id);
+    if (found == devices_.end()) {
+        return;
+    }
+    if (drain(id, found->second)) {
+        grabWhenIdle(id, found->second);
+    }
+}
+
+void TapDevices::forwardLeds(InputDeviceId id) {
+    if (auto found = devices_.find(id); found != devices_.end()) {
+        found->second.device->forwardLeds();
+    }
+}
+
+bool TapDevices::drain(InputDeviceId id, Entry& entry) {
+    auto result = entry.device->readEvents([&](const InputEvent& event, EvdevDevice::Stamp stamp) {
+        if (entry.grab != GrabState::Grabbed) {
+            filter_->observe(id, event);
+        } else if (stamp < entry.grabbedSince) {
+            if (event.type == EV_KEY) {
+                if (event.value == kKeyReleased) {
+                    entry.heldBeforeGrab.erase(event.code);
+                } else {
+                    entry.heldBeforeGrab.insert(event.code);
+                }
+            }
+            filter_->observe(id, event);
+        } else if (event.type != EV_LED) {
+            // LED state flows the other way, from the clone to the device.
+            filter_->handle(id, event, Clock::now());
+        }
+    });
+    if (result == EvdevDevice::ReadResult::Gone) {
+        remove(id);
+        return false;
+    }
+    return true;
+}
+
+void TapDevices::follow(udev_device* device) {
+    const char* action = udev_device_get_action(device);
+    const char* node = udev_device_get_devnode(device);
+    auto known = node ? findByNode(node) : std::nullopt;
+    const char* syspath = udev_device_get_syspath(device);
+    if (!action) {
+        // Nothing to follow.
+    } else if (known && std::string_view(action) == kAddAction && syspath &&
+               devices_.at(*known).syspath == syspath) {
+        // The same device announced again (a rescan, or an add seen after the enumeration that
+        // already found it): a new clone would only make the desktop see a keyboard come and go.
+    } else if (known && std::string_view(action) == kRemoveAction) {
+        remove(*known);
+    } else if (std::string_view(action) == kAddAction ||
+               std::string_view(action) == kChangeAction) {
+        // A change (new key mappings, say) is read afresh, with a new clone; it is also a moment
+        // at which a busy device may have come free.
+        if (known) {
+            remove(*known);
+        }
+        if (auto found = keyEventDevice(device)) {
+            add(*found);
+        }
+    }
+}
+
+} // namespace varnu::linux_backend
