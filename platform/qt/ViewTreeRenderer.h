@@ -1,32 +1,20 @@
 #pragma once
 
 // Renders a view tree with Qt Widgets and keeps the widgets in step with it.
-// Implements: vertical and horizontal stacks, a grouped form of sections, pickers as combo
-// boxes that change only by a choice from their open list, switches, labels with a symbol, styled
-// texts, buttons, images and spacers. Updates are made in place, keyed by the nodes' identities: a
-// widget lives as long as its node, an open picker is left alone unless its entries change (and
-// follows the model once it closes), and the changes announced during one turn of the event loop
-// are applied once, at the next turn. Nodes that appear or disappear get or lose their widgets.
-// Does not: animate changes, or scroll anything but the form.
+// Implements: matching the tree to the widgets by the nodes' identities, so that updates are
+// made in place and a widget lives as long as its node; nodes that appear or disappear get or
+// lose their widgets; each container's children are laid out in the tree's order; the changes
+// announced during one turn of the event loop are applied once, at the next turn; an action
+// reaches the node's latest callback and the widgets then show the model again, not the wish.
+// Does not: make the widgets of each kind (RenderedNode does), animate changes, or scroll
+// anything but the form.
 
-#include "platform/ViewTree.h"
+#include "platform/qt/RenderedNode.h"
 
-#include <QPointer>
 #include <map>
-#include <memory>
 #include <set>
-#include <string>
-
-class QAbstractButton;
-class QBoxLayout;
-class QComboBox;
-class QLabel;
-class QPushButton;
-class QWidget;
 
 namespace varnu::qt {
-
-class SymbolView;
 
 class ViewTreeRenderer {
 public:
@@ -56,14 +44,13 @@ public:
     SymbolView* symbolFor(const std::string& id) const;
 
 private:
-    struct Rendered;
+    using Rendered = RenderedNode;
 
     void scheduleUpdate();
     std::string sync(const ViewNode& node, ViewKind parentKind, const std::string& parentKey,
                      std::size_t index, std::set<std::string>& seen, bool& created);
     std::unique_ptr<Rendered> create(const ViewNode& node, ViewKind parentKind,
                                      const std::string& key);
-    void apply(Rendered& rendered, const ViewNode& node);
     void relayout(Rendered& parent);
     void forget(const std::string& key, const std::set<std::string>& seen);
     const Rendered* find(const std::string& id) const;
