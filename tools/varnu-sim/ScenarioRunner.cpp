@@ -1,56 +1,15 @@
 #include "tools/varnu-sim/ScenarioRunner.h"
 
-#include "app/VolumeKeys.h"
+#include "tools/varnu-sim/ScenarioArguments.h"
 
-#include <charconv>
 #include <chrono>
 #include <cmath>
-#include <functional>
 #include <map>
 #include <string>
 
 namespace varnu::sim {
 
 namespace {
-
-// Thrown inside the runner only, to end a command with a message; never crosses its boundary.
-struct CommandError {
-    std::string message;
-};
-
-[[noreturn]] void fail(std::string message) {
-    throw CommandError{std::move(message)};
-}
-
-std::optional<std::int64_t> parseInteger(const std::string& text) {
-    std::int64_t value = 0;
-    const auto* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc() || ptr != end || text.empty()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-std::optional<double> parseReal(const std::string& text) {
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    try {
-        std::size_t used = 0;
-        const double value = std::stod(text, &used);
-        if (used != text.size() || !std::isfinite(value)) {
-            return std::nullopt;
-        }
-        return value;
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
-
-// Virtual time still runs every timer due on the way, and far larger numbers would not fit in
-// milliseconds.
-constexpr double kLongestWaitSeconds = 24 * 60 * 60;
 
 class Player {
 public:
@@ -59,6 +18,7 @@ public:
 
     void play(const ScenarioCommand& command) {
         command_ = &command;
+        arguments_.emplace(command);
         static const std::map<std::string, void (Player::*)()> handlers{
             {"output", &Player::output},
             {"unplug", &Player::unplug},
@@ -91,40 +51,6 @@ public:
     }
 
 private:
-    const std::vector<ScenarioWord>& args() const { return command_->arguments; }
-
-    void expectCount(std::size_t minimum, std::size_t maximum) const {
-        if (args().size() < minimum || args().size() > maximum) {
-            fail(command_->name + ": wrong number of arguments");
-        }
-    }
-
-    const std::string& word(std::size_t index) const { return args().at(index).text; }
-
-    std::int64_t integer(std::size_t index) const {
-        if (auto value = parseInteger(word(index))) {
-            return *value;
-        }
-        fail(command_->name + ": \"" + word(index) + "\" is not an integer");
-    }
-
-    double real(std::size_t index) const {
-        if (auto value = parseReal(word(index))) {
-            return *value;
-        }
-        fail(command_->name + ": \"" + word(index) + "\" is not a number");
-    }
-
-    bool choice(std::size_t index, const std::string& yes, const std::string& no) const {
-        if (word(index) == yes) {
-            return true;
-        }
-        if (word(index) == no) {
-            return false;
-        }
-        fail(command_->name + ": expected " + yes + " or " + no);
-    }
-
     void requireRunning() const {
         if (!world_.isLaunched()) {
             fail(command_->name + ": Varnu has not been launched");
@@ -132,14 +58,6 @@ private:
         if (world_.hasQuit()) {
             fail(command_->name + ": Varnu has quit");
         }
-    }
-
-    std::uint16_t vcpValue(const std::string& text) const {
-        auto value = parseInteger(text);
-        if (!value || *value < 0 || *value > 0xFFFF) {
-            fail("monitor: \"" + text + "\" is not a 16-bit value");
-        }
-        return static_cast<std::uint16_t>(*value);
     }
 
     void output() {
@@ -190,40 +108,12 @@ private:
         if (args().empty()) {
             fail("monitor: expected a product name");
         }
-        MonitorOptions options;
-        for (std::size_t i = 1; i < args().size(); ++i) {
-            const auto& option = word(i);
-            const auto equals = option.find('=');
-            const std::string name = option.substr(0, equals);
-            const std::string value = equals == std::string::npos ? "" : option.substr(equals + 1);
-            if (option == "internal") {
-                options.internal = true;
-            } else if (option == "no-osd") {
-                options.noOSD = true;
-            } else if (option == "refuse-writes") {
-                options.refuseWrites = true;
-            } else if (option == "refuse-reads") {
-                options.refuseReads = true;
-            } else if (option == "corrupt-replies") {
-                options.corruptReplies = true;
-            } else if (name == "volume" && equals != std::string::npos) {
-                options.volume = vcpValue(value);
-            } else if (name == "max" && equals != std::string::npos) {
-                options.maximum = vcpValue(value);
-            } else if (name == "mute" && equals != std::string::npos) {
-                options.mute = vcpValue(value);
-            } else if (name == "osd" && equals != std::string::npos) {
-                options.osd = vcpValue(value);
-            } else {
-                fail("monitor: unknown option \"" + option + "\"");
-            }
-        }
-        world_.addMonitor(word(0), options);
+        world_.addMonitor(word(0), args().monitorOptions());
     }
 
     void store() {
         expectCount(2, 2);
-        const auto& value = args()[1];
+        const auto& value = args().all()[1];
         if (value.quoted) {
             world_.store(word(0), value.text);
         } else if (value.text == "true" || value.text == "false") {
@@ -239,7 +129,7 @@ private:
 
     void languages() {
         std::vector<std::string> list;
-        for (const auto& argument : args()) {
+        for (const auto& argument : args().all()) {
             list.push_back(argument.text);
         }
         world_.setLanguages(std::move(list));
@@ -288,50 +178,12 @@ private:
         if (world_.hasQuit()) {
             fail("key: Varnu has quit");
         }
-        KeyPress press;
-        // A held key repeats about 30 times a second.
-        std::int64_t times = 1;
-        std::chrono::milliseconds every{33};
-        if (word(0) == "up") {
-            press.keyCode = kKeyTypeSoundUp;
-        } else if (word(0) == "down") {
-            press.keyCode = kKeyTypeSoundDown;
-        } else if (word(0) == "mute") {
-            press.keyCode = kKeyTypeMute;
-        } else {
-            fail("key: expected up, down or mute");
-        }
-        for (std::size_t i = 1; i < args().size(); ++i) {
-            const auto& modifier = word(i);
-            if (modifier == "shift") {
-                press.shift = true;
-            } else if (modifier == "option") {
-                press.option = true;
-            } else if (modifier == "control") {
-                press.control = true;
-            } else if (modifier == "release") {
-                press.release = true;
-            } else if (modifier.starts_with("times=")) {
-                const auto value = parseInteger(modifier.substr(6));
-                if (!value || *value < 1) {
-                    fail("key: bad number of times");
-                }
-                times = *value;
-            } else if (modifier.starts_with("every=")) {
-                const auto value = parseReal(modifier.substr(6));
-                if (!value || *value <= 0 || *value > kLongestWaitSeconds) {
-                    fail("key: bad interval");
-                }
-                every = std::chrono::milliseconds(std::llround(*value * 1000));
-            } else {
-                fail("key: unknown modifier \"" + modifier + "\"");
-            }
-        }
-        for (std::int64_t count = 0; count < times; ++count) {
+        const auto held = args().keyPress();
+        for (std::int64_t count = 0; count < held.times; ++count) {
             if (count > 0) {
-                world_.wait(every);
+                world_.wait(held.every);
             }
-            world_.key(press);
+            world_.key(held.press);
         }
     }
 
@@ -424,8 +276,20 @@ private:
         world_.quit();
     }
 
+    const CommandArguments& args() const { return *arguments_; }
+    void expectCount(std::size_t minimum, std::size_t maximum) const {
+        args().expectCount(minimum, maximum);
+    }
+    const std::string& word(std::size_t index) const { return args().word(index); }
+    std::int64_t integer(std::size_t index) const { return args().integer(index); }
+    double real(std::size_t index) const { return args().real(index); }
+    bool choice(std::size_t index, const std::string& yes, const std::string& no) const {
+        return args().choice(index, yes, no);
+    }
+
     ScenarioWorld& world_;
     const ScenarioCommand* command_ = nullptr;
+    std::optional<CommandArguments> arguments_;
 };
 
 } // namespace

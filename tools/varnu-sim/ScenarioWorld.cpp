@@ -1,31 +1,21 @@
+// The scenario world's core: the simulated platform it is built on, and the trace.
+// Implements: one trace line per thing Varnu does to the platform (stored settings, audio writes,
+// taps, overlay, status item, windows, alerts, links, login item, termination) and per change of
+// the settings' information texts; the stored settings, languages, permission and login item the
+// world starts with.
+// Does not implement: outputs, monitors or the user's actions (ScenarioAudio, ScenarioDisplays,
+// ScenarioUser).
+
 #include "tools/varnu-sim/ScenarioWorld.h"
 
-#include "app/VolumeKeys.h"
-#include "ddc/VCP.h"
 #include "settings/SettingsModel.h"
 #include "tools/varnu-sim/TraceFormat.h"
 
-#include <algorithm>
 #include <utility>
 
 namespace varnu::sim {
 
 namespace {
-
-constexpr Rect kDefaultScreen{0, 0, 1920, 1080};
-
-std::string keyName(std::int64_t keyCode) {
-    switch (keyCode) {
-    case kKeyTypeSoundUp:
-        return "up";
-    case kKeyTypeSoundDown:
-        return "down";
-    case kKeyTypeMute:
-        return "mute";
-    default:
-        return std::to_string(keyCode);
-    }
-}
 
 std::string selectorName(AudioObjectPropertySelector selector) {
     std::string name;
@@ -67,13 +57,6 @@ void ScenarioWorld::line(const std::string& text) {
 
 void ScenarioWorld::settle() {
     world_.scheduler->runUntilIdle();
-}
-
-std::string ScenarioWorld::uidOf(AudioObjectID id) const {
-    if (const auto* device = world_.audio->device(id)) {
-        return device->uid;
-    }
-    return std::to_string(id);
 }
 
 void ScenarioWorld::watchBackends() {
@@ -185,107 +168,6 @@ void ScenarioWorld::reportInfoChanges() {
     }
 }
 
-void ScenarioWorld::addOutput(const std::string& uid, const std::string& name, bool native,
-                              std::uint32_t channels) {
-    SimAudioDevice device;
-    device.uid = uid;
-    device.name = name;
-    device.outputChannels = {channels};
-    device.volume = native ? SimVolumeControl::Main : SimVolumeControl::None;
-    const auto id = world_.audio->addDevice(std::move(device));
-    // Like a real system, the first output that can play becomes the default.
-    if (world_.audio->defaultOutput() == kAudioObjectUnknown && channels > 0) {
-        world_.audio->setDefaultOutput(id);
-        world_.audio->setDefaultSystemOutput(id);
-    }
-    settle();
-}
-
-bool ScenarioWorld::unplug(const std::string& uid) {
-    const auto id = world_.audio->idForUID(uid);
-    if (!id) {
-        return false;
-    }
-    world_.audio->removeDevice(*id);
-    settle();
-    return true;
-}
-
-bool ScenarioWorld::setDefaultOutput(const std::string& uid) {
-    const auto id = world_.audio->idForUID(uid);
-    if (!id) {
-        return false;
-    }
-    world_.audio->setDefaultOutput(*id);
-    world_.audio->setDefaultSystemOutput(*id);
-    settle();
-    return true;
-}
-
-void ScenarioWorld::addMonitor(const std::string& productName, const MonitorOptions& options) {
-    auto monitor = SimMonitor::create(world_.scheduler);
-    auto volume = monitor->control(kVCPAudioSpeakerVolume).value_or(VCPControl{50, 100});
-    volume.current = options.volume.value_or(volume.current);
-    volume.maximum = options.maximum.value_or(volume.maximum);
-    monitor->setControl(kVCPAudioSpeakerVolume, volume);
-    if (options.mute) {
-        auto mute = monitor->control(kVCPAudioMute).value_or(VCPControl{kAudioMuteOff, 2});
-        mute.current = *options.mute;
-        monitor->setControl(kVCPAudioMute, mute);
-    }
-    if (options.noOSD) {
-        monitor->removeControl(kVCPOSD);
-    } else if (options.osd) {
-        auto osd = monitor->control(kVCPOSD).value_or(VCPControl{kOSDShown, 2});
-        osd.current = *options.osd;
-        monitor->setControl(kVCPOSD, osd);
-    }
-    if (options.refuseWrites) {
-        monitor->refuseWrites(SimMonitor::kAlways);
-    }
-    if (options.refuseReads) {
-        monitor->refuseReads(SimMonitor::kAlways);
-    }
-    if (options.corruptReplies) {
-        monitor->spoilReplies(ReplyFault::BadChecksum, SimMonitor::kAlways);
-    }
-
-    const std::size_t number = monitors_.size() + 1;
-    monitor->setObserver([this, number](const I2CTransaction& transfer) {
-        const bool ok = transfer.status == kIOReturnSuccess;
-        std::string text = "i2c #" + std::to_string(number) +
-                           (transfer.direction == I2CDirection::Write ? " write " : " read ") +
-                           hexByte(transfer.chipAddress) + " " + hexByte(transfer.dataAddress);
-        if (transfer.direction == I2CDirection::Write) {
-            text += " " + hexBytes(transfer.bytes) + (ok ? " -> ok" : " -> refused");
-        } else {
-            text += ok ? " -> " + hexBytes(transfer.bytes) : " -> refused";
-        }
-        trace_ << transfer.timeMilliseconds << ' ' << text << '\n';
-    });
-
-    if (options.internal) {
-        world_.registry->addFramebuffer(productName, ProductNameShape::Present, monitor);
-        world_.registry->addAVServiceProxy(monitor, SimRegistry::text(kSimInternalLocation));
-    } else {
-        world_.registry->addExternalDisplay(monitor, productName);
-    }
-    monitors_.push_back(Monitor{productName, std::move(monitor), true});
-}
-
-bool ScenarioWorld::disconnect(const std::string& productName) {
-    auto it = std::find_if(monitors_.rbegin(), monitors_.rend(), [&](const Monitor& entry) {
-        return entry.connected && entry.productName == productName;
-    });
-    if (it == monitors_.rend()) {
-        return false;
-    }
-    world_.registry->unplug(it->monitor);
-    it->monitor->disconnect();
-    it->connected = false;
-    return true;
-}
-
 void ScenarioWorld::store(const std::string& key, DefaultsValue value) {
     world_.defaults->put(key, std::move(value));
 }
@@ -300,152 +182,6 @@ void ScenarioWorld::setTrusted(bool trusted) {
 
 void ScenarioWorld::setLogin(SimLoginItem::Outcome outcome, std::string errorDescription) {
     world_.loginItem->setOutcome(outcome, std::move(errorDescription));
-}
-
-void ScenarioWorld::addScreen(const Rect& frame) {
-    world_.screens->addScreen(frame);
-}
-
-void ScenarioWorld::setMouse(Point location) {
-    world_.screens->setMouseLocation(location);
-    mouseGiven_ = true;
-}
-
-void ScenarioWorld::launch() {
-    if (world_.screens->screens().empty()) {
-        addScreen(kDefaultScreen);
-    }
-    if (!mouseGiven_) {
-        const Rect main = world_.screens->mainScreen().value_or(kDefaultScreen);
-        world_.screens->setMouseLocation(Point{main.midX(), main.y + main.height / 2});
-    }
-    delegate_ = startApplication(services());
-    watchModel();
-    world_.application->run();
-    settle();
-}
-
-void ScenarioWorld::key(const KeyPress& press) {
-    SystemDefinedEvent event;
-    event.type = kNSEventTypeSystemDefined;
-    event.subtype = kNXSubtypeAuxControlButtons;
-    event.data1 = (press.keyCode << 16) | ((press.release ? kKeyStateUp : kKeyStateDown) << 8);
-    event.modifierFlags = (press.shift ? kEventModifierFlagShift : 0) |
-                          (press.option ? kEventModifierFlagOption : 0) |
-                          (press.control ? kEventModifierFlagControl : 0);
-
-    // Without a tap that takes it, the key goes on to the system.
-    const auto decision = world_.eventTaps->deliver(TappedEvent{kCGEventSystemDefined, event});
-    std::string text = "key " + keyName(press.keyCode);
-    if (press.shift) {
-        text += " shift";
-    }
-    if (press.option) {
-        text += " option";
-    }
-    if (press.control) {
-        text += " control";
-    }
-    if (press.release) {
-        text += " release";
-    }
-    line(text + (decision == TapDecision::Swallow ? " -> swallowed" : " -> passed"));
-    settle();
-}
-
-void ScenarioWorld::switchTapOff(bool byTimeout) {
-    if (byTimeout) {
-        world_.eventTaps->disableByTimeout();
-    } else {
-        world_.eventTaps->disableByUserInput();
-    }
-    settle();
-}
-
-void ScenarioWorld::wait(std::chrono::milliseconds duration) {
-    world_.scheduler->advance(duration);
-}
-
-void ScenarioWorld::openMenu() {
-    const auto items = world_.statusBar->items().front()->openMenu();
-    line("menu");
-    for (const auto& item : items) {
-        line("  " + menuItem(item));
-    }
-    settle();
-}
-
-bool ScenarioWorld::chooseMenuItem(const std::string& title) {
-    auto& item = *world_.statusBar->items().front();
-    // The user opens the menu to choose from it.
-    item.openMenu();
-    const bool found = item.chooseItem(title);
-    settle();
-    return found;
-}
-
-void ScenarioWorld::showSettings() {
-    delegate_->showSettings();
-    settle();
-    if (world_.windows->windows().empty()) {
-        return;
-    }
-    line("settings");
-    for (const auto& text : viewLines(world_.windows->windows().back()->body())) {
-        line("  " + text);
-    }
-}
-
-void ScenarioWorld::setStep(std::int64_t step) {
-    delegate_->settings->setStep(step);
-    settle();
-}
-
-void ScenarioWorld::setShowHUD(bool show) {
-    delegate_->settings->setShowHUD(show);
-    settle();
-}
-
-void ScenarioWorld::setHideMonitorOSD(bool hide) {
-    delegate_->settings->setHideMonitorOSD(hide);
-    settle();
-}
-
-void ScenarioWorld::setLanguage(const std::string& language) {
-    delegate_->settings->setLanguage(language);
-    settle();
-}
-
-void ScenarioWorld::selectOutput(const std::string& uid) {
-    delegate_->settings->onSelect(uid);
-    settle();
-}
-
-void ScenarioWorld::setAutostart(bool enabled) {
-    delegate_->settings->onAutostart(enabled);
-    settle();
-}
-
-void ScenarioWorld::openAccessibility() {
-    delegate_->settings->onOpenAccessibility();
-    settle();
-}
-
-void ScenarioWorld::grant() {
-    world_.eventTaps->setTrusted(true);
-}
-
-void ScenarioWorld::reopen() {
-    const bool visible =
-        std::any_of(world_.windows->windows().begin(), world_.windows->windows().end(),
-                    [](const auto& window) { return window->isVisible(); });
-    world_.application->reopen(visible);
-    settle();
-}
-
-void ScenarioWorld::quit() {
-    // The process ends here: nothing that is still queued runs.
-    world_.application->terminate();
 }
 
 } // namespace varnu::sim

@@ -112,7 +112,6 @@ private:
     void watchModel();
     void reportInfoChanges();
     void watchBackends();
-    std::string uidOf(AudioObjectID id) const;
 
     std::ostream& trace_;
     std::string systemName_;

@@ -1,0 +1,92 @@
+// The scenario world's monitors and screens.
+// Implements: a monitor with its VCP controls and faults, placed on the display registry as an
+// external display or the computer's own panel, its I2C transfers written to the trace;
+// unplugging one; screens and the mouse.
+// Does not implement: the monitor's DDC/CI answers (SimMonitor's) or the registry walk
+// (SimRegistry's).
+
+#include "ddc/VCP.h"
+#include "tools/varnu-sim/ScenarioWorld.h"
+#include "tools/varnu-sim/TraceFormat.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace varnu::sim {
+
+void ScenarioWorld::addMonitor(const std::string& productName, const MonitorOptions& options) {
+    auto monitor = SimMonitor::create(world_.scheduler);
+    auto volume = monitor->control(kVCPAudioSpeakerVolume).value_or(VCPControl{50, 100});
+    volume.current = options.volume.value_or(volume.current);
+    volume.maximum = options.maximum.value_or(volume.maximum);
+    monitor->setControl(kVCPAudioSpeakerVolume, volume);
+    if (options.mute) {
+        auto mute = monitor->control(kVCPAudioMute).value_or(VCPControl{kAudioMuteOff, 2});
+        mute.current = *options.mute;
+        monitor->setControl(kVCPAudioMute, mute);
+    }
+    if (options.noOSD) {
+        monitor->removeControl(kVCPOSD);
+    } else if (options.osd) {
+        auto osd = monitor->control(kVCPOSD).value_or(VCPControl{kOSDShown, 2});
+        osd.current = *options.osd;
+        monitor->setControl(kVCPOSD, osd);
+    }
+    if (options.refuseWrites) {
+        monitor->refuseWrites(SimMonitor::kAlways);
+    }
+    if (options.refuseReads) {
+        monitor->refuseReads(SimMonitor::kAlways);
+    }
+    if (options.corruptReplies) {
+        monitor->spoilReplies(ReplyFault::BadChecksum, SimMonitor::kAlways);
+    }
+
+    const std::size_t number = monitors_.size() + 1;
+    monitor->setObserver([this, number](const I2CTransaction& transfer) {
+        const bool ok = transfer.status == kIOReturnSuccess;
+        const bool write = transfer.direction == I2CDirection::Write;
+        trace_ << transfer.timeMilliseconds << " i2c #" << number << (write ? " write " : " read ")
+               << hexByte(transfer.chipAddress) << ' ' << hexByte(transfer.dataAddress);
+        if (write) {
+            trace_ << ' ' << hexBytes(transfer.bytes) << (ok ? " -> ok" : " -> refused");
+        } else if (ok) {
+            trace_ << " -> " << hexBytes(transfer.bytes);
+        } else {
+            trace_ << " -> refused";
+        }
+        trace_ << '\n';
+    });
+
+    if (options.internal) {
+        world_.registry->addFramebuffer(productName, ProductNameShape::Present, monitor);
+        world_.registry->addAVServiceProxy(monitor, SimRegistry::text(kSimInternalLocation));
+    } else {
+        world_.registry->addExternalDisplay(monitor, productName);
+    }
+    monitors_.push_back(Monitor{productName, std::move(monitor), true});
+}
+
+bool ScenarioWorld::disconnect(const std::string& productName) {
+    auto it = std::find_if(monitors_.rbegin(), monitors_.rend(), [&](const Monitor& entry) {
+        return entry.connected && entry.productName == productName;
+    });
+    if (it == monitors_.rend()) {
+        return false;
+    }
+    world_.registry->unplug(it->monitor);
+    it->monitor->disconnect();
+    it->connected = false;
+    return true;
+}
+
+void ScenarioWorld::addScreen(const Rect& frame) {
+    world_.screens->addScreen(frame);
+}
+
+void ScenarioWorld::setMouse(Point location) {
+    world_.screens->setMouseLocation(location);
+    mouseGiven_ = true;
+}
+
+} // namespace varnu::sim
