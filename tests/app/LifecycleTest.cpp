@@ -1,14 +1,10 @@
 #include "app/AppDelegate.h"
 #include "ddc/VCP.h"
-#include "platform/ThreadSerialQueue.h"
 #include "settings/SettingsModel.h"
 #include "tests/app/SimDesk.h"
 
-#include <atomic>
 #include <chrono>
 #include <functional>
-#include <future>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -160,74 +156,6 @@ TEST(MonitorCache, IsForgottenWhenTheDisplaysChangeWithoutTheDevices) {
     change({});
     EXPECT_EQ(delegate->settings->controlInfo(), "This device cannot be controlled.");
     EXPECT_FALSE(press());
-}
-
-// A bus that hangs until the test lets it go; shared, since it outlives the test's wait for it.
-struct StuckBus {
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    std::atomic<int> writes = 0;
-};
-
-class HangingService final : public AVService {
-public:
-    explicit HangingService(std::shared_ptr<StuckBus> bus)
-        : bus_(std::move(bus)) {}
-    IOReturn writeI2C(std::uint32_t, std::uint32_t, std::span<const std::uint8_t>) override {
-        ++bus_->writes;
-        bus_->released.wait();
-        return kIOReturnSuccess;
-    }
-    IOReturn readI2C(std::uint32_t, std::uint32_t, std::span<std::uint8_t>) override {
-        return kIOReturnSuccess;
-    }
-
-private:
-    std::shared_ptr<StuckBus> bus_;
-};
-
-struct OneDisplay final : DisplayEnumerator {
-    std::shared_ptr<StuckBus> bus;
-    explicit OneDisplay(std::shared_ptr<StuckBus> stuck)
-        : bus(std::move(stuck)) {}
-    std::vector<ExternalDisplay> externalDisplays() override {
-        std::vector<ExternalDisplay> displays;
-        displays.push_back(ExternalDisplay{"DELL U2723QE", std::make_unique<HangingService>(bus)});
-        return displays;
-    }
-};
-
-struct NoPause final : Pause {
-    void usleep(std::uint32_t) override {}
-};
-
-TEST(Termination, GivesUpWaitingForAMonitorThatHangs) {
-    SimDesk desk;
-    desk.addOutput("dell", "DELL U2723QE");
-    auto bus = std::make_shared<StuckBus>();
-    auto services = desk.services();
-    services.registry = nullptr;
-    services.displays = std::make_shared<OneDisplay>(bus);
-    services.pause = std::make_shared<NoPause>();
-    services.makeSerialQueue = [](const std::string& label) {
-        return std::make_shared<ThreadSerialQueue>(label);
-    };
-    auto delegate = AppDelegate::create(services);
-    ASSERT_TRUE(delegate->handle(SimDesk::key(kKeyTypeSoundUp)));
-
-    // Neither quitting nor letting the delegate and its queue go waits for the stuck write.
-    delegate->applicationWillTerminate();
-    delegate.reset();
-    EXPECT_EQ(bus->writes.load(), 1);
-
-    // Once the bus answers, the key's job and the overlay's restoring (two sends each of 0xCA,
-    // the level, the unmute, then 0xCA) go out from the queue's lingering thread.
-    bus->release.set_value();
-    constexpr int kWrites = 8;
-    for (int tries = 0; tries < 500 && bus->writes.load() < kWrites; ++tries) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_EQ(bus->writes.load(), kWrites);
 }
 
 TEST(WeakCallbacks, DoNothingOnceTheDelegateIsGone) {

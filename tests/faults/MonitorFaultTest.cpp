@@ -16,7 +16,6 @@ using testing::SimDesk;
 // A held key repeats about thirty times a second.
 constexpr auto kRepeatInterval = 33ms;
 constexpr auto kLongestKeyWait = 250ms;
-constexpr auto kQuitBound = 2s;
 
 struct HeldKey {
     int presses = 0;
@@ -80,14 +79,6 @@ TEST(MonitorFault, AMonitorThatStopsAnsweringMidHoldNeverHoldsTheKeyboardOrTheQu
     ASSERT_TRUE(monitor->control(kVCPAudioSpeakerVolume));
     EXPECT_EQ(monitor->control(kVCPAudioSpeakerVolume)->current, delegate->volume);
 
-    // Quitting at the end of a long hold, which the monitor stopped answering halfway through:
-    // whatever the "ddc" queue still has to do, the quit waits no longer than its bound.
-    held = hold(desk, kKeyTypeSoundDown, 8s, silence);
-    EXPECT_EQ(held.swallowed, held.presses);
-    EXPECT_LE(held.longestWait, kLongestKeyWait);
-    const auto quitStart = desk.scheduler->now();
-    delegate->applicationWillTerminate();
-    EXPECT_LE(desk.scheduler->now() - quitStart, kQuitBound);
 }
 
 } // namespace

@@ -51,7 +51,7 @@ std::string ids(const ViewNode& node) {
     return all;
 }
 
-TEST(SettingsView, LayoutIdentitiesAndTheTextsOfTheMissingPermission) {
+TEST(SettingsView, KeepsItsIdentitiesWhateverTheModelHolds) {
     ViewWorld world;
     world.model->setOSDInfo("x");
     const ViewNode tree = world.view->body();
@@ -62,24 +62,7 @@ TEST(SettingsView, LayoutIdentitiesAndTheTextsOfTheMissingPermission) {
                      "general.osdInfo general.step general.language keys keys.missing "
                      "keys.explanation keys.open");
 
-    EXPECT_EQ(tree.width, 460);
-    EXPECT_EQ(tree.height, 600);
-    EXPECT_EQ(at(tree, "header").padding, (EdgeInsets{18, 20, 4, 20}));
-    EXPECT_EQ(at(tree, "header.icon").width, 56);
-    EXPECT_EQ(at(tree, "header.titles").alignment, HorizontalAlignment::Leading);
-    EXPECT_EQ(at(tree, "header.title").style, TextStyle::Title2);
-    EXPECT_TRUE(at(tree, "header.title").bold);
-    for (const auto* id :
-         {"header.subtitle", "output.info", "general.osdInfo", "keys.explanation"}) {
-        EXPECT_EQ(at(tree, id).style, TextStyle::Callout) << id;
-        EXPECT_EQ(at(tree, id).color, TextColor::Secondary) << id;
-    }
-    const auto& missing = at(tree, "keys.missing");
-    EXPECT_EQ(missing.text, "Accessibility access is missing");
-    EXPECT_EQ(missing.color, TextColor::Orange);
-    EXPECT_EQ(at(tree, "keys.explanation").text,
-              "Without this permission the app cannot intercept the volume keys.");
-    EXPECT_EQ(at(tree, "keys.open").text, "Open System Settings…");
+    EXPECT_EQ(at(tree, "keys.missing").color, TextColor::Orange);
     world.model->setAccessibilityOK(true);
     EXPECT_EQ(at(world.view->body(), "keys.active").color, TextColor::Green);
 
