@@ -11,6 +11,13 @@ constexpr const char* kSettingsWindowTitle = "Varnu";
 constexpr std::uint32_t kSettingsWindowStyle =
     kWindowStyleMaskTitled | kWindowStyleMaskClosable | kWindowStyleMaskMiniaturizable;
 
+// The text in the interface's language, as a string of its own: assigning the chosen C string to
+// a field instead makes GCC 12 at -O2 warn of an overlapping copy inside std::string that cannot
+// happen (-Wrestrict).
+std::string text(bool german, const char* inGerman, const char* inEnglish) {
+    return german ? inGerman : inEnglish;
+}
+
 MenuItem disabledItem(std::string title) {
     MenuItem item;
     item.title = std::move(title);
@@ -24,8 +31,8 @@ void AppDelegate::menuNeedsUpdate(Menu& menu) {
     const bool german = isGerman();
     const std::weak_ptr<AppDelegate> weak = weak_from_this();
     menu.removeAllItems();
-    menu.addItem(disabledItem(german ? "Ausgabegerät für die Lautstärketasten"
-                                     : "Output device for the volume keys"));
+    menu.addItem(disabledItem(text(german, "Ausgabegerät für die Lautstärketasten",
+                                   "Output device for the volume keys")));
 
     // The check mark follows the system's default output, not the remembered choice.
     const AudioObjectID defaultID = defaultOutputID();
@@ -54,15 +61,15 @@ void AppDelegate::menuNeedsUpdate(Menu& menu) {
             menu.addItem(disabledItem(german ? "Steuerung: Monitor (DDC) – " + level + " %"
                                              : "Control: monitor (DDC) – " + level + "%"));
         } else {
-            menu.addItem(disabledItem(german ? "Dieses Gerät lässt sich nicht steuern"
-                                             : "This device cannot be controlled"));
+            menu.addItem(disabledItem(text(german, "Dieses Gerät lässt sich nicht steuern",
+                                           "This device cannot be controlled")));
         }
     }
 
     if (!tap) {
         MenuItem permission;
         permission.title =
-            german ? "Bedienungshilfen-Zugriff erlauben …" : "Allow Accessibility access…";
+            text(german, "Bedienungshilfen-Zugriff erlauben …", "Allow Accessibility access…");
         permission.action = [weak](const MenuItem&) {
             if (auto self = weak.lock()) {
                 self->openAccessibility();
@@ -73,7 +80,7 @@ void AppDelegate::menuNeedsUpdate(Menu& menu) {
     menu.addItem(MenuItem::separatorItem());
 
     MenuItem settingsItem;
-    settingsItem.title = german ? "Einstellungen …" : "Settings…";
+    settingsItem.title = text(german, "Einstellungen …", "Settings…");
     settingsItem.keyEquivalent = ",";
     settingsItem.action = [weak](const MenuItem&) {
         if (auto self = weak.lock()) {
@@ -84,7 +91,7 @@ void AppDelegate::menuNeedsUpdate(Menu& menu) {
 
     // Quitting is the application's own action, not the delegate's.
     MenuItem quit;
-    quit.title = german ? "Beenden" : "Quit";
+    quit.title = text(german, "Beenden", "Quit");
     quit.keyEquivalent = "q";
     quit.action = [application =
                        std::weak_ptr<Application>(services_.application)](const MenuItem&) {
