@@ -11,11 +11,15 @@ constexpr const char* kSettingsWindowTitle = "Varnu";
 constexpr std::uint32_t kSettingsWindowStyle =
     kWindowStyleMaskTitled | kWindowStyleMaskClosable | kWindowStyleMaskMiniaturizable;
 
-// The text in the interface's language, as a string of its own: assigning the chosen C string to
-// a field instead makes GCC 12 at -O2 warn of an overlapping copy inside std::string that cannot
-// happen (-Wrestrict).
-std::string text(bool german, const char* inGerman, const char* inEnglish) {
-    return german ? inGerman : inEnglish;
+// An item that acts when chosen. The texts come in as strings of their own: assigning a
+// one-letter C string to a field instead makes GCC 12 at -O2 warn of an overlapping copy inside
+// std::string that cannot happen (-Wrestrict).
+MenuItem actionItem(std::string title, std::string keyEquivalent, MenuAction action) {
+    MenuItem item;
+    item.title = std::move(title);
+    item.keyEquivalent = std::move(keyEquivalent);
+    item.action = std::move(action);
+    return item;
 }
 
 MenuItem disabledItem(std::string title) {
@@ -31,8 +35,8 @@ void AppDelegate::menuNeedsUpdate(Menu& menu) {
     const bool german = isGerman();
     const std::weak_ptr<AppDelegate> weak = weak_from_this();
     menu.removeAllItems();
-    menu.addItem(disabledItem(text(german, "Ausgabegerät für die Lautstärketasten",
-                                   "Output device for the volume keys")));
+    menu.addItem(disabledItem(german ? "Ausgabegerät für die Lautstärketasten"
+                                     : "Output device for the volume keys"));
 
     // The check mark follows the system's default output, not the remembered choice.
     const AudioObjectID defaultID = defaultOutputID();
@@ -61,15 +65,15 @@ void AppDelegate::menuNeedsUpdate(Menu& menu) {
             menu.addItem(disabledItem(german ? "Steuerung: Monitor (DDC) – " + level + " %"
                                              : "Control: monitor (DDC) – " + level + "%"));
         } else {
-            menu.addItem(disabledItem(text(german, "Dieses Gerät lässt sich nicht steuern",
-                                           "This device cannot be controlled")));
+            menu.addItem(disabledItem(german ? "Dieses Gerät lässt sich nicht steuern"
+                                             : "This device cannot be controlled"));
         }
     }
 
     if (!tap) {
         MenuItem permission;
         permission.title =
-            text(german, "Bedienungshilfen-Zugriff erlauben …", "Allow Accessibility access…");
+            german ? "Bedienungshilfen-Zugriff erlauben …" : "Allow Accessibility access…";
         permission.action = [weak](const MenuItem&) {
             if (auto self = weak.lock()) {
                 self->openAccessibility();
@@ -79,27 +83,20 @@ void AppDelegate::menuNeedsUpdate(Menu& menu) {
     }
     menu.addItem(MenuItem::separatorItem());
 
-    MenuItem settingsItem;
-    settingsItem.title = text(german, "Einstellungen …", "Settings…");
-    settingsItem.keyEquivalent = ",";
-    settingsItem.action = [weak](const MenuItem&) {
+    menu.addItem(actionItem(german ? "Einstellungen …" : "Settings…", ",", [weak](const MenuItem&) {
         if (auto self = weak.lock()) {
             self->showSettings();
         }
-    };
-    menu.addItem(std::move(settingsItem));
+    }));
 
     // Quitting is the application's own action, not the delegate's.
-    MenuItem quit;
-    quit.title = text(german, "Beenden", "Quit");
-    quit.keyEquivalent = "q";
-    quit.action = [application =
-                       std::weak_ptr<Application>(services_.application)](const MenuItem&) {
-        if (auto app = application.lock()) {
-            app->terminate();
-        }
-    };
-    menu.addItem(std::move(quit));
+    menu.addItem(actionItem(
+        german ? "Beenden" : "Quit", "q",
+        [application = std::weak_ptr<Application>(services_.application)](const MenuItem&) {
+            if (auto app = application.lock()) {
+                app->terminate();
+            }
+        }));
 }
 
 void AppDelegate::selectDevice(const MenuItem& sender) {
