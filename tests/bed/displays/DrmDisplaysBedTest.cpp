@@ -261,14 +261,6 @@ TEST_F(DrmDisplaysBed, LeavesADisplayThatNeverAnswersToTheDesktopAndTriesItAgain
 
 TEST_F(DrmDisplaysBed, SaysWhenAnotherProgramHoldsTheBusAndFindsTheDisplayOnceItIsFree) {
     auto hdmi = plugHDMI();
-    // Beside it, a monitor on a bus the user may not open.
-    auto second = tree.addGpu("0000:04:00.0");
-    auto locked = tree.addConnector(tree.addCard(second, "card1"), "card1-HDMI-A-1", "connected",
-                                    nvidiaHDMI.edid);
-    tree.linkDdc(locked, tree.addAdapter(second, 5, "AMDGPU DM i2c hw bus 0"));
-    auto denied = carrying(nvidiaHDMI);
-    denied.denied = true;
-    dev.setBus(5, denied);
     int holder = ::open(dev.path(4).c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);
@@ -278,20 +270,14 @@ TEST_F(DrmDisplaysBed, SaysWhenAnotherProgramHoldsTheBusAndFindsTheDisplayOnceIt
     EXPECT_THAT(names(displays->externalDisplays()), IsEmpty());
     EXPECT_THAT(diagnostics.str(), HasSubstr("card0-HDMI-A-1: AMD HDMI: the bus is held by "
                                              "another program"));
-    const auto report = probe();
-    EXPECT_THAT(report, HasSubstr("    -> not controlled: the bus is held by another program"));
-    EXPECT_THAT(report, HasSubstr("    -> not controlled: permission denied on " + dev.path(5) +
-                                  ": install Varnu's udev rules or join the i2c group, then log "
-                                  "in again (see "));
-    EXPECT_THAT(report, HasSubstr("permissions.html)\n"));
+    EXPECT_THAT(probe(), HasSubstr("    -> not controlled: the bus is held by another program"));
 
     ::close(holder);
     hotplug(*displays, hdmi);
     EXPECT_THAT(names(displays->externalDisplays()), ElementsAre("AMD HDMI"));
-    EXPECT_THAT(diagnostics.str(), HasSubstr("varnu: card1-HDMI-A-1: NV HDMI: permission denied"));
 }
 
-TEST_F(DrmDisplaysBed, ChannelsHandUpWhatCameAndSurviveAnUnplugAndASwap) {
+TEST_F(DrmDisplaysBed, ChannelsSurviveAnUnplugAndASwap) {
     auto hdmi = plugHDMI();
     auto displays = start();
     ASSERT_TRUE(displays->waitForLooks(1, 10s));
@@ -299,15 +285,7 @@ TEST_F(DrmDisplaysBed, ChannelsHandUpWhatCameAndSurviveAnUnplugAndASwap) {
     ASSERT_EQ(found.size(), 1u);
     auto& channel = *found[0].service;
 
-    // A reply spoiled on the wire reaches the caller byte for byte, for the core to judge.
-    amdHDMI.monitor->clearLog();
-    amdHDMI.monitor->spoilReplies(sim::ReplyFault::BadChecksum);
     std::array<std::uint8_t, kGetVCPFeatureReplySize> reply{};
-    ASSERT_EQ(channel.writeI2C(kDDCChipAddress, kDDCHostAddress, kGetVolume), kIOReturnSuccess);
-    ASSERT_EQ(channel.readI2C(kDDCChipAddress, kDDCHostAddress, reply), kIOReturnSuccess);
-    const auto sent = amdHDMI.monitor->transactions().back().bytes;
-    EXPECT_EQ(std::vector<std::uint8_t>(reply.begin(), reply.end()), sent);
-
     // Unplugged between a request and its reply: the transaction fails, nothing waits.
     ASSERT_EQ(channel.writeI2C(kDDCChipAddress, kDDCHostAddress, kGetVolume), kIOReturnSuccess);
     dev.removeBus(4);
