@@ -22,15 +22,14 @@ std::int64_t data1(std::int64_t keyCode, std::int64_t state = 0x0A, std::int64_t
     return keyCode << 16 | state << 8 | flags;
 }
 
+// The keys and states the tap sends are read back in the tap's round-trip table; here, what
+// else may arrive.
 TEST(VolumeKeyRecognition, AcceptsOnlySoundUpDownAndMuteAmongAuxiliaryButtons) {
     struct Case {
         std::int64_t type, subtype, data1;
         std::optional<std::int64_t> key;
     };
     const Case cases[] = {
-        {14, 8, data1(0), 0},
-        {14, 8, data1(1, 0x0B, 1), 1},
-        {14, 8, data1(7), 7},
         // Only the low 32 bits carry meaning.
         {14, 8, static_cast<std::int64_t>(0xFFFF'FFFF'0000'0A00ULL | 7 << 16), 7},
         {14, 8, data1(2), std::nullopt},
@@ -42,9 +41,7 @@ TEST(VolumeKeyRecognition, AcceptsOnlySoundUpDownAndMuteAmongAuxiliaryButtons) {
     for (const auto& [type, subtype, data, key] : cases) {
         EXPECT_EQ(volumeKeyCode(SystemDefinedEvent{type, subtype, data, 0}), key) << data;
     }
-    EXPECT_TRUE(isKeyDown(data1(0, 0x0A, 0x01))); // auto-repeat
     EXPECT_TRUE(isKeyDown(static_cast<std::int64_t>(0xFFFF'FFFF'FFFF'0AFFULL)));
-    EXPECT_FALSE(isKeyDown(data1(0, 0x0B)));
     EXPECT_FALSE(isKeyDown(data1(0x0A, 0x00)));
 }
 

@@ -54,7 +54,6 @@ TEST(EvdevCapabilities, GrabsDevicesWithVolumeKeysWatchesKeyboardsAndLeavesPoint
         // Devices with pointing axes keep their buttons, even volume buttons.
         {Ignore, "Tablet", {KEY_VOLUMEUP, KEY_VOLUMEDOWN}, {ABS_X}},
         {Ignore, "Touchscreen", {KEY_VOLUMEUP, BTN_TOUCH}, {ABS_X, ABS_VOLUME, ABS_MT_POSITION_X}},
-        {Ignore, "Pen", {KEY_VOLUMEUP, BTN_TOOL_PEN}, {ABS_X, ABS_Y, ABS_PRESSURE}},
         {Ignore, "Touchpad", {KEY_MUTE, BTN_LEFT}, {ABS_MT_POSITION_X}},
         {Ignore, "Width strip", {KEY_VOLUMEUP}, {ABS_TOOL_WIDTH}},
         {Ignore, "Gamepad", {KEY_VOLUMEUP, BTN_SOUTH}, {ABS_HAT0X, ABS_HAT0Y}},
@@ -101,8 +100,6 @@ TEST(EvdevCapabilities, ReadsTheKeysHeldDown) {
 }
 
 TEST(EvdevCapabilities, NamesClonesAfterTheirDeviceWithinUinputsLimit) {
-    EXPECT_EQ(cloneName("AT Translated Set 2 keyboard"), "AT Translated Set 2 keyboard");
-    EXPECT_EQ(cloneName(std::string(100, 'k')).size(), UINPUT_MAX_NAME_SIZE - 1u);
     // A two-byte character that would straddle the limit is dropped whole.
     auto room = UINPUT_MAX_NAME_SIZE - 1;
     EXPECT_EQ(cloneName(std::string(room - 1, 'k') + "\xC3\xA9tail"), std::string(room - 1, 'k'));

@@ -1,5 +1,6 @@
 #include "platform/linux/input/VolumeKeyEvents.h"
 
+#include "app/VolumeKeys.h"
 #include "platform/linux/input/ModifierTracker.h"
 
 #include <gtest/gtest.h>
@@ -7,19 +8,34 @@
 namespace varnu::linux_backend {
 namespace {
 
-TEST(VolumeKeyEvents, TranslatesVolumeKeysIntoAuxControlButtonEvents) {
-    const std::tuple<std::uint16_t, std::int32_t, std::int64_t> cases[] = {
-        {KEY_VOLUMEUP, kKeyPressed, 0x000A00},    {KEY_VOLUMEUP, kKeyRepeated, 0x000A01},
-        {KEY_VOLUMEUP, kKeyReleased, 0x000B00},   {KEY_VOLUMEDOWN, kKeyPressed, 0x010A00},
-        {KEY_VOLUMEDOWN, kKeyReleased, 0x010B00}, {KEY_MUTE, kKeyPressed, 0x070A00},
-        {KEY_MUTE, kKeyRepeated, 0x070A01}};
-    for (const auto& [code, value, data1] : cases) {
-        const auto event = systemDefinedEvent(code, value, 0xA0000);
-        ASSERT_TRUE(event) << code;
-        EXPECT_EQ(event->data1, data1);
-        EXPECT_EQ(event->type, kCGEventSystemDefined);
-        EXPECT_EQ(event->subtype, 8);
-        EXPECT_EQ(event->modifierFlags, 0xA0000u);
+// What the tap makes of a key event is what the core reads back from it.
+TEST(VolumeKeyEvents, EveryVolumeKeyEventReachesTheCoreAsTheSameKeyAndState) {
+    struct Case {
+        std::uint16_t code;
+        std::int32_t value;
+        std::int64_t coreKey;
+    };
+    const Case cases[] = {
+        {KEY_VOLUMEUP, kKeyPressed, kKeyTypeSoundUp},
+        {KEY_VOLUMEUP, kKeyRepeated, kKeyTypeSoundUp},
+        {KEY_VOLUMEUP, kKeyReleased, kKeyTypeSoundUp},
+        {KEY_VOLUMEDOWN, kKeyPressed, kKeyTypeSoundDown},
+        {KEY_VOLUMEDOWN, kKeyReleased, kKeyTypeSoundDown},
+        {KEY_MUTE, kKeyPressed, kKeyTypeMute},
+        {KEY_MUTE, kKeyRepeated, kKeyTypeMute},
+    };
+    constexpr std::int64_t kStepSetting = 6;
+    for (const auto& [code, value, coreKey] : cases) {
+        for (auto modifiers : {kShiftModifierFlag, kShiftModifierFlag | kAlternateModifierFlag}) {
+            const auto event = systemDefinedEvent(code, value, modifiers);
+            ASSERT_TRUE(event) << code;
+            EXPECT_EQ(volumeKeyCode(*event), coreKey) << code;
+            EXPECT_EQ(isKeyDown(event->data1), value != kKeyReleased) << code << " " << value;
+            EXPECT_EQ((event->data1 & kAuxKeyRepeatFlag) != 0, value == kKeyRepeated);
+            // Shift and Alt together are the core's Shift and Option: the fine step.
+            EXPECT_EQ(chooseStep(event->modifierFlags, kStepSetting) == kFineStep,
+                      modifiers != kShiftModifierFlag);
+        }
     }
     // Other media keys never reach the core.
     for (std::uint16_t code : {KEY_BRIGHTNESSUP, KEY_PLAYPAUSE, KEY_NEXTSONG, KEY_MICMUTE, KEY_A}) {

@@ -50,6 +50,11 @@ std::int64_t data1Of(const TappedEvent& event) {
     return event.event ? event.event->data1 : -1;
 }
 
+// The encoding itself is pinned by the round-trip table.
+std::int64_t data1(std::uint16_t code, std::int32_t value) {
+    return systemDefinedEvent(code, value, 0)->data1;
+}
+
 class VolumeKeyFilterTest : public ::testing::Test {
 protected:
     void feed(InputDeviceId device, std::initializer_list<InputEvent> events,
@@ -77,7 +82,7 @@ TEST_F(VolumeKeyFilterTest, APressWaitsForTheMainThreadWhoseAnswerHoldsForItsRep
     EXPECT_THAT(sink.emitted[1], ElementsAre(kScan));
     ASSERT_EQ(channel.asked.size(), 1u);
     EXPECT_EQ(channel.asked[0].first.type, kCGEventSystemDefined);
-    EXPECT_EQ(data1Of(channel.asked[0].first), 0x010A00);
+    EXPECT_EQ(data1Of(channel.asked[0].first), data1(KEY_VOLUMEDOWN, kKeyPressed));
     EXPECT_TRUE(filter.isWaiting(1));
 
     answerAndSettle(0, TapDecision::Swallow);
@@ -85,8 +90,8 @@ TEST_F(VolumeKeyFilterTest, APressWaitsForTheMainThreadWhoseAnswerHoldsForItsRep
     EXPECT_THAT(sink.emitted[1], ElementsAre(kScan, kSync, kSync, kSync));
     // Each repeat steps the level in the core; the release completes the key there.
     ASSERT_EQ(channel.told.size(), 2u);
-    EXPECT_EQ(data1Of(channel.told[0]), 0x010A01);
-    EXPECT_EQ(data1Of(channel.told[1]), 0x010B00);
+    EXPECT_EQ(data1Of(channel.told[0]), data1(KEY_VOLUMEDOWN, kKeyRepeated));
+    EXPECT_EQ(data1Of(channel.told[1]), data1(KEY_VOLUMEDOWN, kKeyReleased));
 
     // A passed press passes its repeats and release without asking or telling.
     sink.emitted.clear();
@@ -200,7 +205,7 @@ TEST_F(VolumeKeyFilterTest, HeldVolumeKeysStepAtTheDeviceRateAndMuteNeverRepeats
         filter.settle(start + milliseconds(at));
     }
     ASSERT_EQ(channel.told.size(), 4u);
-    EXPECT_EQ(data1Of(channel.told[0]), 0x010A01);
+    EXPECT_EQ(data1Of(channel.told[0]), data1(KEY_VOLUMEDOWN, kKeyRepeated));
     // A reader that wakes late steps once, not once for every period it missed.
     filter.settle(start + milliseconds(3500));
     EXPECT_EQ(channel.told.size(), 5u);
@@ -208,9 +213,10 @@ TEST_F(VolumeKeyFilterTest, HeldVolumeKeysStepAtTheDeviceRateAndMuteNeverRepeats
     filter.settle(start + milliseconds(5000));
     EXPECT_EQ(channel.told.size(), 6u);
     EXPECT_EQ(filter.nextDeadline(), std::nullopt);
-    // A passed key is repeated by the desktop, not here.
-    feed(2, {key(KEY_MUTE, kKeyPressed)}, milliseconds(6000));
-    answerAndSettle(3, TapDecision::Pass, milliseconds(6000));
+    // A held mute mutes once; a passed key is repeated by the desktop, not here.
+    feed(2, {key(KEY_MUTE, kKeyPressed), key(KEY_VOLUMEUP, kKeyPressed)}, milliseconds(6000));
+    answerAndSettle(3, TapDecision::Swallow, milliseconds(6000));
+    answerAndSettle(4, TapDecision::Pass, milliseconds(6000));
     filter.settle(start + milliseconds(7000));
     EXPECT_EQ(channel.told.size(), 6u);
 }
