@@ -43,7 +43,6 @@ void ViewTreeRenderer::scheduleUpdate() {
 
 void ViewTreeRenderer::update() {
     const ViewNode tree = content_->body();
-    ++updateCount_;
     std::set<std::string> seen;
     bool created = false;
     const auto rootKey = sync(tree, ViewKind::VStack, "", 0, seen, created);

@@ -31,8 +31,6 @@ public:
 
     // Builds the tree now and brings the widgets in line with it.
     void update();
-    // Trees built so far.
-    int updateCount() const { return updateCount_; }
 
     // The widgets that show a node; null when no shown node has the identity.
     QWidget* widgetFor(const std::string& id) const;
@@ -65,7 +63,6 @@ private:
     std::map<std::string, std::unique_ptr<Rendered>> rendered_;
     std::string rootKey_;
     bool updateQueued_ = false;
-    int updateCount_ = 0;
 };
 
 } // namespace varnu::qt

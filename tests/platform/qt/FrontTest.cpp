@@ -185,48 +185,42 @@ const OverlayDescription kPanel{{0, 0, 200, 200}, 22, {50, 70, 100, 90}, {25, 30
 
 TEST(ScreenCoordinatesTest, ConvertBetweenTopDownAndBottomUp) {
     // A 1920x1080 primary with a 1280x1024 screen to its right, top edges aligned, and a
-    // 1920x1080 screen below it.
-    const double primaryBottom = 1080;
-    EXPECT_EQ(toBottomUp(QRectF(0, 0, 1920, 1080), primaryBottom), (Rect{0, 0, 1920, 1080}));
-    EXPECT_EQ(toBottomUp(QRectF(1920, 0, 1280, 1024), primaryBottom), (Rect{1920, 56, 1280, 1024}));
-    EXPECT_EQ(toBottomUp(QRectF(0, 1080, 1920, 1080), primaryBottom), (Rect{0, -1080, 1920, 1080}));
-    EXPECT_EQ(toTopDown(Rect{1920, 56, 1280, 1024}, primaryBottom), QRectF(1920, 0, 1280, 1024));
-    // The pointer in the top row of the primary screen is inside it, one row lower is not in
-    // the screen below; the top row of the screen below is in that screen only.
-    const auto top = toBottomUp(QPointF(10, 0), primaryBottom);
-    EXPECT_TRUE(mouseInRect(top, Rect{0, 0, 1920, 1080}));
-    const auto belowEdge = toBottomUp(QPointF(10, 1080), primaryBottom);
+    // 1920x1080 screen below it; then a primary that does not start at the top of the desktop.
+    const struct {
+        QRectF topDown;
+        double primaryBottom;
+        Rect bottomUp;
+    } screens[] = {
+        {{0, 0, 1920, 1080}, 1080, {0, 0, 1920, 1080}},
+        {{1920, 0, 1280, 1024}, 1080, {1920, 56, 1280, 1024}},
+        {{0, 1080, 1920, 1080}, 1080, {0, -1080, 1920, 1080}},
+        {{0, 200, 800, 600}, 800, {0, 0, 800, 600}},
+    };
+    for (const auto& screen : screens) {
+        EXPECT_EQ(toBottomUp(screen.topDown, screen.primaryBottom), screen.bottomUp);
+        EXPECT_EQ(toTopDown(screen.bottomUp, screen.primaryBottom), screen.topDown);
+    }
+    // The pointer in the top row of the primary screen is inside it, one row lower is in the
+    // screen below only.
+    EXPECT_TRUE(mouseInRect(toBottomUp(QPointF(10, 0), 1080), Rect{0, 0, 1920, 1080}));
+    const auto belowEdge = toBottomUp(QPointF(10, 1080), 1080);
     EXPECT_FALSE(mouseInRect(belowEdge, Rect{0, 0, 1920, 1080}));
     EXPECT_TRUE(mouseInRect(belowEdge, Rect{0, -1080, 1920, 1080}));
     // A panel placed 140 above the bottom of the right-hand screen, centred on it.
-    EXPECT_EQ(windowTopLeft(Point{2460, 56 + 140}, 200, primaryBottom),
-              QPointF(2460, 1024 - 140 - 200));
-    // A primary screen that does not start at the top of the desktop.
-    EXPECT_EQ(toBottomUp(QRectF(0, 200, 800, 600), 800), (Rect{0, 0, 800, 600}));
+    EXPECT_EQ(windowTopLeft(Point{2460, 56 + 140}, 200, 1080), QPointF(2460, 1024 - 140 - 200));
 
-    QtScreens screens;
-    const auto main = screens.mainScreen();
-    ASSERT_TRUE(main.has_value());
-    EXPECT_EQ(screens.screens().at(0), *main);
+    QtScreens live;
     const QRect primary = QGuiApplication::primaryScreen()->geometry();
-    EXPECT_EQ(*main, (Rect{0, 0, static_cast<double>(primary.width()),
-                           static_cast<double>(primary.height())}))
+    EXPECT_EQ(live.mainScreen(), (Rect{0, 0, static_cast<double>(primary.width()),
+                                       static_cast<double>(primary.height())}))
         << "the primary screen's lower-left corner is the origin";
+    EXPECT_EQ(live.screens().at(0), live.mainScreen());
 }
 
-TEST(QtOverlayTest, DrawsTheDescriptionBottomUpAndStaysOutOfTheWay) {
+TEST(QtOverlayTest, DrawsTheDescriptionBottomUp) {
     QtOverlayPanel panel(kPanel);
     OverlayWidget* widget = panel.widget();
     EXPECT_EQ(widget->size(), QSize(200, 200));
-    for (const auto flag :
-         {Qt::FramelessWindowHint, Qt::WindowStaysOnTopHint, Qt::WindowDoesNotAcceptFocus,
-          Qt::WindowTransparentForInput, Qt::X11BypassWindowManagerHint}) {
-        EXPECT_TRUE(widget->windowFlags() & flag) << flag;
-    }
-    for (const auto attribute : {Qt::WA_TranslucentBackground, Qt::WA_ShowWithoutActivating,
-                                 Qt::WA_TransparentForMouseEvents}) {
-        EXPECT_TRUE(widget->testAttribute(attribute)) << attribute;
-    }
 
     // The lower-left corner is placed in the core's bottom-up coordinates.
     panel.setFrameOrigin({300, 140});

@@ -133,8 +133,6 @@ TEST(ViewTreeRendererTest, AppliesStackGeometryAndUpdatesItInPlace) {
     ASSERT_NE(row, nullptr);
     EXPECT_EQ(row->layout()->spacing(), 7);
     EXPECT_EQ(row->layout()->contentsMargins(), QMargins(2, 1, 4, 3));
-    EXPECT_EQ(row->minimumWidth(), 300);
-    EXPECT_EQ(row->maximumWidth(), 300);
     renderer.rootWidget()->show();
     row->layout()->activate();
     EXPECT_GT(renderer.widgetFor("right")->x(), 200) << "the spacer pushes to the far end";
