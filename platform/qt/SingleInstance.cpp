@@ -2,10 +2,14 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QThread>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace varnu::qt {
@@ -14,18 +18,34 @@ namespace {
 
 const QByteArray kReopenMessage = QByteArrayLiteral("reopen\n");
 
-QString defaultFolder() {
+} // namespace
+
+QString SingleInstance::privateFolder(QString& problem) {
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty() && QDir(QString::fromLocal8Bit(runtime)).exists()) {
         return QString::fromLocal8Bit(runtime);
     }
-    return QDir::tempPath();
+    const QString folder =
+        QDir(QDir::tempPath()).filePath(QStringLiteral("varnu-%1").arg(::getuid()));
+    const QByteArray path = QFile::encodeName(folder);
+    if (::mkdir(path.constData(), S_IRWXU) != 0 && errno != EEXIST) {
+        problem = QStringLiteral("cannot make %1: %2")
+                      .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        return {};
+    }
+    // Not followed through a link: the folder itself must be ours and closed to others.
+    struct stat status {};
+    if (::lstat(path.constData(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+        status.st_uid != ::getuid() || (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        problem = QStringLiteral("%1 is not a private folder of yours; remove it, or set "
+                                 "XDG_RUNTIME_DIR to one")
+                      .arg(folder);
+        return {};
+    }
+    return folder;
 }
 
-} // namespace
-
-SingleInstance::SingleInstance(const QString& name, const QString& folder) {
-    const QString base = folder.isEmpty() ? defaultFolder() : folder;
+SingleInstance::SingleInstance(const QString& name, const QString& base) {
     const QString stem = QStringLiteral("%1-%2").arg(name).arg(::getuid());
     socketPath_ = QDir(base).filePath(stem + QStringLiteral(".socket"));
     lock_ = std::make_unique<QLockFile>(QDir(base).filePath(stem + QStringLiteral(".lock")));

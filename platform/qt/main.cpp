@@ -133,7 +133,14 @@ int main(int argc, char** argv) {
     parser.process(app);
 
     const bool isDemo = parser.isSet(demo);
-    SingleInstance instance(isDemo ? QStringLiteral("varnu-demo") : QStringLiteral("varnu"));
+    QString problem;
+    const QString meetingFolder = SingleInstance::privateFolder(problem);
+    if (meetingFolder.isEmpty()) {
+        std::fprintf(stderr, "varnu: %s\n", qPrintable(problem));
+        return 1;
+    }
+    SingleInstance instance(isDemo ? QStringLiteral("varnu-demo") : QStringLiteral("varnu"),
+                            meetingFolder);
     if (!instance.claim()) {
         // Already running: that instance shows its settings window.
         if (instance.notifyRunning()) {

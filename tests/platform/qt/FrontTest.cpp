@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMenu>
@@ -22,6 +23,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <atomic>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -375,6 +377,33 @@ TEST(SingleInstanceTest, ASecondLaunchMakesTheFirstReopenAndLeaves) {
     EXPECT_FALSE(later.claim());
     EXPECT_TRUE(later.notifyRunning(2000));
     EXPECT_TRUE(pumpUntil([&] { return successorReopens == 1; }));
+}
+
+TEST(SingleInstanceTest, MeetsInAPrivateFolderOfItsOwnWithoutARuntimeFolder) {
+    QTemporaryDir temporary;
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray temporaryFolder = qgetenv("TMPDIR");
+    qunsetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", QFile::encodeName(temporary.path()));
+    const QString expected = temporary.filePath(QStringLiteral("varnu-%1").arg(::getuid()));
+    const QByteArray path = QFile::encodeName(expected);
+    const auto mode = [&] {
+        struct stat status {};
+        return ::lstat(path.constData(), &status) == 0 ? status.st_mode & 0777 : 0U;
+    };
+    QString problem;
+    EXPECT_EQ(SingleInstance::privateFolder(problem), expected);
+    EXPECT_EQ(mode(), 0700U);
+    // Someone else's folder, or one open to others, or a link to a private one: refused.
+    ::chmod(path.constData(), 0755);
+    EXPECT_TRUE(SingleInstance::privateFolder(problem).isEmpty());
+    EXPECT_TRUE(problem.contains(expected)) << problem.toStdString();
+    ::rmdir(path.constData());
+    ASSERT_EQ(::symlink(QFile::encodeName(temporary.path()).constData(), path.constData()), 0);
+    ::chmod(QFile::encodeName(temporary.path()).constData(), 0700);
+    EXPECT_TRUE(SingleInstance::privateFolder(problem).isEmpty());
+    qputenv("XDG_RUNTIME_DIR", runtime);
+    qputenv("TMPDIR", temporaryFolder);
 }
 
 } // namespace
