@@ -15,7 +15,11 @@
 #include <QCommandLineParser>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #ifndef VARNU_VERSION
@@ -78,6 +82,18 @@ bool hasDesktopSession(int argc, char** argv) {
            hasArgument(argc, argv, {"-platform", "--platform"});
 }
 
+// Run by root with a user's HOME (sudo -E, su without -), Varnu would leave root-owned settings
+// in that home, which the user then cannot change. Empty when there is no such problem.
+std::string rootInSomeoneElsesHome() {
+    const char* home = std::getenv("HOME");
+    struct stat status {};
+    if (::geteuid() != 0 || !home || !*home || (::stat(home, &status) == 0 && status.st_uid == 0)) {
+        return {};
+    }
+    return std::string("varnu: run as root, but HOME (") + home +
+           ") is not root's own; run varnu as the user whose home it is\n";
+}
+
 // Wayland lets no client place its own windows, and the overlay must sit where the pointer is.
 // When the session also offers an X display (XWayland), run there, unless the user chose: the
 // arguments Qt sees get "-platform xcb;wayland" (XWayland first, the compositor itself if the X
@@ -108,6 +124,10 @@ int main(int argc, char** argv) {
     if (hasArgument(argc, argv, {"-v", "--version"})) {
         std::printf("varnu %s\n", VARNU_VERSION);
         return 0;
+    }
+    if (const auto problem = rootInSomeoneElsesHome(); !problem.empty()) {
+        std::fputs(problem.c_str(), stderr);
+        return 1;
     }
     if (!hasDesktopSession(argc, argv)) {
         std::fputs("varnu: no desktop session here (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
