@@ -183,6 +183,12 @@ void UmockdevBed::remove(const std::string& syspath) {
     umockdev_testbed_remove_device(testbed_, syspath.c_str());
 }
 
+void UmockdevBed::setProperty(const std::string& syspath, const std::string& name,
+                              const std::string& value) {
+    std::lock_guard lock(mutex_);
+    umockdev_testbed_set_property(testbed_, syspath.c_str(), name.c_str(), value.c_str());
+}
+
 void UmockdevBed::uevent(const std::string& syspath, const std::string& action) {
     std::lock_guard lock(mutex_);
     umockdev_testbed_uevent(testbed_, syspath.c_str(), action.c_str());

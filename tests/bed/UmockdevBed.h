@@ -73,6 +73,8 @@ public:
     // are streams the test writes into through streamFd(). Any thread.
     bool add(const std::string& description);
     void remove(const std::string& syspath);
+    // Sets a udev property, as udev's rules would once it processes the device.
+    void setProperty(const std::string& syspath, const std::string& name, const std::string& value);
     // Sends a udev event ("add", "change", "remove") to the process's udev monitors.
     void uevent(const std::string& syspath, const std::string& action);
     // The test's end of a stream node; what is written there is what a read() of the node gets.

@@ -175,7 +175,7 @@ std::string grabOutlook(EvdevDevice& device) {
     if (auto reason = whyLeftAlone(device.evdev())) {
         return *reason == LeftAlone::ReportsSwitches
                    ? "left alone: it also reports switches (lid, tablet mode)"
-                   : "left alone: it moves a pointer";
+                   : "left alone: it has a touch surface, pen or stick";
     }
     // Tried for an instant: only another holder makes it fail.
     if (int error = device.grab(); error != 0) {
@@ -187,33 +187,57 @@ std::string grabOutlook(EvdevDevice& device) {
     if (auto keys = device.keyState(); keys && anyKeyDown(*keys)) {
         return "waiting: a key is held down; Varnu takes it once every key is up";
     }
-    return "can be taken";
+    return movesRelativePointer(device.evdev()) ? "can be taken; its pointer passes through Varnu"
+                                                : "can be taken";
 }
 
 void reportVolumeKeys(std::ostream& out) {
     out << "Volume keys\n";
-    auto devices = keyEventDevices();
-    int withVolumeKeys = 0;
-    for (const auto& node : devices) {
+    auto devices = findKeyEventDevices();
+    std::vector<std::pair<KeyEventDevice, std::unique_ptr<EvdevDevice>>> opened;
+    for (const auto& found : devices) {
         int error = 0;
-        auto device = EvdevDevice::open(node, error);
+        auto device = EvdevDevice::open(found.node, error);
         if (!device) {
-            out << "  " << node << "  cannot be read: " << std::generic_category().message(error)
-                << '\n';
+            out << "  " << found.node
+                << "  cannot be read: " << std::generic_category().message(error) << '\n';
             continue;
         }
-        if (hasVolumeKeys(device->evdev())) {
-            ++withVolumeKeys;
-            out << "  " << node << "  \"" << device->name() << "\"  " << grabOutlook(*device)
-                << '\n';
+        opened.emplace_back(found, std::move(device));
+    }
+    // A virtual device with a real one's identity passes that one's keys on (a running Varnu's
+    // clone): taking it would put two taps in a row.
+    auto copied = [&](const KeyEventDevice& found, const EvdevDevice& device) -> std::string {
+        if (!isVirtualDevice(found.syspath)) {
+            return {};
         }
+        for (const auto& [other, otherDevice] : opened) {
+            if (!isVirtualDevice(other.syspath) &&
+                identityOf(otherDevice->evdev()) == identityOf(device.evdev())) {
+                return other.node;
+            }
+        }
+        return {};
+    };
+    int withVolumeKeys = 0;
+    for (auto& [found, device] : opened) {
+        if (!hasVolumeKeys(device->evdev())) {
+            continue;
+        }
+        ++withVolumeKeys;
+        auto original = copied(found, *device);
+        out << "  " << found.node << "  \"" << device->name() << "\"  "
+            << (original.empty() ? grabOutlook(*device)
+                                 : "left alone: a virtual copy of " + original +
+                                       " that passes its keys on (a running Varnu)")
+            << '\n';
     }
     if (devices.empty()) {
         out << "  no keyboards found\n";
     } else if (withVolumeKeys == 0) {
         out << "  no readable keyboard with volume keys\n";
     }
-    auto access = checkInputAccess(devices, kUinputPath, FileAccess::system());
+    auto access = checkInputAccess(keyEventDevices(), kUinputPath, FileAccess::system());
     if (auto missing = describeMissingAccess(access, kUinputPath, permissionsHelpPage())) {
         out << "  keys can be grabbed: no. " << *missing << '\n';
     } else if (withVolumeKeys == 0) {

@@ -34,12 +34,6 @@ bool hasPositionalAxis(const libevdev* device) {
     return false;
 }
 
-// Wheels (many consumer-control nodes report REL_HWHEEL for AC Pan) move no pointer.
-bool movesPointer(const libevdev* device) {
-    return libevdev_has_event_code(device, EV_REL, REL_X) ||
-           libevdev_has_event_code(device, EV_REL, REL_Y) || hasPositionalAxis(device);
-}
-
 // A UTF-8 sequence cut short at the end would make the whole name invalid.
 void dropIncompleteCharacter(std::string& text) {
     auto isContinuation = [](unsigned char byte) { return (byte & 0xC0) == 0x80; };
@@ -68,10 +62,31 @@ std::optional<LeftAlone> whyLeftAlone(const libevdev* device) {
     if (libevdev_has_event_type(device, EV_SW)) {
         return LeftAlone::ReportsSwitches;
     }
-    if (movesPointer(device)) {
-        return LeftAlone::MovesPointer;
+    if (hasPositionalAxis(device)) {
+        return LeftAlone::PositionalAxes;
     }
     return std::nullopt;
+}
+
+// Wheels alone (many consumer-control nodes report REL_HWHEEL for AC Pan) move no pointer.
+bool movesRelativePointer(const libevdev* device) {
+    return libevdev_has_event_code(device, EV_REL, REL_X) ||
+           libevdev_has_event_code(device, EV_REL, REL_Y);
+}
+
+DeviceIdentity identityOf(const libevdev* device) {
+    const char* name = libevdev_get_name(device);
+    const char* phys = libevdev_get_phys(device);
+    return {name ? name : "",
+            phys ? phys : "",
+            libevdev_get_id_bustype(device),
+            libevdev_get_id_vendor(device),
+            libevdev_get_id_product(device),
+            libevdev_get_id_version(device)};
+}
+
+bool isVirtualDevice(std::string_view syspath) {
+    return syspath.starts_with("/sys/devices/virtual/");
 }
 
 bool hasVolumeKeys(const libevdev* device) {

@@ -2,9 +2,10 @@
 
 // Which input devices the volume-key tap grabs, and what their key state says, read from
 // libevdev's view of a device.
-// Implements: the grab rule (reports a volume key, reports no switches, moves no pointer: no
-// REL_X/REL_Y and no positional absolute axes), the watch rule (other keyboards, for their
-// modifiers), the held-key queries, the name of a device's virtual clone.
+// Implements: the grab rule (reports a volume key, reports no switches, has no positional
+// absolute axes; a relative pointer is taken along and passes through the clone), the watch
+// rule (other keyboards, for their modifiers), the held-key queries, the name of a device's
+// virtual clone, and what makes a virtual device a pass-through copy of another.
 // Does not implement: opening, grabbing or cloning devices.
 
 #include <array>
@@ -33,8 +34,28 @@ DeviceRole classifyDevice(const libevdev* device);
 bool hasVolumeKeys(const libevdev* device);
 
 // Why a device is never grabbed even with volume keys.
-enum class LeftAlone { ReportsSwitches, MovesPointer };
+enum class LeftAlone { ReportsSwitches, PositionalAxes };
 std::optional<LeftAlone> whyLeftAlone(const libevdev* device);
+
+// REL_X/REL_Y: a mouse, trackball or pointing stick whose motion passes through the clone.
+bool movesRelativePointer(const libevdev* device);
+
+// What the desktop and its per-device configuration know a device by.
+struct DeviceIdentity {
+    std::string name;
+    std::string phys;
+    int bus = 0;
+    int vendor = 0;
+    int product = 0;
+    int version = 0;
+    friend bool operator==(const DeviceIdentity&, const DeviceIdentity&) = default;
+};
+DeviceIdentity identityOf(const libevdev* device);
+
+// Made by a program through uinput (or another virtual input driver), not by hardware. A
+// virtual device with the identity of a real one is a pass-through copy of it: a running
+// Varnu's clone, or one of a tool like it.
+bool isVirtualDevice(std::string_view syspath);
 
 bool anyKeyDown(const libevdev* device);
 

@@ -53,9 +53,9 @@ std::unique_ptr<EvdevTap> EvdevTap::start(std::shared_ptr<MainQueue> mainQueue,
     auto* reader = tap->reader_.get();
     tap->channel_ = std::make_unique<MainQueueCallbackChannel>(
         std::move(mainQueue), std::move(callback), [reader] { reader->wake(); });
-    tap->devices_ =
-        std::make_unique<TapDevices>(TapDeviceSettings{paths.uinput, paths.grabRetryInterval},
-                                     *tap->channel_, deliversSystemDefined, tap->reporter_);
+    tap->devices_ = std::make_unique<TapDevices>(
+        TapDeviceSettings{paths.uinput, paths.grabRetryInterval, paths.cloneAnnounceLimit},
+        *tap->channel_, deliversSystemDefined, tap->reporter_);
     tap->startReader();
     return tap;
 }

@@ -32,6 +32,7 @@ struct EvdevTapPaths {
     std::string helpPage; // empty: the installed permissions page
     std::function<std::unique_ptr<LoginSession>()> loginSession = openLoginSession;
     std::chrono::milliseconds grabRetryInterval{3000};
+    std::chrono::milliseconds cloneAnnounceLimit{2000};
 };
 
 class EvdevEventTapService final : public EventTapService {

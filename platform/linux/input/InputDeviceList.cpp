@@ -55,13 +55,15 @@ std::vector<KeyEventDevice> keyEventDevices(udev* context) {
     return devices;
 }
 
-std::vector<std::string> keyEventDevices() {
+std::vector<KeyEventDevice> findKeyEventDevices() {
     std::unique_ptr<udev, UdevUnref> context(udev_new());
+    return context ? keyEventDevices(context.get()) : std::vector<KeyEventDevice>{};
+}
+
+std::vector<std::string> keyEventDevices() {
     std::vector<std::string> nodes;
-    if (context) {
-        for (auto& device : keyEventDevices(context.get())) {
-            nodes.push_back(std::move(device.node));
-        }
+    for (auto& device : findKeyEventDevices()) {
+        nodes.push_back(std::move(device.node));
     }
     return nodes;
 }

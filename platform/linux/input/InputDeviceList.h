@@ -19,7 +19,9 @@ struct KeyEventDevice {
     std::string syspath; // /sys/devices/.../inputM/eventN
 };
 
-// The device nodes, sorted; empty when udev cannot be reached.
+// The devices, sorted by node; empty when udev cannot be reached.
+std::vector<KeyEventDevice> findKeyEventDevices();
+// Their nodes.
 std::vector<std::string> keyEventDevices();
 // The devices, sorted by node.
 std::vector<KeyEventDevice> keyEventDevices(udev* context);

@@ -1,5 +1,6 @@
 #include "platform/linux/input/TapDevices.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <libudev.h>
 #include <ostream>
@@ -12,6 +13,13 @@ namespace {
 constexpr std::string_view kAddAction = "add";
 constexpr std::string_view kChangeAction = "change";
 constexpr std::string_view kRemoveAction = "remove";
+// Set by udev's input rules once it has processed an input device.
+constexpr const char* kInputProperty = "ID_INPUT";
+
+bool processedByUdev(udev_device* device) {
+    const char* input = udev_device_get_property_value(device, kInputProperty);
+    return input && std::string_view(input) == "1";
+}
 
 std::string errorText(int error) {
     return std::generic_category().message(error);
@@ -55,12 +63,16 @@ std::vector<TapDevices::Watched> TapDevices::descriptors() const {
 
 std::optional<TapDevices::Clock::time_point> TapDevices::nextDeadline() const {
     auto deadline = filter_->nextDeadline();
+    auto consider = [&](Clock::time_point due) {
+        if (!deadline || due < *deadline) {
+            deadline = due;
+        }
+    };
     for (const auto& [id, entry] : devices_) {
         if (entry.grab == GrabState::Pending) {
-            if (!deadline || nextRetry_ < *deadline) {
-                deadline = nextRetry_;
-            }
-            break;
+            consider(nextRetry_);
+        } else if (entry.grab == GrabState::AwaitingClone) {
+            consider(entry.cloneDeadline);
         }
     }
     return deadline;
@@ -69,11 +81,17 @@ std::optional<TapDevices::Clock::time_point> TapDevices::nextDeadline() const {
 void TapDevices::settle(Clock::time_point now) {
     filter_->settle(now);
     retryPendingGrabs(now);
+    giveUpUnannouncedClones(now);
 }
 
 void TapDevices::addAll(udev* context) {
-    for (const auto& found : keyEventDevices(context)) {
-        add(found);
+    udev_ = context;
+    auto found = keyEventDevices(context);
+    // The devices a pass-through copy would be recognised by come first.
+    std::stable_partition(found.begin(), found.end(),
+                          [](const auto& device) { return !isVirtualDevice(device.syspath); });
+    for (const auto& device : found) {
+        add(device);
     }
 }
 
@@ -83,10 +101,23 @@ void TapDevices::removeAll() {
     }
 }
 
-bool TapDevices::isOwnClone(const std::string& syspath) const {
+std::optional<InputDeviceId> TapDevices::ownerOfClone(const std::string& syspath) const {
     for (const auto& [id, entry] : devices_) {
         const auto& clone = entry.device->cloneSyspath();
         if (!clone.empty() && syspath.starts_with(clone + "/")) {
+            return id;
+        }
+    }
+    return std::nullopt;
+}
+
+bool TapDevices::copiesHeldDevice(const std::string& syspath, const EvdevDevice& device) const {
+    if (!isVirtualDevice(syspath)) {
+        return false;
+    }
+    auto identity = identityOf(device.evdev());
+    for (const auto& [id, entry] : devices_) {
+        if (!isVirtualDevice(entry.syspath) && identityOf(entry.device->evdev()) == identity) {
             return true;
         }
     }
@@ -103,13 +134,14 @@ std::optional<InputDeviceId> TapDevices::findByNode(const std::string& node) con
 }
 
 void TapDevices::add(const KeyEventDevice& found) {
-    if (findByNode(found.node) || isOwnClone(found.syspath)) {
+    if (findByNode(found.node) || ownerOfClone(found.syspath)) {
         return;
     }
     // A device Varnu may not read is what the trust check reports; nothing more to say here.
     int error = 0;
     auto device = EvdevDevice::open(found.node, error);
-    if (!device) {
+    // Taking another Varnu's clone would clone a clone, and put two taps in a row.
+    if (!device || copiesHeldDevice(found.syspath, *device)) {
         return;
     }
     auto role = classifyDevice(device->evdev());
@@ -135,15 +167,58 @@ void TapDevices::add(const KeyEventDevice& found) {
         watchOnly(entry);
         return;
     }
-    grabWhenIdle(id, entry);
+    // Grabbed before the desktop reads the clone, the first keys would reach no one.
+    entry.grab = GrabState::AwaitingClone;
+    entry.cloneDeadline = Clock::now() + settings_.cloneAnnounceLimit;
+}
+
+void TapDevices::cloneAnnounced(InputDeviceId id) {
+    auto& entry = devices_.at(id);
+    if (entry.grab == GrabState::AwaitingClone) {
+        entry.grab = GrabState::None;
+        grabWhenIdle(id, entry);
+    }
+}
+
+void TapDevices::giveUpUnannouncedClones(Clock::time_point now) {
+    std::vector<InputDeviceId> due;
+    for (const auto& [id, entry] : devices_) {
+        if (entry.grab == GrabState::AwaitingClone && now >= entry.cloneDeadline) {
+            due.push_back(id);
+        }
+    }
+    for (auto id : due) {
+        auto& entry = devices_.at(id);
+        // The announcement may have been missed; udev's own record says whether it came.
+        udev_device* clone =
+            udev_ ? udev_device_new_from_syspath(udev_, entry.device->cloneSyspath().c_str())
+                  : nullptr;
+        bool processed = clone && processedByUdev(clone);
+        if (clone) {
+            udev_device_unref(clone);
+        }
+        if (processed) {
+            cloneAnnounced(id);
+            continue;
+        }
+        // A clone the desktop may never open would leave the keyboard dead: it stays the
+        // desktop's, with its volume keys.
+        reporter_.report(entry.device->node() + ":announce",
+                         "cannot take the volume keys of " + entry.device->name() +
+                             ": udev did not announce its virtual copy");
+        watchOnly(entry);
+    }
 }
 
 void TapDevices::grabWhenIdle(InputDeviceId id, Entry& entry) {
-    // Grabbing while a key is down would leave that key held for everyone else.
-    if (entry.role != DeviceRole::Grab || entry.grab == GrabState::Grabbed) {
+    // Grabbing while a key is down would leave that key held for everyone else. The kernel's
+    // key state counts: a key released while another program held the device was never read.
+    if (entry.role != DeviceRole::Grab || entry.grab == GrabState::Grabbed ||
+        entry.grab == GrabState::AwaitingClone) {
         return;
     }
-    if (anyKeyDown(entry.device->evdev())) {
+    auto kernelKeys = entry.device->keyState();
+    if (kernelKeys ? anyKeyDown(*kernelKeys) : anyKeyDown(entry.device->evdev())) {
         markPending(entry);
         if (Clock::now() - entry.pendingSince >= settings_.grabRetryInterval) {
             reporter_.report(entry.device->node() + ":held",
@@ -171,6 +246,9 @@ void TapDevices::grabWhenIdle(InputDeviceId id, Entry& entry) {
     entry.grab = GrabState::Grabbed;
     entry.grabbedSince = since;
     entry.heldBeforeGrab.clear();
+    // No key was down a moment ago: modifiers the events left held went up unseen. The queued
+    // events replay what happened since.
+    filter_->resetModifiers(id, {});
     // What is queued now came before or after the grab; only the latter is ours to pass on. A
     // key pressed before it reached the desktop, so its release must too: the next event of
     // this device tries again.
@@ -266,8 +344,13 @@ void TapDevices::follow(udev_device* device) {
     const char* node = udev_device_get_devnode(device);
     auto known = node ? findByNode(node) : std::nullopt;
     const char* syspath = udev_device_get_syspath(device);
+    auto owner = syspath ? ownerOfClone(syspath) : std::nullopt;
     if (!action) {
         // Nothing to follow.
+    } else if (owner) {
+        if (std::string_view(action) != kRemoveAction && processedByUdev(device)) {
+            cloneAnnounced(*owner);
+        }
     } else if (known && std::string_view(action) == kAddAction && syspath &&
                devices_.at(*known).syspath == syspath) {
         // The same device announced again (a rescan, or an add seen after the enumeration that

@@ -4,10 +4,12 @@
 // announces it, cloned through uinput and grabbed once idle, retried while another program holds
 // it or a key is down, read afresh on a change, dropped when it goes.
 // Implements: KeyEventSink (a grabbed device's events go out through its clone), the grab
-// states and their retries, telling events the desktop already received from those that are
-// the tap's to pass on, LED changes from a clone back to its device, one report per problem.
-// Does not implement: the reader loop that polls the descriptors listed here (TapReader), the
-// per-key decisions (VolumeKeyFilter), which devices to take (EvdevCapabilities).
+// states and their retries (a device is grabbed only once udev has announced its clone, so that
+// the desktop reads the clone before anything goes through it), pass-through copies of other
+// programs (another Varnu's clones) left alone, telling events the desktop already received from
+// those that are the tap's to pass on, LED changes from a clone back to its device, one report per
+// problem. Does not implement: the reader loop that polls the descriptors listed here (TapReader),
+// the per-key decisions (VolumeKeyFilter), which devices to take (EvdevCapabilities).
 
 #include "platform/linux/input/EvdevCapabilities.h"
 #include "platform/linux/input/EvdevDevice.h"
@@ -43,6 +45,8 @@ private:
 struct TapDeviceSettings {
     std::string uinput;
     std::chrono::milliseconds grabRetryInterval;
+    // How long a clone may take to be announced by udev before the tap looks for itself.
+    std::chrono::milliseconds cloneAnnounceLimit;
 };
 
 class TapDevices final : public KeyEventSink {
@@ -80,8 +84,9 @@ public:
     void emit(InputDeviceId device, const InputEvent& event) override;
 
 private:
-    // Pending: the grab waits for a key to come up or for another program to let go.
-    enum class GrabState { None, Grabbed, Pending };
+    // AwaitingClone: the grab waits for udev to announce the clone. Pending: it waits for every
+    // key to come up or for another program to let go.
+    enum class GrabState { None, AwaitingClone, Grabbed, Pending };
     struct Entry {
         std::unique_ptr<EvdevDevice> device;
         std::string syspath;
@@ -92,6 +97,7 @@ private:
         // Keys the desktop saw go down just before the grab; their releases must reach it too.
         std::set<std::uint16_t> heldBeforeGrab;
         Clock::time_point pendingSince{};
+        Clock::time_point cloneDeadline{};
     };
 
     void add(const KeyEventDevice& found);
@@ -102,11 +108,15 @@ private:
     void retryPendingGrabs(Clock::time_point now);
     void markPending(Entry& entry);
     void watchOnly(Entry& entry);
-    bool isOwnClone(const std::string& syspath) const;
+    std::optional<InputDeviceId> ownerOfClone(const std::string& syspath) const;
+    void cloneAnnounced(InputDeviceId id);
+    void giveUpUnannouncedClones(Clock::time_point now);
+    bool copiesHeldDevice(const std::string& syspath, const EvdevDevice& device) const;
     std::optional<InputDeviceId> findByNode(const std::string& node) const;
 
     TapDeviceSettings settings_;
     OnceReporter& reporter_;
+    udev* udev_ = nullptr;
     std::map<InputDeviceId, Entry> devices_;
     std::unique_ptr<VolumeKeyFilter> filter_;
     InputDeviceId nextId_ = 1;

@@ -1,9 +1,14 @@
 #include "tests/bed/input/EmulatedEvdevDevice.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <sstream>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace varnu::bed {
@@ -41,6 +46,12 @@ EmulatedEvdevDevice::EmulatedEvdevDevice(UmockdevBed& bed, EvdevDescription desc
     redescribe(std::move(description));
 }
 
+EmulatedEvdevDevice::~EmulatedEvdevDevice() {
+    if (queue_ >= 0) {
+        ::close(queue_);
+    }
+}
+
 EvdevDescription EmulatedEvdevDevice::description() const {
     std::lock_guard lock(mutex_);
     return description_;
@@ -70,7 +81,11 @@ bool EmulatedEvdevDevice::plug(bool announce) {
     text << "P: " << input << "\nE: SUBSYSTEM=input\nE: NAME=\"" << description_.name
          << "\"\nA: name=" << description_.name << "\n\n";
     text << "P: " << input << "/event" << number_ << "\nN: input/event" << number_
-         << "\nE: SUBSYSTEM=input\nE: DEVNAME=" << node() << "\nE: ID_INPUT=1\n";
+         << "\nE: SUBSYSTEM=input\nE: DEVNAME=" << node() << '\n';
+    // What udev's rules set once it has processed the device.
+    if (!description_.udevProperties.empty()) {
+        text << "E: ID_INPUT=1\n";
+    }
     for (const auto& property : description_.udevProperties) {
         text << "E: " << property << '\n';
     }
@@ -78,6 +93,12 @@ bool EmulatedEvdevDevice::plug(bool announce) {
         return false;
     }
     stream_ = bed_.streamFd(node());
+    // Straight to the kernel: umockdev would hand this descriptor's calls to the handler
+    // thread, which may be the one asking.
+    if (const char* reading = stream_ >= 0 ? ::ptsname(stream_) : nullptr) {
+        queue_ = static_cast<int>(
+            ::syscall(SYS_openat, AT_FDCWD, reading, O_RDONLY | O_NOCTTY | O_CLOEXEC));
+    }
     if (announce) {
         bed_.uevent(syspath(), "add");
     }
@@ -85,6 +106,10 @@ bool EmulatedEvdevDevice::plug(bool announce) {
 }
 
 void EmulatedEvdevDevice::unplug() {
+    {
+        std::lock_guard lock(mutex_);
+        hungUp_ = true;
+    }
     bed_.uevent(syspath(), "remove");
     bed_.remove(syspath());
 }
@@ -95,41 +120,68 @@ void EmulatedEvdevDevice::announceChange() {
 
 void EmulatedEvdevDevice::send(const std::vector<SentEvent>& events,
                                std::chrono::microseconds age) {
-    clockid_t clock;
-    {
-        std::lock_guard lock(mutex_);
-        clock = clock_;
-    }
+    std::lock_guard lock(mutex_);
     timespec now{};
-    ::clock_gettime(clock, &now);
+    ::clock_gettime(clock_, &now);
     auto stamp = std::chrono::seconds(now.tv_sec) +
                  std::chrono::duration_cast<std::chrono::microseconds>(
                      std::chrono::nanoseconds(now.tv_nsec)) -
                  age;
+    input_event stamped{};
+    stamped.input_event_sec = std::chrono::duration_cast<std::chrono::seconds>(stamp).count();
+    stamped.input_event_usec = (stamp % std::chrono::seconds(1)).count();
     std::vector<input_event> frame;
-    auto add = [&](std::uint16_t type, std::uint16_t code, std::int32_t value) {
-        input_event event{};
-        event.input_event_sec = std::chrono::duration_cast<std::chrono::seconds>(stamp).count();
-        event.input_event_usec = (stamp % std::chrono::seconds(1)).count();
-        event.type = type;
-        event.code = code;
-        event.value = value;
-        frame.push_back(event);
-    };
     for (const auto& event : events) {
-        add(event.type, event.code, event.value);
+        if (event.type == EV_KEY && event.value == 1) {
+            keysDown_.insert(event.code);
+        } else if (event.type == EV_KEY && event.value == 0) {
+            keysDown_.erase(event.code);
+        }
+        frame.push_back(stamped);
+        frame.back().type = event.type;
+        frame.back().code = event.code;
+        frame.back().value = event.value;
     }
-    add(EV_SYN, SYN_REPORT, 0);
+    frame.push_back(stamped);
+    frame.back().type = EV_SYN;
+    frame.back().code = SYN_REPORT;
+    if (heldByOther_ || hungUp_) {
+        return;
+    }
+    // A reader that has not kept up loses its whole queue for one SYN_DROPPED.
+    std::vector<input_event> out;
+    auto queued = queuedEvents();
+    for (const auto& event : frame) {
+        if (queued + out.size() + 1 >= kQueueEvents) {
+            queued = 0;
+            dropQueue(out, event);
+        }
+        out.push_back(event);
+    }
     // One write per frame: the reader gets whole events.
-    [[maybe_unused]] auto written =
-        ::write(stream_, frame.data(), frame.size() * sizeof(input_event));
+    [[maybe_unused]] auto written = ::write(stream_, out.data(), out.size() * sizeof(input_event));
+}
+
+std::size_t EmulatedEvdevDevice::queuedEvents() const {
+    int bytes = 0;
+    if (queue_ < 0 || ::syscall(SYS_ioctl, queue_, FIONREAD, &bytes) < 0) {
+        return 0;
+    }
+    return static_cast<std::size_t>(bytes) / sizeof(input_event);
+}
+
+void EmulatedEvdevDevice::dropQueue(std::vector<input_event>& out, const input_event& stamp) {
+    if (queue_ >= 0) {
+        ::syscall(SYS_ioctl, queue_, TCFLSH, TCIFLUSH);
+    }
+    out.clear();
+    out.push_back(stamp);
+    out.back().type = EV_SYN;
+    out.back().code = SYN_DROPPED;
+    out.back().value = 0;
 }
 
 void EmulatedEvdevDevice::press(std::uint16_t code) {
-    {
-        std::lock_guard lock(mutex_);
-        keysDown_.insert(code);
-    }
     send({{EV_KEY, code, 1}});
 }
 
@@ -138,10 +190,6 @@ void EmulatedEvdevDevice::repeat(std::uint16_t code) {
 }
 
 void EmulatedEvdevDevice::release(std::uint16_t code) {
-    {
-        std::lock_guard lock(mutex_);
-        keysDown_.erase(code);
-    }
     send({{EV_KEY, code, 0}});
 }
 
@@ -150,9 +198,27 @@ void EmulatedEvdevDevice::type(std::uint16_t code) {
     release(code);
 }
 
-void EmulatedEvdevDevice::refuseGrabs(bool refused) {
+void EmulatedEvdevDevice::holdByOther(bool held) {
     std::lock_guard lock(mutex_);
-    grabsRefused_ = refused;
+    heldByOther_ = held;
+}
+
+std::map<std::uint16_t, std::int32_t> EmulatedEvdevDevice::leds() const {
+    std::lock_guard lock(mutex_);
+    return leds_;
+}
+
+void EmulatedEvdevDevice::write(DeviceCall& call) {
+    auto bytes = call.written();
+    std::lock_guard lock(mutex_);
+    for (std::size_t at = 0; at + sizeof(input_event) <= bytes.size(); at += sizeof(input_event)) {
+        input_event event{};
+        std::memcpy(&event, bytes.data() + at, sizeof event);
+        if (event.type == EV_LED) {
+            leds_[event.code] = event.value;
+        }
+    }
+    call.complete(static_cast<long>(bytes.size()));
 }
 
 bool EmulatedEvdevDevice::isGrabbed() const {
@@ -197,6 +263,10 @@ void EmulatedEvdevDevice::ioctl(DeviceCall& call) {
         std::lock_guard lock(mutex_);
         opened_ = true;
         description = description_;
+        if (hungUp_) {
+            call.complete(-1, ENODEV);
+            return;
+        }
     }
     auto request = call.request();
     if (_IOC_TYPE(request) != 'E') {
@@ -269,6 +339,14 @@ void EmulatedEvdevDevice::ioctl(DeviceCall& call) {
         if (clock.size() == sizeof(int)) {
             std::lock_guard lock(mutex_);
             std::memcpy(&clock_, clock.data(), sizeof(int));
+            // The kernel empties a queue stamped on the old clock and says so.
+            if (queuedEvents() > 0) {
+                std::vector<input_event> out;
+                input_event stamp{};
+                dropQueue(out, stamp);
+                [[maybe_unused]] auto written =
+                    ::write(stream_, out.data(), out.size() * sizeof(input_event));
+            }
         }
         call.complete(0);
     } else {
@@ -283,7 +361,7 @@ void EmulatedEvdevDevice::grab(DeviceCall& call) {
         bool wanted = call.value() != 0;
         if (wanted) {
             ++grabAttempts_;
-            if (grabsRefused_ || (grabbedBy_ && grabbedBy_ != call.client())) {
+            if (heldByOther_ || (grabbedBy_ && grabbedBy_ != call.client())) {
                 call.complete(-1, EBUSY);
                 return;
             }

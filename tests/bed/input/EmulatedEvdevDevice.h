@@ -2,8 +2,10 @@
 
 // An input event device as the kernel's evdev presents it, on a umockdev bed: the udev devices
 // (the input device and its eventN node), the EVIOCG* answers libevdev builds its view from,
-// the grab (which may be refused with EBUSY as when another program holds it), the clock the
-// reader asked for, and the events the test sends, stamped as the kernel would.
+// the grab (EBUSY, and no events delivered, while another program holds it), the clock the
+// reader asked for (switching it flushes a non-empty queue with SYN_DROPPED), the events the
+// test sends, stamped as the kernel would, a reader's queue of 64 events that overflows into
+// SYN_DROPPED, ENODEV once unplugged, and the LED values written to it.
 
 #include "tests/bed/UmockdevBed.h"
 
@@ -47,9 +49,11 @@ class EmulatedEvdevDevice final : public DeviceHandler {
 public:
     // number: N of inputN and eventN.
     EmulatedEvdevDevice(UmockdevBed& bed, EvdevDescription description, int number);
+    ~EmulatedEvdevDevice() override;
 
     // Adds the device to the bed and tells udev; false if the bed refused it.
     bool plug(bool announce = true);
+    // udev sends its remove; from then on calls on an open descriptor fail with ENODEV.
     void unplug();
     void announceChange();
 
@@ -67,8 +71,10 @@ public:
     void release(std::uint16_t code);
     void type(std::uint16_t code);
 
-    // EVIOCGRAB answers EBUSY while refused, as when another program holds the device.
-    void refuseGrabs(bool refused);
+    // While another program holds the device, its events go to that program only and
+    // EVIOCGRAB answers EBUSY.
+    void holdByOther(bool held);
+    std::map<std::uint16_t, std::int32_t> leds() const;
     bool isGrabbed() const;
     int grabAttempts() const;
     bool waitUntilGrabbed(bool grabbed, std::chrono::milliseconds limit);
@@ -77,9 +83,15 @@ public:
     bool everOpened() const;
 
     void ioctl(DeviceCall& call) override;
+    void write(DeviceCall& call) override;
     void closed(const void* client) override;
 
+    // What a reader's queue holds at most before the kernel drops it for SYN_DROPPED.
+    static constexpr std::size_t kQueueEvents = 64;
+
 private:
+    std::size_t queuedEvents() const;
+    void dropQueue(std::vector<input_event>& out, const input_event& stamp);
     std::vector<std::uint8_t> bitmask(const std::set<std::uint16_t>& bits, std::size_t size) const;
     void grab(DeviceCall& call);
 
@@ -87,11 +99,15 @@ private:
     EvdevDescription description_;
     int number_;
     int stream_ = -1;
+    // The reading end of the stream, to see how much a reader has not read yet.
+    int queue_ = -1;
+    bool hungUp_ = false;
+    std::map<std::uint16_t, std::int32_t> leds_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::set<std::uint16_t> keysDown_;
     const void* grabbedBy_ = nullptr;
-    bool grabsRefused_ = false;
+    bool heldByOther_ = false;
     int grabAttempts_ = 0;
     bool opened_ = false;
     clockid_t clock_ = CLOCK_REALTIME;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <linux/uinput.h>
+#include <unistd.h>
 
 namespace varnu::bed {
 namespace {
@@ -25,6 +26,36 @@ constexpr std::size_t kLongestPhys = 64;
 EmulatedUinput::EmulatedUinput(UmockdevBed& bed, int firstNumber)
     : bed_(bed)
     , nextNumber_(firstNumber) {}
+
+EmulatedUinput::~EmulatedUinput() {
+    finishAnnouncements();
+}
+
+void EmulatedUinput::finishAnnouncements() {
+    std::vector<std::thread> announcers;
+    {
+        std::lock_guard lock(mutex_);
+        announcers.swap(announcers_);
+    }
+    for (auto& announcer : announcers) {
+        announcer.join();
+    }
+}
+
+void EmulatedUinput::announceAfter(std::optional<std::chrono::milliseconds> delay) {
+    std::lock_guard lock(mutex_);
+    announceDelay_ = delay;
+}
+
+void EmulatedUinput::writeLed(std::uint16_t code, std::int32_t value) {
+    input_event frame[2]{};
+    frame[0].type = EV_LED;
+    frame[0].code = code;
+    frame[0].value = value;
+    frame[1].type = EV_SYN;
+    frame[1].code = SYN_REPORT;
+    [[maybe_unused]] auto written = ::write(bed_.streamFd("/dev/uinput"), frame, sizeof frame);
+}
 
 bool EmulatedUinput::plug() {
     return bed_.add("P: /devices/virtual/misc/uinput\nN: uinput\nE: SUBSYSTEM=misc\n"
@@ -120,11 +151,67 @@ void EmulatedUinput::ioctl(DeviceCall& call) {
 void EmulatedUinput::create(VirtualDevice& device) {
     device.created = true;
     device.description.repeat.reset();
-    device.description.udevProperties = {"ID_INPUT_KEY=1", "ID_INPUT_KEYBOARD=1"};
-    // Like the kernel, the device exists (and udev hears of it) before the call returns.
+    // Like the kernel, the device exists before the call returns; udev has yet to process it.
+    device.description.udevProperties.clear();
     device.number = nextNumber_++;
     device.device = std::make_shared<EmulatedEvdevDevice>(bed_, device.description, device.number);
-    device.device->plug();
+    device.device->plug(false);
+    if (announceDelay_) {
+        auto index = static_cast<std::size_t>(&device - devices_.data());
+        announcers_.emplace_back([this, index, delay = *announceDelay_] {
+            std::this_thread::sleep_for(delay);
+            announce(index);
+        });
+    }
+}
+
+void EmulatedUinput::announce(std::size_t index) {
+    std::lock_guard lock(mutex_);
+    auto& device = devices_[index];
+    if (device.destroyed) {
+        return;
+    }
+    auto syspath = device.device->syspath();
+    auto& codes = device.description.codes;
+    bed_.setProperty(syspath, "ID_INPUT", "1");
+    bed_.setProperty(syspath, "ID_INPUT_KEY", "1");
+    if (codes[EV_KEY].contains(KEY_A)) {
+        bed_.setProperty(syspath, "ID_INPUT_KEYBOARD", "1");
+    }
+    if (codes[EV_REL].contains(REL_X)) {
+        bed_.setProperty(syspath, "ID_INPUT_MOUSE", "1");
+    }
+    bed_.uevent(syspath, "add");
+    // The desktop hears of it with the same event and opens it.
+    device.announced = true;
+    changed_.notify_all();
+}
+
+bool EmulatedUinput::passes(VirtualDevice& device, const input_event& event) {
+    if (event.type == EV_SYN) {
+        bool frame = device.frameEvents > 0;
+        device.frameEvents = 0;
+        return frame;
+    }
+    auto declared = device.description.codes.find(event.type);
+    if (declared == device.description.codes.end() || !declared->second.contains(event.code)) {
+        return false;
+    }
+    if (event.type == EV_KEY && event.value != 2) {
+        if (device.keysDown.contains(event.code) == (event.value != 0)) {
+            return false;
+        }
+        if (event.value != 0) {
+            device.keysDown.insert(event.code);
+        } else {
+            device.keysDown.erase(event.code);
+        }
+    }
+    if (event.type == EV_REL && event.value == 0) {
+        return false;
+    }
+    ++device.frameEvents;
+    return true;
 }
 
 void EmulatedUinput::destroy(VirtualDevice& device) {
@@ -144,7 +231,9 @@ void EmulatedUinput::write(DeviceCall& call) {
                  at += sizeof(input_event)) {
                 input_event event{};
                 std::memcpy(&event, bytes.data() + at, sizeof event);
-                device.events.push_back({event.type, event.code, event.value});
+                if (passes(device, event) && device.announced) {
+                    device.events.push_back({event.type, event.code, event.value});
+                }
             }
         }
         changed_.notify_all();

@@ -1,8 +1,11 @@
 #pragma once
 
 // /dev/uinput on a umockdev bed: every virtual device created through it becomes an emulated
-// input device of its own (udev sees it appear and go, evdev answers for it), and every event
-// written to it is recorded, so that tests read what a program re-emits.
+// input device of its own, which udev announces, with its input properties, some time after it
+// was created, and evdev answers for. Like the kernel, it drops what a reader would never see
+// (codes the device did not declare, a key's press while it is down or release while it is up,
+// a relative motion of 0, frames with no event); the desktop opens a device only once udev
+// announced it, so what is written before that is lost for it. Tests read what the desktop got.
 
 #include "tests/bed/UmockdevBed.h"
 #include "tests/bed/input/EmulatedEvdevDevice.h"
@@ -13,6 +16,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
 #include <vector>
 
 namespace varnu::bed {
@@ -21,8 +27,13 @@ struct VirtualDevice {
     EvdevDescription description;
     int number = 0; // of inputN and eventN, once created
     bool created = false;
+    bool announced = false;
     bool destroyed = false;
+    // What the desktop read from the device.
     std::vector<SentEvent> events;
+    // The kernel's state of the device: keys down, events of the frame so far.
+    std::set<std::uint16_t> keysDown;
+    std::size_t frameEvents = 0;
     std::shared_ptr<EmulatedEvdevDevice> device; // once created
 };
 
@@ -30,6 +41,14 @@ class EmulatedUinput final : public DeviceHandler {
 public:
     // Virtual devices are numbered from firstNumber on (inputN, eventN).
     EmulatedUinput(UmockdevBed& bed, int firstNumber);
+    // Waits for the announcements still to come.
+    ~EmulatedUinput() override;
+    void finishAnnouncements();
+
+    // How long udev takes to announce a new device; nullopt: it never does.
+    void announceAfter(std::optional<std::chrono::milliseconds> delay);
+    // An LED change the desktop writes to the clone, as its uinput descriptor reads it.
+    void writeLed(std::uint16_t code, std::int32_t value);
 
     bool plug();
 
@@ -46,6 +65,8 @@ public:
 
 private:
     void create(VirtualDevice& device);
+    void announce(std::size_t index);
+    bool passes(VirtualDevice& device, const input_event& event);
     void destroy(VirtualDevice& device);
     std::string phys(DeviceCall& call);
 
@@ -55,6 +76,8 @@ private:
     mutable std::condition_variable changed_;
     std::map<const void*, std::size_t> byClient_;
     std::vector<VirtualDevice> devices_;
+    std::optional<std::chrono::milliseconds> announceDelay_{std::chrono::milliseconds(30)};
+    std::vector<std::thread> announcers_;
 };
 
 } // namespace varnu::bed

@@ -173,6 +173,95 @@ TEST_F(EvdevEventTapBed, AStuckMainThreadHoldsNoKeyboardLongerThanTheBound) {
     EXPECT_EQ(machine.switchedOff[0], kCGEventTapDisabledByTimeout);
 }
 
+TEST_F(EvdevEventTapBed, KeyboardsWithAPointerAreTakenAndTheirPointerPassesUnchangedInOrder) {
+    KeyboardBed machine;
+    auto& keyboard = machine.plug(keyboardWithTouchpad());
+    auto& receiver = machine.plug(mouseWithVolumeKeys());
+    auto& touchpad = machine.plug(touchpadWithVolumeKeys());
+    auto& hotkeys = machine.plug(hotkeysWithTabletSwitch());
+    machine.decide = swallowVolumeUp;
+    machine.startTap();
+    auto name = keyboard.description().name;
+    ASSERT_TRUE(machine.until([&] { return keyboard.isGrabbed() && receiver.isGrabbed(); }));
+    // Touch surfaces and switches stay with their own device.
+    EXPECT_EQ(touchpad.grabAttempts() + hotkeys.grabAttempts(), 0);
+    // The desktop treats the clone as the same pointer.
+    auto clone = machine.clone(name);
+    ASSERT_TRUE(clone);
+    EXPECT_EQ(clone->description.codes[EV_REL], keyboard.description().codes[EV_REL]);
+    EXPECT_EQ(clone->description.codes[EV_KEY], keyboard.description().codes[EV_KEY]);
+
+    const std::vector<std::vector<SentEvent>> frames{
+        {{EV_KEY, KEY_A, 1}},        {{EV_REL, REL_X, 5}, {EV_REL, REL_Y, -3}},
+        {{EV_KEY, BTN_LEFT, 1}},     {{EV_KEY, KEY_A, 0}, {EV_REL, REL_X, 1}},
+        {{EV_KEY, KEY_VOLUMEUP, 1}}, {{EV_REL, REL_WHEEL, -1}},
+        {{EV_KEY, KEY_VOLUMEUP, 0}}, {{EV_KEY, BTN_LEFT, 0}},
+        {{EV_REL, REL_HWHEEL, 1}},
+    };
+    std::vector<std::tuple<std::uint16_t, std::uint16_t, std::int32_t>> expected;
+    for (const auto& frame : frames) {
+        keyboard.send(frame);
+        for (const auto& event : frame) {
+            if (event.code != KEY_VOLUMEUP) {
+                expected.emplace_back(event.type, event.code, event.value);
+            }
+        }
+        // A frame left empty by a swallowed key never reaches a reader.
+        if (frame[0].code != KEY_VOLUMEUP) {
+            expected.emplace_back(EV_SYN, SYN_REPORT, 0);
+        }
+    }
+    receiver.send({{EV_REL, REL_Y, 2}});
+    receiver.type(KEY_VOLUMEDOWN);
+    auto eventsOf = [&](const std::string& device) {
+        std::vector<std::tuple<std::uint16_t, std::uint16_t, std::int32_t>> events;
+        if (auto clone = machine.clone(device)) {
+            for (const auto& event : clone->events) {
+                events.emplace_back(event.type, event.code, event.value);
+            }
+        }
+        return events;
+    };
+    ASSERT_TRUE(machine.until([&] {
+        return eventsOf(name).size() >= expected.size() &&
+               machine.keysOf(receiver.description().name).size() == 2;
+    }));
+    machine.pumpFor(milliseconds(50));
+    EXPECT_THAT(eventsOf(name), ElementsAreArray(expected));
+}
+
+// The kernel drops a reader's queue that overflows and says so; the keys' state comes back
+// from the device itself.
+TEST_F(LaptopWithConsumerControl, DroppedEventsLeaveNoKeyStuckAndDecideNoKeyTwice) {
+    ASSERT_NO_FATAL_FAILURE(start([](const TappedEvent&) {
+        // Still deciding when the queue overflows.
+        std::this_thread::sleep_for(milliseconds(100));
+        return TapDecision::Swallow;
+    }));
+    laptop.press(KEY_A);
+    laptop.press(KEY_VOLUMEUP);
+    ASSERT_TRUE(machine.until([&] { return !machine.heard.empty(); }));
+    std::vector<SentEvent> burst{{EV_KEY, KEY_VOLUMEUP, 0}, {EV_KEY, KEY_A, 0}};
+    for (int scan = 0; scan < static_cast<int>(EmulatedEvdevDevice::kQueueEvents); ++scan) {
+        burst.push_back({EV_MSC, MSC_SCAN, scan});
+    }
+    laptop.send(burst);
+    ASSERT_TRUE(machine.until([&] { return machine.heard.size() >= 2; }));
+    machine.pumpFor(milliseconds(300));
+    using linux_backend::kKeyPressed;
+    using linux_backend::kKeyReleased;
+    std::vector<std::int64_t> heard;
+    for (const auto& event : machine.heard) {
+        heard.push_back(data1Of(event));
+    }
+    EXPECT_THAT(heard,
+                ElementsAre(data1(KEY_VOLUMEUP, kKeyPressed), data1(KEY_VOLUMEUP, kKeyReleased)));
+    EXPECT_THAT(machine.keysOf(kLaptop), ElementsAre(Key{KEY_A, 1}, Key{KEY_A, 0}));
+    // The keyboard goes on as before.
+    laptop.type(KEY_B);
+    ASSERT_TRUE(machine.until([&] { return machine.keysOf(kLaptop).size() == 4; }));
+}
+
 TEST(EvdevEventTapJobControl, StopSignalsCannotStopTheProcessWhileItHoldsTheKeyboards) {
     ASSERT_TRUE(UmockdevBed::isActive()) << "run under umockdev-wrapper";
     pid_t child = ::fork();

@@ -95,6 +95,30 @@ EvdevDescription mouseWithVolumeKeys() {
     return mouse;
 }
 
+EvdevDescription keyboardWithTouchpad() {
+    auto keyboard = typingKeyboard(400);
+    keyboard.name = "Logitech K400 Plus";
+    keyboard.phys = "usb-0000:00:14.0-4/input2:1";
+    keyboard.id = {BUS_USB, 0x046d, 0x404d, 0x0111};
+    keyboard.parent = "/devices/pci0000:00/0000:00:14.0/usb1/1-4/1-4:1.2/0003:046D:404D.0004";
+    keyboard.codes[EV_KEY].insert({KEY_VOLUMEUP, KEY_VOLUMEDOWN, KEY_MUTE, BTN_LEFT, BTN_RIGHT});
+    keyboard.codes[EV_REL] = {REL_X, REL_Y, REL_WHEEL, REL_HWHEEL};
+    keyboard.udevProperties.push_back("ID_INPUT_MOUSE=1");
+    return keyboard;
+}
+
+EvdevDescription touchpadWithVolumeKeys() {
+    EvdevDescription touchpad;
+    touchpad.name = "SYNA3602:00 0911:5288 Touchpad";
+    touchpad.parent = "/devices/platform/AMDI0010:01/i2c-1/i2c-SYNA3602:00/0018:0911:5288.0005";
+    touchpad.id = {BUS_I2C, 0x0911, 0x5288, 0x0100};
+    touchpad.codes[EV_KEY] = {BTN_LEFT, BTN_TOOL_FINGER, BTN_TOUCH, KEY_VOLUMEUP, KEY_VOLUMEDOWN};
+    touchpad.codes[EV_ABS] = {ABS_X, ABS_Y, ABS_MT_SLOT, ABS_MT_POSITION_X, ABS_MT_POSITION_Y};
+    touchpad.properties = {INPUT_PROP_POINTER, INPUT_PROP_BUTTONPAD};
+    touchpad.udevProperties = {"ID_INPUT_KEY=1", "ID_INPUT_TOUCHPAD=1"};
+    return touchpad;
+}
+
 SwitchableSession::SwitchableSession()
     : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
@@ -119,6 +143,7 @@ KeyboardBed::KeyboardBed() {
 
 KeyboardBed::~KeyboardBed() {
     stopTap();
+    uinput.finishAnnouncements();
     // The handlers stop before the devices they answer for go.
     bed.reset();
 }
@@ -130,7 +155,17 @@ EmulatedEvdevDevice& KeyboardBed::plug(EvdevDescription description, bool announ
     return device;
 }
 
-void KeyboardBed::startTap(std::chrono::milliseconds grabRetryInterval) {
+void KeyboardBed::startTap(std::chrono::milliseconds grabRetryInterval,
+                           std::chrono::milliseconds cloneAnnounceLimit) {
+    tap = createTap(grabRetryInterval, cloneAnnounceLimit);
+}
+
+std::unique_ptr<EventTap> KeyboardBed::startAnotherTap() {
+    return createTap(milliseconds(3000), milliseconds(2000));
+}
+
+std::unique_ptr<EventTap> KeyboardBed::createTap(std::chrono::milliseconds grabRetryInterval,
+                                                 std::chrono::milliseconds cloneAnnounceLimit) {
     linux_backend::EvdevTapPaths paths;
     paths.loginSession = [session = session]() -> std::unique_ptr<linux_backend::LoginSession> {
         struct Shared final : linux_backend::LoginSession {
@@ -144,18 +179,19 @@ void KeyboardBed::startTap(std::chrono::milliseconds grabRetryInterval) {
         return shared;
     };
     paths.grabRetryInterval = grabRetryInterval;
+    paths.cloneAnnounceLimit = cloneAnnounceLimit;
     linux_backend::EvdevEventTapService service(mainQueue, paths, &diagnostics);
     // Like the core: a tap switched off is switched on again at once.
-    tap = service.createTap(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
-                            eventMaskBit(kCGEventSystemDefined), [this](const TappedEvent& event) {
-                                if (event.type >= kCGEventTapDisabledByTimeout) {
-                                    switchedOff.push_back(event.type);
-                                    tap->enable(true);
-                                    return TapDecision::Pass;
-                                }
-                                heard.push_back(event);
-                                return decide ? decide(event) : TapDecision::Pass;
-                            });
+    return service.createTap(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
+                             eventMaskBit(kCGEventSystemDefined), [this](const TappedEvent& event) {
+                                 if (event.type >= kCGEventTapDisabledByTimeout) {
+                                     switchedOff.push_back(event.type);
+                                     tap->enable(true);
+                                     return TapDecision::Pass;
+                                 }
+                                 heard.push_back(event);
+                                 return decide ? decide(event) : TapDecision::Pass;
+                             });
 }
 
 void KeyboardBed::stopTap() {

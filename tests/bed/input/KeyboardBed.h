@@ -23,7 +23,12 @@ EvdevDescription laptopKeyboard();
 EvdevDescription usbKeyboard();
 EvdevDescription usbConsumerControl();
 EvdevDescription hotkeysWithTabletSwitch();
+// A wireless receiver's node with its mouse and media keys on one node.
 EvdevDescription mouseWithVolumeKeys();
+// A living-room keyboard whose touchpad reports as a relative pointer on the keyboard's node.
+EvdevDescription keyboardWithTouchpad();
+// A touchpad with volume buttons: positional axes, left alone.
+EvdevDescription touchpadWithVolumeKeys();
 
 // A login session the test switches, as logind would on fast user switching.
 class SwitchableSession final : public linux_backend::LoginSession {
@@ -48,7 +53,10 @@ public:
     EmulatedEvdevDevice& plug(EvdevDescription description, bool announce = false);
     // The core's answer to volume keys; Pass unless set.
     std::function<TapDecision(const TappedEvent&)> decide;
-    void startTap(std::chrono::milliseconds grabRetryInterval = std::chrono::milliseconds(3000));
+    void startTap(std::chrono::milliseconds grabRetryInterval = std::chrono::milliseconds(3000),
+                  std::chrono::milliseconds cloneAnnounceLimit = std::chrono::milliseconds(2000));
+    // A second tap beside the first, as in a second running Varnu.
+    std::unique_ptr<EventTap> startAnotherTap();
     void stopTap();
 
     // Pumps the main queue until the condition holds; false after the limit.
@@ -73,6 +81,9 @@ public:
     std::vector<CGEventType> switchedOff;
 
 private:
+    std::unique_ptr<EventTap> createTap(std::chrono::milliseconds grabRetryInterval,
+                                        std::chrono::milliseconds cloneAnnounceLimit);
+
     std::vector<std::unique_ptr<EmulatedEvdevDevice>> devices_;
     int nextNumber_ = 1;
 };

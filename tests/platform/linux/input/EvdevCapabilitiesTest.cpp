@@ -34,7 +34,7 @@ Device makeDevice(const std::string& name, std::vector<unsigned> keys,
     return device;
 }
 
-TEST(EvdevCapabilities, GrabsDevicesWithVolumeKeysWatchesKeyboardsAndLeavesPointersAlone) {
+TEST(EvdevCapabilities, GrabsDevicesWithVolumeKeysWatchesKeyboardsAndLeavesTouchSurfacesAlone) {
     using enum DeviceRole;
     struct Case {
         DeviceRole expected;
@@ -59,8 +59,9 @@ TEST(EvdevCapabilities, GrabsDevicesWithVolumeKeysWatchesKeyboardsAndLeavesPoint
         {Ignore, "Gamepad", {KEY_VOLUMEUP, BTN_SOUTH}, {ABS_HAT0X, ABS_HAT0Y}},
         // A wheel moves no pointer: the AC Pan of a consumer-control node.
         {Grab, "Consumer Control with pan", {KEY_VOLUMEUP}, {}, {REL_HWHEEL}},
-        {Ignore, "Mouse with volume keys", {BTN_LEFT, KEY_VOLUMEUP}, {}, {REL_X, REL_Y, REL_WHEEL}},
-        {Ignore, "Trackball", {KEY_MUTE}, {}, {REL_Y}},
+        // A relative pointer on the node of volume keys is taken along and passes through.
+        {Grab, "Receiver with mouse and media keys", {BTN_LEFT, KEY_VOLUMEUP}, {}, {REL_X, REL_Y}},
+        {Grab, "Keyboard with touchpad", {KEY_A, KEY_MUTE, BTN_LEFT}, {}, {REL_Y, REL_WHEEL}},
         // Switches stay with the device that reports them.
         {Ignore, "Intel HID events", {KEY_VOLUMEUP, KEY_MUTE}, {}, {}, {SW_TABLET_MODE}},
         {Watch, "Keyboard with lid", {KEY_LEFTALT, KEY_VOLUMEUP}, {}, {}, {SW_LID}},
