@@ -78,7 +78,6 @@ TEST(MonitorFault, AMonitorThatStopsAnsweringMidHoldNeverHoldsTheKeyboardOrTheQu
     desk.scheduler->advance(10s);
     ASSERT_TRUE(monitor->control(kVCPAudioSpeakerVolume));
     EXPECT_EQ(monitor->control(kVCPAudioSpeakerVolume)->current, delegate->volume);
-
 }
 
 } // namespace
