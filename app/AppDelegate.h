@@ -32,6 +32,8 @@ class SettingsModel;
 constexpr std::int64_t kInitialVolume = 50;
 // How long quitting waits for the monitor to take its own overlay back before it gives up.
 constexpr std::chrono::milliseconds kTerminationWriteTimeout{2000};
+// The most monitors whose overlay is remembered as hidden; the oldest goes first.
+constexpr std::size_t kMaxHiddenOverlays = 16;
 
 class AppDelegate final : public ApplicationDelegate,
                           public MenuDelegate,
@@ -68,6 +70,9 @@ public:
     // The monitor's own overlay.
     void applyOSD();
     void restoreOSD();
+    // The display list changed: the monitors are found again, and the one that plays the
+    // current output, when it is another than before, is set up as at launch.
+    void displaysChanged();
 
     // Status menu and settings window.
     void menuNeedsUpdate(Menu& menu) override;
@@ -92,8 +97,17 @@ private:
     std::shared_ptr<DDCMonitor> monitorFor(const std::optional<AudioOutput>& output);
     void makeDefaultOutput(AudioObjectID id);
     void forgetMonitors();
-    // Keeps track of the monitors whose own overlay Varnu has switched off and not back on.
+    // The monitor's level, asked for on the "ddc" queue; taken unless a key sets the level
+    // before the answer is back.
+    void readBackLevel(const std::shared_ptr<DDCMonitor>& monitor);
+    // Keeps track, by identity and in the store, of the monitors whose own overlay Varnu has
+    // switched off and not back on.
     void noteOSDSent(const std::shared_ptr<DDCMonitor>& monitor, bool hidden);
+    // Gives the overlay back to the monitors an earlier run left hidden, where they should no
+    // longer be: hiding switched off, or the monitor no longer the one in use.
+    void giveBackLeftOverOverlays();
+    // Reads the record an earlier run left, then gives back what it can.
+    void recallHiddenOverlays();
     // Hands a key press's writes to the monitor's pending writes, queueing the job that sends
     // them when none is waiting.
     void queueMonitorWrites(const std::shared_ptr<DDCMonitor>& monitor,
@@ -120,11 +134,18 @@ public:
 private:
     std::shared_ptr<Menu> statusMenu_;
     std::shared_ptr<Cancellable> timer_;
-    // Kept when the monitors are forgotten: a monitor that stopped being routed still gets its
-    // overlay back at quit.
-    std::vector<std::shared_ptr<DDCMonitor>> osdHiddenOn_;
-    // Key presses acted on so far, so that a level read back later than a press is not taken.
-    std::uint64_t keyPresses_ = 0;
+    // The identities of the monitors whose overlay is hidden, oldest first; kept when the
+    // monitors are forgotten: a monitor that stopped being routed still gets its overlay back
+    // at quit.
+    std::vector<std::string> osdHiddenOn_;
+    // Those an earlier run left hidden that have not been seen since.
+    std::vector<std::string> leftOverHidden_;
+    // The monitors the overlay was last set on and the level last asked of.
+    std::string overlaySetOn_;
+    std::string levelAskedOf_;
+    // Key presses that set the level so far, so that a level read back later than such a press
+    // is not taken. A mute leaves the level as it is.
+    std::uint64_t levelPresses_ = 0;
     // One per monitor a key has been sent to since the monitors were last found.
     std::vector<std::shared_ptr<PendingMonitorWrites>> pendingWrites_;
 };

@@ -35,7 +35,9 @@ bool AppDelegate::handle(const TappedEvent& tapped) {
     const auto next = applyKey(*keyCode, step, VolumeState{volume, muted});
     volume = next.level;
     muted = next.muted;
-    ++keyPresses_;
+    if (*keyCode != kKeyTypeMute) {
+        ++levelPresses_;
+    }
     defaults->setInteger(volumeKey(output->uid), volume);
 
     const bool hide = settings->hideMonitorOSD();

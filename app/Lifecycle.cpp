@@ -77,15 +77,15 @@ void AppDelegate::applicationDidFinishLaunching() {
     });
     // Displays also change without the audio devices: a monitor that answers only after
     // launch, or another one on the same output.
+    const auto displaysChanged = [weak] {
+        if (auto self = weak.lock()) {
+            self->displaysChanged();
+        }
+    };
     if (services_.displays) {
-        services_.displays->setChangeHandler([weak] {
-            if (auto self = weak.lock()) {
-                self->forgetMonitors();
-            }
-            if (auto self = weak.lock()) {
-                self->refreshSettings();
-            }
-        });
+        services_.displays->setChangeHandler(displaysChanged);
+    } else if (services_.registry) {
+        services_.registry->setChangeHandler(displaysChanged);
     }
     Audio::observeChanges(*services_.audio, [weak] {
         if (auto self = weak.lock()) {
@@ -100,6 +100,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     });
 
     loadState();
+    recallHiddenOverlays();
     applyOSD();
 
     // A remembered output means Varnu has been set up before; only then may the system ask

@@ -87,6 +87,25 @@ std::shared_ptr<DDCMonitor> AppDelegate::monitorFor(const std::optional<AudioOut
     return monitors.empty() ? nullptr : monitors.front();
 }
 
+void AppDelegate::displaysChanged() {
+    forgetMonitors();
+    giveBackLeftOverOverlays();
+    std::shared_ptr<DDCMonitor> monitor;
+    if (auto output = currentOutput();
+        output && !Audio::hasNativeVolume(*services_.audio, output->id)) {
+        monitor = monitorFor(output);
+    }
+    const std::string identity = monitor ? monitor->identity() : std::string();
+    // In the order of the launch: the level asked for first, then the overlay set.
+    if (monitor && identity != levelAskedOf_) {
+        readBackLevel(monitor);
+    }
+    if (identity != overlaySetOn_) {
+        applyOSD();
+    }
+    refreshSettings();
+}
+
 void AppDelegate::forgetMonitors() {
     monitors.clear();
     // Jobs already queued keep theirs; the next press starts afresh behind them.
@@ -108,20 +127,23 @@ void AppDelegate::loadState() {
     if (Audio::hasNativeVolume(*services_.audio, output->id)) {
         return;
     }
-    auto monitor = monitorFor(output);
-    if (!monitor) {
-        return;
+    if (auto monitor = monitorFor(output)) {
+        readBackLevel(monitor);
     }
+}
+
+void AppDelegate::readBackLevel(const std::shared_ptr<DDCMonitor>& monitor) {
+    levelAskedOf_ = monitor->identity();
     // The monitor's own reading wins over the stored level, raw as it comes, unless a key has
     // set the level since the reading was asked for: the monitor is sent that level after it.
     ddcQueue->async(
-        [monitor, weak = weak_from_this(), mainQueue = services_.mainQueue, asked = keyPresses_] {
+        [monitor, weak = weak_from_this(), mainQueue = services_.mainQueue, asked = levelPresses_] {
             auto reading = monitor->read(kVCPAudioSpeakerVolume);
             if (!reading) {
                 return;
             }
             mainQueue->async([weak, asked, current = reading->current] {
-                if (auto self = weak.lock(); self && self->keyPresses_ == asked) {
+                if (auto self = weak.lock(); self && self->levelPresses_ == asked) {
                     self->volume = current;
                     if (self->statusMenu_) {
                         self->statusMenu_->invalidate();

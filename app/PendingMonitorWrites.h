@@ -12,9 +12,9 @@ namespace varnu {
 
 // The writes of key presses that one monitor has not been sent yet. A held key presses faster
 // than the monitor takes the writes, so a press merges into what is still waiting rather than
-// queueing behind it: for each VCP code the latest value wins, in the place the code first
-// took. The main thread merges; one job on the "ddc" queue takes everything when it starts.
-// This is where the two threads meet, so a lock guards it, held only to merge or to take.
+// queueing behind it: for each VCP code the latest value wins, in the order of the latest press
+// that wrote it. The main thread merges; one job on the "ddc" queue takes everything when it
+// starts. This is where the two threads meet, so a lock guards it, held only to merge or to take.
 class PendingMonitorWrites {
 public:
     explicit PendingMonitorWrites(std::shared_ptr<DDCMonitor> monitor)

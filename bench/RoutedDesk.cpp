@@ -34,8 +34,8 @@ public:
 
 std::vector<ExternalDisplay> InstantDisplays::externalDisplays() {
     std::vector<ExternalDisplay> displays;
-    displays.push_back({"LG UltraFine", std::make_unique<InstantBus>(onWrite_)});
-    displays.push_back({"DELL U2723QE", std::make_unique<InstantBus>(onWrite_)});
+    displays.push_back({"LG UltraFine", std::make_unique<InstantBus>(onWrite_), "DP-1"});
+    displays.push_back({"DELL U2723QE", std::make_unique<InstantBus>(onWrite_), "DP-2"});
     return displays;
 }
 

@@ -37,10 +37,11 @@ bool isReplyTo(std::uint8_t code, std::span<const std::uint8_t, kGetVCPFeatureRe
 } // namespace
 
 DDCMonitor::DDCMonitor(std::unique_ptr<AVService> service, std::string name,
-                       std::shared_ptr<Pause> pause)
+                       std::shared_ptr<Pause> pause, std::string identity)
     : service_(std::move(service))
     , name_(std::move(name))
-    , pause_(std::move(pause)) {}
+    , pause_(std::move(pause))
+    , identity_(std::move(identity)) {}
 
 bool DDCMonitor::write(std::uint8_t code, std::uint16_t value) {
     if (!service_) {

@@ -24,13 +24,15 @@ struct VCPReading {
 class DDCMonitor {
 public:
     // The pause must not be null; a monitor without a service answers every transaction with
-    // a failure.
-    DDCMonitor(std::unique_ptr<AVService> service, std::string name, std::shared_ptr<Pause> pause);
+    // a failure. The identity tells this monitor from the others across rebuilt lists.
+    DDCMonitor(std::unique_ptr<AVService> service, std::string name, std::shared_ptr<Pause> pause,
+               std::string identity = {});
 
     DDCMonitor(const DDCMonitor&) = delete;
     DDCMonitor& operator=(const DDCMonitor&) = delete;
 
     const std::string& name() const { return name_; }
+    const std::string& identity() const { return identity_; }
 
     // Set VCP Feature, sent twice. True when at least one send was accepted.
     bool write(std::uint8_t code, std::uint16_t value);
@@ -48,6 +50,7 @@ private:
     std::unique_ptr<AVService> service_;
     std::string name_;
     std::shared_ptr<Pause> pause_;
+    std::string identity_;
 };
 
 } // namespace varnu

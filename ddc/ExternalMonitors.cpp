@@ -2,6 +2,8 @@
 #include "ddc/RegistryEntryName.h"
 
 #include <array>
+#include <map>
+#include <utility>
 
 namespace varnu {
 
@@ -12,6 +14,8 @@ constexpr std::array<std::string_view, 2> kFramebufferNamePrefixes{"AppleCLCD2",
 constexpr std::string_view kDisplayAttributesKey = "DisplayAttributes";
 constexpr std::string_view kProductAttributesKey = "ProductAttributes";
 constexpr std::string_view kProductNameKey = "ProductName";
+// The display's EDID as a UUID: the same monitor gives the same one on every walk.
+constexpr std::string_view kEDIDUUIDKey = "EDID UUID";
 
 constexpr std::string_view kAVServiceProxyName = "DCPAVServiceProxy";
 constexpr std::string_view kLocationKey = "Location";
@@ -45,6 +49,24 @@ std::optional<std::string> productName(const RegistryEntry& entry) {
     return *name->text();
 }
 
+std::string edidUUID(const RegistryEntry& entry) {
+    const auto uuid = entry.property(kEDIDUUIDKey);
+    return uuid && uuid->text() ? *uuid->text() : std::string();
+}
+
+// Where the platform cannot tell displays apart, the name and the place among the displays of
+// that name stand in: right as long as such displays are not swapped between two walks.
+class Identities {
+public:
+    std::string next(const std::string& given, const std::string& name) {
+        const int place = ++seen_[name];
+        return given.empty() ? name + "#" + std::to_string(place) : given;
+    }
+
+private:
+    std::map<std::string, int> seen_;
+};
+
 bool isExternal(const RegistryEntry& entry) {
     const auto location = entry.property(kLocationKey);
     return location && location->text() && *location->text() == kExternalLocation;
@@ -62,16 +84,20 @@ DDCMonitor::externalMonitors(IORegistry& registry, std::shared_ptr<Pause> pause)
     // A display's framebuffer comes before the proxy that carries its I2C bus, so the last
     // product name seen names the proxies that follow it.
     std::string pendingName;
+    std::string pendingUUID;
+    Identities identities;
     while (auto entry = iterator->next()) {
         const std::string name = registryEntryName(entry->rawName());
         if (isFramebuffer(name)) {
             if (auto product = productName(*entry)) {
                 pendingName = std::move(*product);
             }
+            pendingUUID = edidUUID(*entry);
         } else if (name == kAVServiceProxyName && isExternal(*entry)) {
             if (auto service = registry.createAVService(*entry)) {
-                monitors.push_back(
-                    std::make_shared<DDCMonitor>(std::move(service), pendingName, pause));
+                monitors.push_back(std::make_shared<DDCMonitor>(
+                    std::move(service), pendingName, pause,
+                    identities.next(std::exchange(pendingUUID, {}), pendingName)));
             }
         }
     }
@@ -81,10 +107,13 @@ DDCMonitor::externalMonitors(IORegistry& registry, std::shared_ptr<Pause> pause)
 std::vector<std::shared_ptr<DDCMonitor>>
 DDCMonitor::externalMonitors(DisplayEnumerator& displays, std::shared_ptr<Pause> pause) {
     std::vector<std::shared_ptr<DDCMonitor>> monitors;
+    Identities identities;
     for (auto& display : displays.externalDisplays()) {
         if (display.service) {
+            auto identity = identities.next(display.identity, display.productName);
             monitors.push_back(std::make_shared<DDCMonitor>(std::move(display.service),
-                                                            std::move(display.productName), pause));
+                                                            std::move(display.productName), pause,
+                                                            std::move(identity)));
         }
     }
     return monitors;

@@ -15,6 +15,10 @@ namespace varnu {
 struct ExternalDisplay {
     std::string productName; // empty when the display does not tell
     std::unique_ptr<AVService> service;
+    // Tells the display from every other one, and stays the same while the same monitor is on
+    // the same connector, however often the list is built again (not an object or a bus
+    // number). Empty when the platform cannot tell.
+    std::string identity;
 };
 
 class DisplayEnumerator {

@@ -6,6 +6,7 @@
 #include "platform/AVService.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -74,6 +75,9 @@ public:
                                                              std::uint32_t options) = 0;
     // Null when the entry has no usable AV service.
     virtual std::unique_ptr<AVService> createAVService(const RegistryEntry& entry) = 0;
+    // Called on the main queue when displays come or go, so that what was built from a walk can
+    // be built again.
+    virtual void setChangeHandler(std::function<void()> /*handler*/) {}
 };
 
 } // namespace varnu

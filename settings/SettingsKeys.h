@@ -9,6 +9,8 @@
 // "showHUD"            Boolean  true         its setter            model construction
 // "hideMonitorOSD"     Boolean  true         its setter            model construction
 // "language"           text     "auto"       its setter            model construction; Lang, always
+// "hiddenOverlays"     text     none         hiding or giving      the next start, to give back
+//                      (one identity a line) back an overlay       what a crash left hidden
 
 #include <cstdint>
 #include <string>
@@ -22,6 +24,7 @@ constexpr std::string_view kStepKey = "step";
 constexpr std::string_view kShowHUDKey = "showHUD";
 constexpr std::string_view kHideMonitorOSDKey = "hideMonitorOSD";
 constexpr std::string_view kLanguageKey = "language";
+constexpr std::string_view kHiddenOverlaysKey = "hiddenOverlays";
 
 constexpr std::int64_t kDefaultVolume = 50;
 constexpr std::int64_t kDefaultStep = 6;

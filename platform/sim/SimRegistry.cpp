@@ -85,7 +85,23 @@ RegistryDictionary SimRegistry::framebufferProperties(std::string_view productNa
 SimRegistry::EntryId SimRegistry::add(Entry entry) {
     entry.id = nextId_++;
     entries_.push_back(std::make_shared<Entry>(std::move(entry)));
+    announceChange();
     return entries_.back()->id;
+}
+
+void SimRegistry::setChangeHandler(std::function<void()> handler) {
+    changeHandler_ = std::move(handler);
+}
+
+void SimRegistry::announceChange() {
+    if (!mainQueue_ || !changeHandler_ || *announcementQueued_) {
+        return;
+    }
+    *announcementQueued_ = true;
+    mainQueue_->async([queued = announcementQueued_, handler = changeHandler_] {
+        *queued = false;
+        handler();
+    });
 }
 
 SimRegistry::EntryId SimRegistry::addEntry(std::string rawName, RegistryDictionary properties,
@@ -112,8 +128,12 @@ SimRegistry::EntryId SimRegistry::addAVServiceProxy(std::shared_ptr<SimMonitor> 
 }
 
 void SimRegistry::addExternalDisplay(std::shared_ptr<SimMonitor> monitor,
-                                     std::string_view productName) {
-    addFramebuffer(productName, ProductNameShape::Present, monitor);
+                                     std::string_view productName, std::string_view edidUUID) {
+    auto properties = framebufferProperties(productName);
+    if (!edidUUID.empty()) {
+        properties.push_back({std::string(kSimEDIDUUIDKey), text(edidUUID)});
+    }
+    addEntry(std::string(kSimFramebufferName), std::move(properties), monitor);
     addAVServiceProxy(std::move(monitor));
 }
 
@@ -130,7 +150,9 @@ void SimRegistry::failIteratorCreation(bool fail) {
 }
 
 void SimRegistry::unplug(const std::shared_ptr<SimMonitor>& monitor) {
-    std::erase_if(entries_, [&](const auto& entry) { return entry->monitor == monitor; });
+    if (std::erase_if(entries_, [&](const auto& entry) { return entry->monitor == monitor; }) > 0) {
+        announceChange();
+    }
 }
 
 std::unique_ptr<RegistryIterator> SimRegistry::createIterator(std::string_view plane,

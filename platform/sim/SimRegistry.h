@@ -5,18 +5,21 @@
 // Implements: the recursive walk of the service plane over an ordered list of entries (display
 // framebuffers with their product-name attributes, AV-service proxies each backed by a
 // SimMonitor, any other entry), property shapes that are wrong on purpose, AV-service creation
-// that fails per entry, a walk that cannot start, and unplugging a monitor's entries.
-// Does not implement: other planes or a non-recursive walk (both answer with no iterator),
-// parent and child relations, or change notifications.
+// that fails per entry, a walk that cannot start, unplugging a monitor's entries, and telling the
+// change handler on the main queue, once per turn, that entries came or went.
+// Does not implement: other planes or a non-recursive walk (both answer with no iterator), or
+// parent and child relations.
 //
 // A walk sees the entries as they were when it started; an AV service can only be created for
 // an entry that is still there. Used from one thread.
 
+#include "platform/Dispatch.h"
 #include "platform/IORegistry.h"
 #include "platform/sim/SimMonitor.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +33,7 @@ inline constexpr std::string_view kSimMobileFramebufferName = "IOMobileFramebuff
 inline constexpr std::string_view kSimAVServiceProxyName = "DCPAVServiceProxy";
 inline constexpr std::string_view kSimExternalLocation = "External";
 inline constexpr std::string_view kSimInternalLocation = "Embedded";
+inline constexpr std::string_view kSimEDIDUUIDKey = "EDID UUID";
 
 // Where a framebuffer's product name goes missing or takes the wrong shape.
 enum class ProductNameShape {
@@ -45,6 +49,10 @@ enum class ProductNameShape {
 class SimRegistry final : public IORegistry {
 public:
     using EntryId = std::size_t;
+
+    // Without a main queue, changes are not announced.
+    explicit SimRegistry(std::shared_ptr<MainQueue> mainQueue = nullptr)
+        : mainQueue_(std::move(mainQueue)) {}
 
     // The properties of a framebuffer entry naming its display, in the given shape.
     static RegistryDictionary
@@ -64,8 +72,10 @@ public:
     EntryId addAVServiceProxy(std::shared_ptr<SimMonitor> monitor,
                               std::optional<RegistryValue> location = text(kSimExternalLocation),
                               std::string rawName = std::string(kSimAVServiceProxyName));
-    // A framebuffer naming the display followed by its external proxy.
-    void addExternalDisplay(std::shared_ptr<SimMonitor> monitor, std::string_view productName);
+    // A framebuffer naming the display, with the EDID's UUID when given, followed by its
+    // external proxy.
+    void addExternalDisplay(std::shared_ptr<SimMonitor> monitor, std::string_view productName,
+                            std::string_view edidUUID = {});
 
     void failAVServiceCreation(EntryId entry, bool fail = true);
     void failIteratorCreation(bool fail = true);
@@ -78,6 +88,7 @@ public:
     std::unique_ptr<RegistryIterator> createIterator(std::string_view plane,
                                                      std::uint32_t options) override;
     std::unique_ptr<AVService> createAVService(const RegistryEntry& entry) override;
+    void setChangeHandler(std::function<void()> handler) override;
 
     struct Entry {
         EntryId id = 0;
@@ -89,11 +100,16 @@ public:
 
 private:
     EntryId add(Entry entry);
+    void announceChange();
 
     std::vector<std::shared_ptr<Entry>> entries_;
     EntryId nextId_ = 0;
     bool iteratorFails_ = false;
     std::size_t iteratorsCreated_ = 0;
+    std::shared_ptr<MainQueue> mainQueue_;
+    std::function<void()> changeHandler_;
+    // Shared with the queued announcement, which clears it when it runs.
+    std::shared_ptr<bool> announcementQueued_ = std::make_shared<bool>(false);
 };
 
 } // namespace varnu::sim

@@ -11,7 +11,6 @@ SimWorld::SimWorld(SimDispatch dispatch)
     , statusBar(std::make_shared<SimStatusBar>())
     , defaults(std::make_shared<SimUserDefaults>())
     , languages(std::make_shared<SimPreferredLanguages>())
-    , registry(std::make_shared<SimRegistry>())
     , screens(std::make_shared<SimScreens>())
     , windows(std::make_shared<SimWindowFactory>())
     , alerts(std::make_shared<SimAlerts>())
@@ -30,6 +29,7 @@ SimWorld::SimWorld(SimDispatch dispatch)
         dispatch_.pause = pause;
     }
     audio = std::make_shared<SimAudioHardware>(dispatch_.mainQueue);
+    registry = std::make_shared<SimRegistry>(dispatch_.mainQueue);
     overlays = std::make_shared<SimOverlayFactory>(dispatch_.mainQueue);
     // Unless told otherwise, the user granted the permission long ago.
     eventTaps->setTrusted(true);

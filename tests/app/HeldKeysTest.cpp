@@ -98,8 +98,8 @@ TEST(HeldKeys, PressesFurtherApartThanAJobSendEveryWriteAtItsPressTime) {
     EXPECT_EQ(sent, expected);
 }
 
-TEST(HeldKeys, AnUnmuteWaitingBehindAMuteKeepsItsPlace) {
-    // Mute, then up while the first job runs: the unmute keeps the place the mute took.
+TEST(HeldKeys, AMergedJobSetsTheLevelBeforeItUnmutes) {
+    // Mute, then up while the first job runs: the latest press orders the merged codes.
     HeldKeyDesk desk(false, 50);
     desk.hold(kKeyTypeSoundUp, 1);
     desk.scheduler->advance(10ms);
@@ -107,8 +107,35 @@ TEST(HeldKeys, AnUnmuteWaitingBehindAMuteKeepsItsPlace) {
     desk.hold(kKeyTypeSoundUp, 1);
     desk.scheduler->advance(1s);
     EXPECT_EQ(desk.dellMonitor->appliedSets(),
-              twice({{0x62, 56}, {0x8D, 2}, {0x8D, 2}, {0x62, 62}}));
+              twice({{0x62, 56}, {0x8D, 2}, {0x62, 62}, {0x8D, 2}}));
     EXPECT_FALSE(desk.delegate->muted);
+}
+
+TEST(PendingWrites, TheLatestPressOrdersTheCodesItWrites) {
+    const VCPWrite hide{kVCPOSD, kOSDHidden};
+    const VCPWrite mute{kVCPAudioMute, kAudioMuteOn};
+    const VCPWrite unmute{kVCPAudioMute, kAudioMuteOff, true};
+    const auto level = [](std::uint16_t value) { return VCPWrite{kVCPAudioSpeakerVolume, value}; };
+    struct Case {
+        const char* what;
+        std::vector<std::vector<VCPWrite>> presses;
+        std::vector<VCPWrite> merged;
+    };
+    const Case cases[] = {
+        {"mute, down", {{mute}, {level(68), unmute}}, {level(68), unmute}},
+        {"up, mute", {{hide, level(62), unmute}, {hide, mute}}, {hide, level(62), mute}},
+        {"hiding switched on, up",
+         {{level(56), unmute}, {hide, level(62), unmute}},
+         {hide, level(62), unmute}},
+        {"hiding switched on, mute", {{level(56), unmute}, {hide, mute}}, {hide, level(56), mute}},
+    };
+    for (const auto& c : cases) {
+        PendingMonitorWrites pending(nullptr);
+        for (const auto& press : c.presses) {
+            pending.merge(press);
+        }
+        EXPECT_EQ(pending.take(), c.merged) << c.what;
+    }
 }
 
 } // namespace

@@ -86,13 +86,13 @@ TEST(MonitorCache, IsForgottenWhenTheDeviceListChangesAndOnlyThen) {
     const auto first = delegate->monitors[0];
 
     // A change of the default output brings the remembered one back and keeps the list.
-    desk.addMonitor("LG UltraFine");
     desk.audio->setDefaultOutput(speakers);
     desk.scheduler->runUntilIdle();
     EXPECT_EQ(desk.audio->defaultOutput(), dell);
     ASSERT_EQ(delegate->monitors.size(), 1u);
     EXPECT_EQ(delegate->monitors[0], first);
 
+    desk.addMonitor("LG UltraFine");
     desk.addOutput("lg", "LG UltraFine");
     desk.scheduler->runUntilIdle();
     delegate->ddcMonitor();
@@ -102,19 +102,20 @@ TEST(MonitorCache, IsForgottenWhenTheDeviceListChangesAndOnlyThen) {
 
 // Displays whose list the test changes, telling the core as a backend's worker would.
 struct ChangingDisplays final : DisplayEnumerator {
-    std::vector<std::shared_ptr<sim::SimMonitor>> listed;
+    using Listed = std::vector<std::pair<std::string, std::shared_ptr<sim::SimMonitor>>>;
+    Listed listed;
     std::function<void()> changed;
     std::vector<ExternalDisplay> externalDisplays() override {
         std::vector<ExternalDisplay> displays;
-        for (const auto& monitor : listed) {
-            displays.push_back(ExternalDisplay{"DELL U2723QE", monitor->makeService()});
+        for (const auto& [identity, monitor] : listed) {
+            displays.push_back(ExternalDisplay{"DELL U2723QE", monitor->makeService(), identity});
         }
         return displays;
     }
     void setChangeHandler(std::function<void()> handler) override { changed = std::move(handler); }
 };
 
-TEST(MonitorCache, IsForgottenWhenTheDisplaysChangeWithoutTheDevices) {
+TEST(DisplayList, AMonitorFoundAfterLaunchIsSetUpAsAtLaunchAndGetsItsOverlayBackOnceAtQuit) {
     SimDesk desk;
     desk.addOutput("dell", "DELL U2723QE");
     desk.defaults->put("selectedDeviceUID", std::string("dell"));
@@ -128,34 +129,51 @@ TEST(MonitorCache, IsForgottenWhenTheDisplaysChangeWithoutTheDevices) {
     EXPECT_EQ(delegate->settings->controlInfo(), "This device cannot be controlled.");
     ASSERT_TRUE(displays->changed);
 
-    // Found only after launch, then swapped for another on the same output, then unplugged.
+    // Found only after launch, then swapped for another on the same output, then unplugged and
+    // plugged back.
     const auto first = sim::SimMonitor::create(desk.scheduler);
     const auto second = sim::SimMonitor::create(desk.scheduler);
-    const auto change = [&](std::vector<std::shared_ptr<sim::SimMonitor>> listed) {
+    first->setControl(kVCPAudioSpeakerVolume, {80, 100});
+    second->setControl(kVCPAudioSpeakerVolume, {30, 100});
+    const auto change = [&](ChangingDisplays::Listed listed) {
         displays->listed = std::move(listed);
         desk.scheduler->async(displays->changed);
-        desk.scheduler->runUntilIdle();
+        desk.scheduler->advance(std::chrono::seconds(1));
     };
     const auto press = [&] {
         const bool swallowed = delegate->handle(SimDesk::key(kKeyTypeSoundUp));
         desk.scheduler->advance(std::chrono::seconds(1));
         return swallowed;
     };
-    change({first});
-    EXPECT_EQ(delegate->settings->controlInfo(),
-              "The volume is set directly on the monitor (50%).");
+    const auto overlayShown = [](const sim::SimMonitor& monitor) {
+        return monitor.control(kVCPOSD)->current == kOSDShown;
+    };
+    change({{"DP-1 first", first}});
+    EXPECT_FALSE(overlayShown(*first));
+    EXPECT_EQ(delegate->settings->osdInfo(), "The monitor no longer shows its own volume overlay.");
     ASSERT_TRUE(press());
-    EXPECT_GT(first->control(kVCPAudioSpeakerVolume)->current, 50);
+    EXPECT_EQ(first->control(kVCPAudioSpeakerVolume)->current, 86);
 
-    first->clearLog();
-    change({second});
+    change({{"DP-1 second", second}});
+    EXPECT_FALSE(overlayShown(*second));
     ASSERT_TRUE(press());
-    EXPECT_GT(second->control(kVCPAudioSpeakerVolume)->current, 50);
-    EXPECT_TRUE(first->transactions().empty());
+    EXPECT_EQ(second->control(kVCPAudioSpeakerVolume)->current, 36);
 
     change({});
     EXPECT_EQ(delegate->settings->controlInfo(), "This device cannot be controlled.");
+    EXPECT_EQ(delegate->settings->osdInfo(), "");
     EXPECT_FALSE(press());
+
+    // Plugged back, the list rebuilt twice with a press after each: one restore, to the monitor
+    // that is there; the first, gone, stays recorded for the next start.
+    change({{"DP-1 second", second}});
+    ASSERT_TRUE(press());
+    change({{"DP-1 second", second}});
+    ASSERT_TRUE(press());
+    second->clearLog();
+    delegate->applicationWillTerminate();
+    EXPECT_EQ(second->appliedSets(), (std::vector<sim::VCPSet>(2, {kVCPOSD, kOSDShown})));
+    EXPECT_EQ(desk.defaults->string("hiddenOverlays"), "DP-1 first\n");
 }
 
 TEST(WeakCallbacks, DoNothingOnceTheDelegateIsGone) {

@@ -161,7 +161,7 @@ TEST(ExternalMonitorsInRegistry, ListsMonitorsInRegistryOrderAndSkipsWhatCannotB
     auto first = rig.display();
     auto broken = rig.display();
     auto second = rig.display();
-    rig.registry.addExternalDisplay(first, "A");
+    rig.registry.addExternalDisplay(first, "A", "UUID-A");
     rig.registry.addFramebuffer("Broken", ProductNameShape::Present, broken);
     rig.registry.failAVServiceCreation(rig.registry.addAVServiceProxy(broken));
     rig.registry.addExternalDisplay(second, "B");
@@ -170,6 +170,9 @@ TEST(ExternalMonitorsInRegistry, ListsMonitorsInRegistryOrderAndSkipsWhatCannotB
     ASSERT_EQ(monitors.size(), 2u);
     EXPECT_EQ(monitors[0]->name(), "A");
     EXPECT_EQ(monitors[1]->name(), "B");
+    // The EDID's UUID tells a monitor apart where there is one, else its name and place do.
+    EXPECT_EQ(monitors[0]->identity(), "UUID-A");
+    EXPECT_EQ(monitors[1]->identity(), "B#1");
     EXPECT_TRUE(talksTo(*monitors[0], first, 11));
     EXPECT_TRUE(talksTo(*monitors[1], second, 22));
 
@@ -187,7 +190,8 @@ struct ListedDisplays final : DisplayEnumerator {
     std::vector<ExternalDisplay> externalDisplays() override {
         std::vector<ExternalDisplay> result;
         for (const auto& [name, display] : displays) {
-            result.push_back(ExternalDisplay{name, display ? display->makeService() : nullptr});
+            result.push_back(ExternalDisplay{name, display ? display->makeService() : nullptr,
+                                             name == "A" ? "card0-DP-1 0123" : ""});
         }
         return result;
     }
@@ -203,6 +207,8 @@ TEST(ExternalMonitorsFromEnumerator, MakesOneMonitorPerDisplayWithABusInOrder) {
     ASSERT_EQ(monitors.size(), 2u);
     EXPECT_EQ(monitors[0]->name(), "A");
     EXPECT_EQ(monitors[1]->name(), "");
+    EXPECT_EQ(monitors[0]->identity(), "card0-DP-1 0123");
+    EXPECT_EQ(monitors[1]->identity(), "#1");
     EXPECT_TRUE(talksTo(*monitors[0], first, 5));
     EXPECT_TRUE(talksTo(*monitors[1], second, 6));
 }

@@ -76,9 +76,10 @@ struct OneDisplay final : DisplayEnumerator {
     std::shared_ptr<HangingTransport> transport;
     std::vector<ExternalDisplay> externalDisplays() override {
         std::vector<ExternalDisplay> displays;
-        displays.push_back(
-            ExternalDisplay{"DELL U2723QE", std::make_unique<linux_backend::I2cDevChannel>(
-                                                transport, "/dev/i2c-7", kDDCChipAddress)});
+        displays.push_back(ExternalDisplay{"DELL U2723QE",
+                                           std::make_unique<linux_backend::I2cDevChannel>(
+                                               transport, "/dev/i2c-7", kDDCChipAddress),
+                                           "card0-DP-1"});
         return displays;
     }
 };

@@ -107,6 +107,8 @@ MonitorOptions CommandArguments::monitorOptions() const {
             options.mute = vcpValue(value);
         } else if (name == "osd" && equals != std::string::npos) {
             options.osd = vcpValue(value);
+        } else if (name == "id" && !value.empty()) {
+            options.edidUUID = value;
         } else {
             fail("monitor: unknown option \"" + option + "\"");
         }

@@ -62,9 +62,10 @@ void ScenarioWorld::addMonitor(const std::string& productName, const MonitorOpti
         world_.registry->addFramebuffer(productName, ProductNameShape::Present, monitor);
         world_.registry->addAVServiceProxy(monitor, SimRegistry::text(kSimInternalLocation));
     } else {
-        world_.registry->addExternalDisplay(monitor, productName);
+        world_.registry->addExternalDisplay(monitor, productName, options.edidUUID);
     }
     monitors_.push_back(Monitor{productName, std::move(monitor), true});
+    settle();
 }
 
 bool ScenarioWorld::disconnect(const std::string& productName) {
@@ -77,6 +78,7 @@ bool ScenarioWorld::disconnect(const std::string& productName) {
     world_.registry->unplug(it->monitor);
     it->monitor->disconnect();
     it->connected = false;
+    settle();
     return true;
 }
 

@@ -34,6 +34,9 @@ struct MonitorOptions {
     bool refuseReads = false;
     // Every Get VCP Feature reply carries a wrong checksum.
     bool corruptReplies = false;
+    // The EDID's UUID the registry gives for it; without one, the name and the place among the
+    // monitors of that name tell it from the others.
+    std::string edidUUID;
 };
 
 struct KeyPress {
@@ -59,6 +62,7 @@ public:
                    std::uint32_t channels);
     bool unplug(const std::string& uid);
     bool setDefaultOutput(const std::string& uid);
+    // Once Varnu runs, a monitor plugged or unplugged is announced to it as the registry does.
     void addMonitor(const std::string& productName, const MonitorOptions& options);
     // The most recently added monitor of that name that is still connected.
     bool disconnect(const std::string& productName);

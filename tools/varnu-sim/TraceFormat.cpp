@@ -73,6 +73,11 @@ std::string hexBytes(std::span<const std::uint8_t> bytes) {
 std::string quoted(std::string_view text) {
     std::string result = "\"";
     for (const char c : text) {
+        // A trace line stays one line.
+        if (c == '\n') {
+            result += "\\n";
+            continue;
+        }
         if (c == '"' || c == '\\') {
             result += '\\';
         }

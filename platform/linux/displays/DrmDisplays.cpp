@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -27,6 +28,18 @@ std::string verdictKey(const DrmConnector& connector) {
         key += '\n' + std::to_string(candidate.bus) + ' ' + candidate.adapterName;
     }
     return key;
+}
+
+// The connector and the EDID: the same monitor on the same port, whichever bus it is reached on
+// today. The EDID goes in as a 64-bit FNV-1a hash, to keep the identity one short line.
+std::string displayIdentity(const DrmConnector& connector) {
+    std::uint64_t hash = 0xcbf29ce484222325;
+    for (const auto byte : connector.edid) {
+        hash = (hash ^ byte) * 0x100000001b3;
+    }
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    return connector.name + ' ' + hex;
 }
 
 int millisecondsUntil(std::chrono::steady_clock::time_point when) {
@@ -64,8 +77,9 @@ std::vector<ExternalDisplay> DrmDisplays::externalDisplays() {
     for (const auto& kept : kept_) {
         displays.push_back(
             {kept.productName,
-             std::make_unique<I2cDevChannel>(
-                 transport_, kept.busPath, static_cast<std::uint8_t>(kDDCChipAddress), reports_)});
+             std::make_unique<I2cDevChannel>(transport_, kept.busPath,
+                                             static_cast<std::uint8_t>(kDDCChipAddress), reports_),
+             kept.identity});
     }
     return displays;
 }
@@ -134,7 +148,8 @@ std::optional<DrmDisplays::Clock::time_point> DrmDisplays::look(bool afterEvent)
         const auto& verdict = remembered.verdict;
         if (verdict.bus) {
             taken.insert(*verdict.bus);
-            kept.push_back({connector.productName, probe_.busPath(*verdict.bus)});
+            kept.push_back(
+                {connector.productName, probe_.busPath(*verdict.bus), displayIdentity(connector)});
             continue;
         }
         const auto why = describeVerdict(verdict, paths_.deviceRoot);

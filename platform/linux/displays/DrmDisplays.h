@@ -74,6 +74,7 @@ private:
     struct Kept {
         std::string productName;
         std::string busPath;
+        std::string identity;
         bool operator==(const Kept&) const = default;
     };
     struct Remembered {
