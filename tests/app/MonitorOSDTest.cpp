@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -81,49 +80,6 @@ TEST(MonitorOverlay, AsksTheMonitorAgainWhenTheLanguageChanges) {
     EXPECT_EQ(desk.statusOnceAnswered(), kNotSupportedGerman);
     desk.keepOverlayAt(kOSDHidden);
     EXPECT_EQ(desk.statusAfterSetting(true), kHiddenGerman);
-}
-
-TEST(MonitorOverlay, IsGivenBackAtQuitOnEveryMonitorThatHidItInThisRun) {
-    using sim::VCPSet;
-    const VCPSet shown{kVCPOSD, kOSDShown};
-    const auto lastOSDSet = [](const sim::SimMonitor& monitor) {
-        std::optional<VCPSet> last;
-        for (const auto& set : monitor.appliedSets()) {
-            if (set.code == kVCPOSD) {
-                last = set;
-            }
-        }
-        return last;
-    };
-
-    for (const bool showAgainOnSecond : {false, true}) {
-        OverlayDesk desk;
-        desk.addOutput("lg", "LG HDR 4K");
-        auto lg = desk.addMonitor("LG HDR 4K");
-        auto usb = desk.addMonitor("USB Display");
-        desk.scheduler->advance(std::chrono::seconds(1));
-        ASSERT_EQ(lastOSDSet(*desk.monitor), (VCPSet{kVCPOSD, kOSDHidden}));
-
-        // The second monitor hides its overlay with the first key press routed to it.
-        desk.delegate->choose("lg");
-        ASSERT_TRUE(desk.delegate->handle(SimDesk::key(kKeyTypeSoundUp)));
-        desk.scheduler->advance(std::chrono::seconds(1));
-        ASSERT_EQ(lastOSDSet(*lg), (VCPSet{kVCPOSD, kOSDHidden}));
-        if (showAgainOnSecond) {
-            desk.delegate->settings->setHideMonitorOSD(false);
-            desk.scheduler->advance(std::chrono::seconds(1));
-        }
-        desk.monitor->clearLog();
-        lg->clearLog();
-
-        const auto quitAt = desk.scheduler->now();
-        desk.application->terminate();
-        EXPECT_LE(desk.scheduler->now() - quitAt, kTerminationWriteTimeout);
-        EXPECT_EQ(desk.monitor->appliedSets(), (std::vector<VCPSet>{shown, shown}));
-        // A monitor already given its overlay back is left alone, and one never touched too.
-        EXPECT_EQ(lg->appliedSets().size(), showAgainOnSecond ? 0u : 2u);
-        EXPECT_TRUE(usb->transactions().empty());
-    }
 }
 
 } // namespace
