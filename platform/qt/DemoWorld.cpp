@@ -5,6 +5,7 @@
 #include "platform/linux/desktop/LocaleLanguages.h"
 #include "platform/linux/input/VolumeKeyEvents.h"
 #include "platform/qt/LinuxServices.h"
+#include "settings/Lang.h"
 
 #include <chrono>
 
@@ -79,6 +80,10 @@ DemoWorld::DemoWorld(const QtFront& front)
     services_.languages = std::make_shared<linux_backend::LocaleLanguages>();
     services_.systemDisplayName = "Linux";
     services_.accessibilitySettingsURL = permissionsHelpURL();
+    front.statusBar->setLanguageRule(
+        [defaults = services_.defaults, languages = services_.languages] {
+            return Lang::isGerman(*defaults, *languages);
+        });
 }
 
 DemoWorld::~DemoWorld() {

@@ -2,6 +2,7 @@
 
 #include "platform/linux/LinuxBackend.h"
 #include "platform/linux/files/PermissionsHelp.h"
+#include "settings/Lang.h"
 
 #include <QString>
 #include <QUrl>
@@ -18,6 +19,10 @@ LinuxServices makeLinuxServices(const QtFront& front) {
     front.fill(bundle.services);
     bundle.defaults = linux_backend::addLinuxServices(bundle.services);
     bundle.services.accessibilitySettingsURL = permissionsHelpURL();
+    front.statusBar->setLanguageRule(
+        [defaults = bundle.services.defaults, languages = bundle.services.languages] {
+            return Lang::isGerman(*defaults, *languages);
+        });
     return bundle;
 }
 

@@ -79,6 +79,9 @@ void QtMenu::render() {
                          [this, index] { menu_->choose(index); });
         qmenu_->addAction(action);
     }
+    if (onChanged_) {
+        onChanged_();
+    }
 }
 
 } // namespace varnu::qt

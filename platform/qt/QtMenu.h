@@ -12,13 +12,13 @@
 
 #include "platform/Menu.h"
 
+#include <QMenu>
 #include <QPointer>
+#include <functional>
 #include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
-
-class QMenu;
 
 namespace varnu::qt {
 
@@ -37,6 +37,8 @@ public:
     void render();
     // Asks the core for its items, then shows them.
     void refresh();
+    // Runs after what the items show has changed.
+    void setChangeHandler(std::function<void()> handler) { onChanged_ = std::move(handler); }
 
 private:
     void scheduleRefresh();
@@ -48,6 +50,7 @@ private:
     QPointer<QMenu> qmenu_;
     bool refreshQueued_ = false;
     std::vector<ItemLook> shown_;
+    std::function<void()> onChanged_;
 };
 
 } // namespace varnu::qt

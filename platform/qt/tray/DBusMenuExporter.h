@@ -1,0 +1,64 @@
+#pragma once
+
+// The tray menu exported as com.canonical.dbusmenu, for panels that draw the menu themselves.
+// Implements: the layout of the core's items (id 0 the root, each item its index plus one) with
+// labels, enabled states, check marks, shortcuts and separators; asking the core for its items
+// when the panel is about to show the menu; a new revision and LayoutUpdated whenever what the
+// items show changes; a click sent back to the core by the item's index, after the call returns.
+// Does not: nest submenus, or filter properties by the names a caller asks for (it gets all).
+
+#include "platform/qt/tray/DBusTrayTypes.h"
+
+#include <QObject>
+#include <functional>
+
+namespace varnu::qt {
+
+class QtMenu;
+
+class DBusMenuExporter final : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
+    Q_PROPERTY(uint Version READ version)
+    Q_PROPERTY(QString TextDirection READ textDirection)
+    Q_PROPERTY(QString Status READ status)
+    Q_PROPERTY(QStringList IconThemePath READ iconThemePath)
+
+public:
+    explicit DBusMenuExporter(QtMenu& menu, QObject* parent = nullptr);
+
+    uint version() const { return 3; }
+    QString textDirection() const { return QStringLiteral("ltr"); }
+    QString status() const { return QStringLiteral("normal"); }
+    QStringList iconThemePath() const { return {}; }
+
+    // The layout as a panel gets it; also for the tests.
+    DBusMenuLayout layout() const;
+    uint revision() const { return revision_; }
+
+public slots:
+    uint GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames,
+                   varnu::qt::DBusMenuLayout& layout);
+    varnu::qt::DBusMenuItemList GetGroupProperties(const QList<int>& ids,
+                                                   const QStringList& propertyNames);
+    QDBusVariant GetProperty(int id, const QString& name);
+    void Event(int id, const QString& eventId, const QDBusVariant& data, uint timestamp);
+    QList<int> EventGroup(const varnu::qt::DBusMenuEventList& events);
+    bool AboutToShow(int id);
+    QList<int> AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors);
+
+signals:
+    void LayoutUpdated(uint revision, int parent);
+    void ItemsPropertiesUpdated(const varnu::qt::DBusMenuItemList& updatedProperties,
+                                const varnu::qt::DBusMenuItemKeysList& removedProperties);
+    void ItemActivationRequested(int id, uint timestamp);
+
+private:
+    void changed();
+    QVariantMap properties(int id) const;
+
+    QtMenu& menu_;
+    uint revision_ = 1;
+};
+
+} // namespace varnu::qt
