@@ -5,7 +5,7 @@ VARNU_BUILD_PACKAGES=(
     g++ cmake make pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     nlohmann-json3-dev libpulse-dev libevdev-dev libudev-dev libsystemd-dev libumockdev-dev
-    libfuse3-dev
+    libfuse3-dev libwayland-dev
     qt6-base-dev
 )
 VARNU_TEST_PACKAGES=(
@@ -13,6 +13,7 @@ VARNU_TEST_PACKAGES=(
     pipewire pipewire-pulse wireplumber
     xvfb xauth umockdev fuse3
     openbox trayer x11-xserver-utils xdotool x11-utils imagemagick
+    sway xwayland waybar grim qt6-wayland dbus-daemon libglib2.0-bin
 )
 # dpkg-shlibdeps (dpkg-dev) and file compute the package's library dependencies.
 VARNU_PACKAGE_PACKAGES=(

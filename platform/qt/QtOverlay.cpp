@@ -1,20 +1,17 @@
 #include "platform/qt/QtOverlay.h"
 
+#include "platform/qt/LayerShellOverlay.h"
+#include "platform/qt/OverlayPainting.h"
 #include "platform/qt/QtScreens.h"
-#include "platform/qt/SymbolIcons.h"
 
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRegion>
-#include <QTimer>
 
 namespace varnu::qt {
 
 namespace {
-
-// The dark glass of an on-screen display, readable over light and dark backgrounds alike.
-const QColor kBackground(28, 28, 30, 200);
 
 Qt::WindowFlags overlayFlags() {
     Qt::WindowFlags flags = Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
@@ -31,12 +28,6 @@ QPainterPath roundedOutline(const QRectF& rect, double radius) {
     QPainterPath outline;
     outline.addRoundedRect(rect, radius, radius);
     return outline;
-}
-
-// A rectangle that counts y upwards from the bottom of a frame of the given height, in the
-// frame's top-down coordinates.
-QRectF flipped(const Rect& rect, double frameHeight) {
-    return {rect.x, frameHeight - (rect.y + rect.height), rect.width, rect.height};
 }
 
 } // namespace
@@ -84,45 +75,25 @@ QRectF OverlayWidget::barRect() const {
 }
 
 QRectF OverlayWidget::fillRect() const {
-    const QRectF bar = barRect();
-    const QRectF fill = flipped(fill_, description_.barFrame.height);
-    return fill.translated(bar.topLeft());
+    return fillRectIn(description_, fill_);
 }
 
 void OverlayWidget::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.fillRect(rect(), Qt::transparent);
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-
-    painter.fillPath(roundedOutline(QRectF(rect()), description_.cornerRadius), kBackground);
-
-    if (icon_) {
-        paintSymbol(painter, iconRect(), icon_->symbolName, Qt::white);
-    }
-
-    const double radius = description_.barCornerRadius;
-    const QPainterPath track = roundedOutline(barRect(), radius);
-    QColor trackColor(Qt::white);
-    trackColor.setAlphaF(static_cast<float>(description_.trackWhiteAlpha));
-    painter.fillPath(track, trackColor);
-
-    const QRectF fill = fillRect();
-    if (fill.width() > 0 && fill.height() > 0) {
-        // The fill is a subview of the track, so it is clipped by it.
-        painter.setClipPath(track);
-        painter.fillPath(roundedOutline(fill, radius), Qt::white);
-    }
+    paintOverlay(painter, description_, icon_, fill_);
 }
 
 QtOverlayPanel::QtOverlayPanel(const OverlayDescription& description)
-    : widget_(new OverlayWidget(description)) {}
+    : widget_(new OverlayWidget(description))
+    , fade_(std::make_unique<OverlayFade>(
+          widget_.data(), [this] { return widget_->windowOpacity(); },
+          [this](double opacity) { widget_->setWindowOpacity(opacity); })) {}
 
 QtOverlayPanel::~QtOverlayPanel() {
-    if (animation_) {
-        animation_->stop();
-    }
+    fade_.reset();
     delete widget_.data();
 }
 
@@ -140,10 +111,7 @@ void QtOverlayPanel::setFrameOrigin(Point origin) {
 }
 
 void QtOverlayPanel::setAlphaValue(double alpha) {
-    if (isAnimating()) {
-        animation_->stop();
-        finishAnimation();
-    }
+    fade_->stop();
     widget_->setWindowOpacity(alpha);
 }
 
@@ -158,36 +126,18 @@ void QtOverlayPanel::orderOut() {
 
 void QtOverlayPanel::animateAlphaValue(double target, std::chrono::milliseconds duration,
                                        std::function<void()> completion) {
-    if (isAnimating()) {
-        animation_->stop();
-        finishAnimation();
-    }
-    completion_ = std::move(completion);
-    if (!animation_) {
-        animation_ = new QPropertyAnimation(widget_.data(), "windowOpacity", widget_.data());
-        QObject::connect(animation_.data(), &QAbstractAnimation::finished, widget_.data(),
-                         [this] { finishAnimation(); });
-    }
-    animation_->setDuration(static_cast<int>(duration.count()));
-    animation_->setStartValue(widget_->windowOpacity());
-    animation_->setEndValue(target);
-    animation_->start();
+    fade_->start(target, duration, std::move(completion));
 }
 
 bool QtOverlayPanel::isAnimating() const {
-    return animation_ && animation_->state() == QAbstractAnimation::Running;
-}
-
-void QtOverlayPanel::finishAnimation() {
-    if (!completion_) {
-        return;
-    }
-    // The completion runs on a later turn of the main queue, never inside the caller.
-    QTimer::singleShot(0, widget_.data(), std::move(completion_));
-    completion_ = nullptr;
+    return fade_->isRunning();
 }
 
 std::unique_ptr<OverlayPanel> QtOverlayFactory::makePanel(const OverlayDescription& description) {
+    // Where the compositor can place it, it does; elsewhere (GNOME, X11) a window of our own.
+    if (auto display = wayland::WaylandDisplay::connectWithLayerShell()) {
+        return std::make_unique<LayerShellOverlayPanel>(std::move(display), description);
+    }
     return std::make_unique<QtOverlayPanel>(description);
 }
 

@@ -10,9 +10,9 @@
 // exact placement), or blur what lies behind it.
 
 #include "platform/Overlay.h"
+#include "platform/qt/OverlayFade.h"
 
 #include <QPointer>
-#include <QPropertyAnimation>
 #include <QWidget>
 #include <functional>
 
@@ -61,11 +61,8 @@ public:
     bool isAnimating() const;
 
 private:
-    void finishAnimation();
-
     QPointer<OverlayWidget> widget_;
-    QPointer<QPropertyAnimation> animation_;
-    std::function<void()> completion_;
+    std::unique_ptr<OverlayFade> fade_;
 };
 
 class QtOverlayFactory final : public OverlayFactory {
