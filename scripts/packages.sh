@@ -13,7 +13,7 @@ VARNU_TEST_PACKAGES=(
     pipewire pipewire-pulse wireplumber
     xvfb xauth umockdev fuse3
     openbox trayer x11-xserver-utils xdotool x11-utils imagemagick
-    sway xwayland waybar grim qt6-wayland dbus-daemon libglib2.0-bin
+    sway xwayland waybar grim qt6-wayland dbus-daemon libglib2.0-bin jq
 )
 # dpkg-shlibdeps (dpkg-dev) and file compute the package's library dependencies.
 VARNU_PACKAGE_PACKAGES=(

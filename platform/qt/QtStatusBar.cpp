@@ -36,8 +36,7 @@ DesktopNotice noTrayNotice(bool german) {
 } // namespace
 
 QtStatusItem::QtStatusItem(std::function<bool()> isGerman)
-    : dbus_(DBusTray::publish())
-    , retry_(new QTimer)
+    : retry_(new QTimer)
     , noTray_(new QTimer)
     , isGerman_(std::move(isGerman)) {
     retry_->setInterval(kTrayRetryMilliseconds);
@@ -50,10 +49,6 @@ QtStatusItem::QtStatusItem(std::function<bool()> isGerman)
         }
     });
     noTray_->start();
-    if (dbus_) {
-        dbus_->onChanged = [this] { placeIcon(); };
-        dbus_->item().onMenuRequested = [this](QPoint at) { popUpMenu(at); };
-    }
 }
 
 QtStatusItem::~QtStatusItem() {
@@ -88,14 +83,12 @@ void QtStatusItem::setMenu(std::shared_ptr<Menu> menu) {
 void QtStatusItem::setImage(std::optional<SymbolImage> image) {
     image_ = std::move(image);
     icon_ = image_ ? symbolIcon(image_->symbolName, kTraySymbol, kTrayRim) : QIcon();
-    const QString description =
-        image_ ? QString::fromStdString(image_->accessibilityDescription) : QString();
     if (dbus_) {
-        dbus_->item().setIcon(icon_, description);
+        dbus_->item().setIcon(icon_, toolTip());
     }
     if (tray_) {
         tray_->setIcon(icon_);
-        tray_->setToolTip(description);
+        tray_->setToolTip(toolTip());
     }
     placeIcon();
 }
@@ -111,6 +104,18 @@ bool QtStatusItem::isInTray() const {
 void QtStatusItem::placeIcon() {
     if (icon_.isNull()) {
         return;
+    }
+    if (!dbusTried_) {
+        // Published once there is an icon: a panel reads the item's properties as it registers.
+        dbusTried_ = true;
+        dbus_ = DBusTray::publish();
+        if (dbus_) {
+            dbus_->item().setIcon(icon_, toolTip());
+            dbus_->setMenu(menu_.get());
+            dbus_->item().onMenuRequested = [this](QPoint at) { popUpMenu(at); };
+            dbus_->onChanged = [this] { placeIcon(); };
+            dbus_->registerWhenWatched();
+        }
     }
     if (dbus_ && dbus_->hasWatcher()) {
         // The panel's own tray shows the item; an X11 icon as well would show it twice.
@@ -128,8 +133,7 @@ void QtStatusItem::showInX11Tray() {
         // Made only while no watcher is on the bus, so that Qt settles on the X11 tray.
         tray_ = new QSystemTrayIcon;
         tray_->setIcon(icon_);
-        tray_->setToolTip(image_ ? QString::fromStdString(image_->accessibilityDescription)
-                                 : QString());
+        tray_->setToolTip(toolTip());
         if (menu_) {
             tray_->setContextMenu(menu_->menu());
         }
@@ -147,6 +151,10 @@ void QtStatusItem::showInX11Tray() {
     } else if (!retry_->isActive()) {
         retry_->start();
     }
+}
+
+QString QtStatusItem::toolTip() const {
+    return image_ ? QString::fromStdString(image_->accessibilityDescription) : QString();
 }
 
 void QtStatusItem::popUpMenu(QPoint at) {

@@ -36,7 +36,7 @@ public:
 
     // Null until the X11 tray is tried.
     QSystemTrayIcon* trayIcon() const { return tray_; }
-    // Null without a session bus.
+    // Null without a session bus, and until there is an icon.
     DBusTray* dbusTray() const { return dbus_.get(); }
     QtMenu* menu() const { return menu_.get(); }
     const std::optional<SymbolImage>& image() const { return image_; }
@@ -48,9 +48,11 @@ public:
 private:
     void placeIcon();
     void showInX11Tray();
+    QString toolTip() const;
     void popUpMenu(QPoint at);
 
     std::unique_ptr<DBusTray> dbus_;
+    bool dbusTried_ = false;
     QSystemTrayIcon* tray_ = nullptr;
     QTimer* retry_;
     QTimer* noTray_;

@@ -44,11 +44,6 @@ QVariantMap DBusMenuExporter::properties(int id) const {
         shown.insert(QStringLiteral("toggle-type"), QStringLiteral("checkmark"));
         shown.insert(QStringLiteral("toggle-state"), 1);
     }
-    if (!item.keyEquivalent.empty()) {
-        const QStringList keys{QStringLiteral("Control"),
-                               QString::fromStdString(item.keyEquivalent)};
-        shown.insert(QStringLiteral("shortcut"), QVariant::fromValue(QList<QStringList>{keys}));
-    }
     return shown;
 }
 

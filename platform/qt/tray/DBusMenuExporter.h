@@ -2,10 +2,11 @@
 
 // The tray menu exported as com.canonical.dbusmenu, for panels that draw the menu themselves.
 // Implements: the layout of the core's items (id 0 the root, each item its index plus one) with
-// labels, enabled states, check marks, shortcuts and separators; asking the core for its items
+// labels, enabled states, check marks and separators; asking the core for its items
 // when the panel is about to show the menu; a new revision and LayoutUpdated whenever what the
 // items show changes; a click sent back to the core by the item's index, after the call returns.
-// Does not: nest submenus, or filter properties by the names a caller asks for (it gets all).
+// Does not: nest submenus, filter properties by the names a caller asks for (it gets all), or
+// show key equivalents (a panel's menu has no key focus; GTK panels warn about them).
 
 #include "platform/qt/tray/DBusTrayTypes.h"
 

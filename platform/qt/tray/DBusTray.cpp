@@ -41,6 +41,12 @@ DBusTray::DBusTray(const QDBusConnection& bus, QString connectionName)
                        .arg(++items);
     bus_.registerObject(QString::fromLatin1(kItemPath), item_.get(), kExported);
     bus_.registerService(serviceName_);
+}
+
+void DBusTray::registerWhenWatched() {
+    if (watcher_) {
+        return;
+    }
     // The panel's watcher may come and go (started after Varnu, restarted): each new owner of
     // its name gets the item anew.
     watcher_ = new QDBusServiceWatcher(kWatcherService, bus_,
@@ -57,7 +63,6 @@ DBusTray::DBusTray(const QDBusConnection& bus, QString connectionName)
         watcherAppeared();
     }
 }
-
 DBusTray::~DBusTray() {
     delete watcher_;
     bus_.unregisterObject(QString::fromLatin1(kMenuPath));

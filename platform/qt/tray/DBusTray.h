@@ -27,6 +27,8 @@ public:
 
     // Null without a session bus.
     static std::unique_ptr<DBusTray> publish();
+    // From now on, registers the item with every watcher that appears, the present one first.
+    void registerWhenWatched();
     ~DBusTray();
 
     DBusTray(const DBusTray&) = delete;

@@ -20,6 +20,11 @@ DBusPixmap toDBusPixmap(const QImage& image) {
 }
 
 void registerDBusTrayTypes() {
+    // The meta-object compiler knows the lists by their aliases' names.
+    qRegisterMetaType<DBusPixmapList>("varnu::qt::DBusPixmapList");
+    qRegisterMetaType<DBusMenuItemList>("varnu::qt::DBusMenuItemList");
+    qRegisterMetaType<DBusMenuItemKeysList>("varnu::qt::DBusMenuItemKeysList");
+    qRegisterMetaType<DBusMenuEventList>("varnu::qt::DBusMenuEventList");
     qDBusRegisterMetaType<DBusPixmap>();
     qDBusRegisterMetaType<DBusPixmapList>();
     qDBusRegisterMetaType<DBusToolTip>();
@@ -30,7 +35,6 @@ void registerDBusTrayTypes() {
     qDBusRegisterMetaType<DBusMenuItemKeysList>();
     qDBusRegisterMetaType<DBusMenuEvent>();
     qDBusRegisterMetaType<DBusMenuEventList>();
-    qDBusRegisterMetaType<QList<QStringList>>();
 }
 
 QDBusArgument& operator<<(QDBusArgument& argument, const DBusPixmap& pixmap) {
