@@ -51,8 +51,8 @@ struct ViewNode {
     double spacing = 0;
     HorizontalAlignment alignment = HorizontalAlignment::Center;
     EdgeInsets padding;
-    std::optional<double> width; // a fixed frame, when set
-    std::optional<double> height;
+    std::optional<double> width;  // a fixed frame, when set
+    std::optional<double> height; // for a stack, the most it takes: it ends after its content
 
     // Section header; picker, toggle and button label; text and label content.
     std::string text;

@@ -3,6 +3,7 @@
 #include "platform/qt/ViewStyle.h"
 
 #include <QBoxLayout>
+#include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -15,6 +16,35 @@ constexpr int kRowHeight = 28;
 constexpr int kNarrowestText = 80;
 
 } // namespace
+
+FormScrollArea::FormScrollArea(QWidget* content) {
+    setFrameShape(QFrame::NoFrame);
+    setWidgetResizable(true);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    setWidget(content);
+    content->installEventFilter(this);
+}
+
+QSize FormScrollArea::sizeHint() const {
+    const QSize content = widget()->sizeHint();
+    const int height = widget()->hasHeightForWidth() ? widget()->heightForWidth(width()) : -1;
+    return {content.width(), std::max(height, content.height())};
+}
+
+bool FormScrollArea::eventFilter(QObject* watched, QEvent* event) {
+    // Rows that come or go change the height the form wants.
+    if (watched == widget() && event->type() == QEvent::LayoutRequest) {
+        updateGeometry();
+    }
+    return QScrollArea::eventFilter(watched, event);
+}
+
+void FormScrollArea::resizeEvent(QResizeEvent* event) {
+    QScrollArea::resizeEvent(event);
+    // Texts wrap anew at another width.
+    updateGeometry();
+}
 
 void SectionCard::paintEvent(QPaintEvent*) {
     QPainter painter(this);

@@ -54,10 +54,12 @@ void QtWindow::setStyleMask(std::uint32_t mask) {
     window_->setWindowFlags(flags);
     window_->adjustSize();
     if (mask & kWindowStyleMaskResizable) {
+        window_->layout()->setSizeConstraint(QLayout::SetDefaultConstraint);
         window_->setMinimumSize(window_->minimumSizeHint());
         window_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     } else {
-        window_->setFixedSize(window_->sizeHint());
+        // Fixed at the content's size, and following it when rows come and go.
+        window_->layout()->setSizeConstraint(QLayout::SetFixedSize);
     }
     if (wasVisible) {
         window_->show();

@@ -11,7 +11,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QScrollArea>
 
 namespace varnu::qt {
 
@@ -33,17 +32,11 @@ QWidget* stack(ViewKind kind, QBoxLayout*& layout) {
 }
 
 QWidget* form(QBoxLayout*& layout) {
-    auto* scroll = new QScrollArea;
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
     auto* inner = new QWidget;
     layout = new QVBoxLayout(inner);
     layout->setContentsMargins(16, 6, 16, 12);
     layout->setSpacing(kSectionSpacing);
-    scroll->setWidget(inner);
-    return scroll;
+    return new FormScrollArea(inner);
 }
 
 QWidget* section(RenderedNode& rendered, QBoxLayout*& layout) {
@@ -212,7 +205,10 @@ bool applyNode(RenderedNode& rendered, const ViewNode& node) {
         if (node.width) {
             outer->setFixedWidth(static_cast<int>(*node.width));
         }
-        if (node.height) {
+        if (node.height && isContainer(node.kind)) {
+            // A stack ends after what it holds; its frame bounds it, and a form in it scrolls.
+            outer->setMaximumHeight(static_cast<int>(*node.height));
+        } else if (node.height) {
             outer->setFixedHeight(static_cast<int>(*node.height));
         }
         if (node.kind == ViewKind::Image && !node.width && !node.height) {
