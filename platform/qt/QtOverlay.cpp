@@ -83,14 +83,38 @@ void OverlayWidget::paintEvent(QPaintEvent*) {
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.fillRect(rect(), Qt::transparent);
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    paintOverlay(painter, description_, icon_, fill_);
+    paintOverlay(painter, description_, icon_, fill_, paintOpacity_);
+}
+
+bool OverlayWidget::paintsOpacity() const {
+    // Wayland has no window opacity (Qt warns at every change); the picture fades instead.
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+void OverlayWidget::setPaintOpacity(double opacity) {
+    if (opacity != paintOpacity_) {
+        paintOpacity_ = opacity;
+        update();
+    }
 }
 
 QtOverlayPanel::QtOverlayPanel(const OverlayDescription& description)
     : widget_(new OverlayWidget(description))
     , fade_(std::make_unique<OverlayFade>(
-          widget_.data(), [this] { return widget_->windowOpacity(); },
-          [this](double opacity) { widget_->setWindowOpacity(opacity); })) {}
+          widget_.data(), [this] { return alpha(); },
+          [this](double opacity) { setAlpha(opacity); })) {}
+
+double QtOverlayPanel::alpha() const {
+    return widget_->paintsOpacity() ? widget_->paintOpacity() : widget_->windowOpacity();
+}
+
+void QtOverlayPanel::setAlpha(double alpha) {
+    if (widget_->paintsOpacity()) {
+        widget_->setPaintOpacity(alpha);
+    } else {
+        widget_->setWindowOpacity(alpha);
+    }
+}
 
 QtOverlayPanel::~QtOverlayPanel() {
     fade_.reset();
@@ -112,7 +136,7 @@ void QtOverlayPanel::setFrameOrigin(Point origin) {
 
 void QtOverlayPanel::setAlphaValue(double alpha) {
     fade_->stop();
-    widget_->setWindowOpacity(alpha);
+    setAlpha(alpha);
 }
 
 void QtOverlayPanel::orderFrontRegardless() {

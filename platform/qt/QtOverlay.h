@@ -6,8 +6,9 @@
 // manager; it draws the symbol and the level bar at the description's geometry (bottom-up
 // inside the panel, converted here), is placed by its lower-left corner in the core's screen
 // coordinates, and fades with a window-opacity animation.
-// Does not: place itself under Wayland, where the compositor decides (run on XWayland for
-// exact placement), or blur what lies behind it.
+// Does not: place itself natively on Wayland, where the compositor decides (where it offers the
+// layer shell, LayerShellOverlayPanel is used instead; elsewhere Varnu runs on XWayland), or blur
+// what lies behind it.
 
 #include "platform/Overlay.h"
 #include "platform/qt/OverlayFade.h"
@@ -28,6 +29,10 @@ public:
 
     void setIconImage(std::optional<SymbolImage> image);
     void setFillFrame(const Rect& frame);
+    // Whether the widget fades by painting rather than by its window's opacity.
+    bool paintsOpacity() const;
+    double paintOpacity() const { return paintOpacity_; }
+    void setPaintOpacity(double opacity);
 
     // The description's bottom-up rectangles, in the widget's top-down coordinates.
     QRectF iconRect() const;
@@ -41,6 +46,7 @@ private:
     OverlayDescription description_;
     std::optional<SymbolImage> icon_;
     Rect fill_;
+    double paintOpacity_ = 1.0;
 };
 
 class QtOverlayPanel final : public OverlayPanel {
@@ -59,8 +65,11 @@ public:
 
     OverlayWidget* widget() const { return widget_; }
     bool isAnimating() const;
+    double alpha() const;
 
 private:
+    void setAlpha(double alpha);
+
     QPointer<OverlayWidget> widget_;
     std::unique_ptr<OverlayFade> fade_;
 };
