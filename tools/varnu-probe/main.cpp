@@ -1,5 +1,5 @@
 // varnu-probe: reports what Varnu's Linux backend sees (audio outputs, monitors, the volume
-// keys) and reads or writes one VCP control through the same code the application uses.
+// keys, the way the overlay reaches the screen) and reads or writes one VCP control through the same code the application uses.
 
 #include "audio/Audio.h"
 #include "ddc/DDCMonitor.h"
@@ -16,6 +16,7 @@
 #include "platform/linux/input/EvdevDevice.h"
 #include "platform/linux/input/InputDeviceList.h"
 #include "platform/linux/input/InputPermissions.h"
+#include "platform/wayland/OverlayPath.h"
 
 #include <charconv>
 #include <chrono>
@@ -328,6 +329,7 @@ int main(int argc, char** argv) {
         reportMonitors(std::cout, paths);
         std::cout << '\n';
         reportVolumeKeys(std::cout);
+        std::cout << "\nOverlay: " << wayland::describe(wayland::sessionOverlayPath()) << '\n';
         return kSuccess;
     }
     if (words[0] == "monitors" && words.size() == 1) {

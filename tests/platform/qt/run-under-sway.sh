@@ -6,18 +6,20 @@
 # with no tray one notification is posted, with a tray none. A click on the demo window's
 # "Volume Up" on either output shows the overlay on that output (the focused one), centred, 140
 # px above its bottom edge, and the focus stays where it was. Varnu prints nothing. Pictures of
-# the tray, its menu and the overlay go into PICTURES. Skips (77) where a program is missing.
-# Usage: run-under-sway.sh VARNU POINTER PICTURES [native]
+# the tray, its menu and the overlay go into PICTURES. varnu-probe names the layer shell as the
+# overlay's path. Skips (77) where a program is missing.
+# Usage: run-under-sway.sh VARNU POINTER PROBE PICTURES [native]
 set -u
 here=$(dirname "$0")
 source "$here/x11-session.sh"
 source "$here/wayland-session.sh"
 x11_require sway waybar grim swaymsg jq dbus-daemon dbus-monitor gdbus Xwayland convert runuser
-wl_rerun_unprivileged "$0" "$3" "$1" "$2" -- "${4:-}"
+wl_rerun_unprivileged "$0" "$4" "$1" "$2" "$3" -- "${5:-}"
 varnu=$1
 pointer=$2
-pictures=$3
-mode=${4:-}
+probe=$3
+pictures=$4
+mode=${5:-}
 readonly overlay_size=200 overlay_bottom_inset=140
 
 wl_start_session
@@ -69,6 +71,11 @@ icon_box() {
     [ "$(echo "$box" | cut -d' ' -f3)" -ge 10 ] && echo "$box"
 }
 
+if "$probe" 2>/dev/null | grep -q "^Overlay: a layer surface"; then
+    echo "varnu-probe names the layer shell as the overlay's path"
+else
+    x11_fail "varnu-probe does not name the layer shell: $("$probe" 2>&1 | grep Overlay)"
+fi
 start_varnu
 if [ "$mode" != native ]; then
     if x11_wait_for 20 bash -c '[ "$(notifications)" -ge 1 ]'; then
