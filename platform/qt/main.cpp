@@ -94,8 +94,10 @@ std::string rootInSomeoneElsesHome() {
            ") is not root's own; run varnu as the user whose home it is\n";
 }
 
-// Wayland lets no client place its own windows, and the overlay must sit where the pointer is.
-// When the session also offers an X display (XWayland), run there, unless the user chose: the
+// Wayland lets no client place its own windows; where the compositor has no layer shell for the
+// overlay (GNOME), an X11 window is what can sit where the pointer is, and the X11 tray is there
+// for desktops without a StatusNotifierItem host. So when the session also offers an X display
+// (XWayland), run there, unless the user chose: the
 // arguments Qt sees get "-platform xcb;wayland" (XWayland first, the compositor itself if the X
 // display does not answer). An argument, not QT_QPA_PLATFORM, so that the programs Varnu starts
 // (the browser for the help page) do not inherit it.

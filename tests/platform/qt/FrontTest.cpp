@@ -1,5 +1,5 @@
-// The Qt front's pieces: main queue, menu, overlay, screens, tray icon, application object and
-// the single-instance guard.
+// The Qt front's pieces: main queue, menu, overlay, screens, tray icon and its exported menu,
+// application object and the single-instance guard.
 
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtMainQueue.h"
@@ -8,6 +8,7 @@
 #include "platform/qt/QtScreens.h"
 #include "platform/qt/QtStatusBar.h"
 #include "platform/qt/SingleInstance.h"
+#include "platform/qt/tray/DBusMenuExporter.h"
 #include "tests/platform/qt/QtTestEnvironment.h"
 
 #include <QAction>
@@ -281,6 +282,8 @@ TEST(QtOverlayTest, FadesOutAndRunsTheCompletionEvenWhenInterrupted) {
 }
 
 TEST(QtStatusItemTest, ShowsTheSymbolWithItsDescriptionAndWaitsForATray) {
+    // No session bus: the X11 tray's icon is all there is.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
     QtStatusBar bar;
     auto item = bar.statusItem(kVariableStatusItemLength);
     auto* tray = dynamic_cast<QtStatusItem*>(item.get());
@@ -297,6 +300,42 @@ TEST(QtStatusItemTest, ShowsTheSymbolWithItsDescriptionAndWaitsForATray) {
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
     EXPECT_TRUE(tray->isWaitingForTray());
     EXPECT_FALSE(tray->trayIcon()->isVisible());
+}
+
+TEST(DBusMenuExporterTest, ExportsTheCoreItemsAndSendsClicksBackAfterTheCall) {
+    auto core = std::make_shared<Menu>();
+    auto delegate = std::make_shared<BuildingDelegate>();
+    core->setDelegate(delegate);
+    int chosen = 0;
+    delegate->build = [&](Menu& built) {
+        MenuItem header;
+        header.title = "Output device";
+        header.enabled = false;
+        built.addItem(header);
+        MenuItem device;
+        device.title = "HDMI_2";
+        device.checked = true;
+        device.action = [&](const MenuItem&) { ++chosen; };
+        built.addItem(device);
+        built.addItem(MenuItem::separatorItem());
+    };
+    QtMenu menu(core);
+    DBusMenuExporter exporter(menu);
+    EXPECT_TRUE(exporter.AboutToShow(0)) << "the items are new";
+    EXPECT_FALSE(exporter.AboutToShow(0)) << "nothing changed";
+    const auto layout = exporter.layout();
+    ASSERT_EQ(layout.children.size(), 3);
+    const auto item = [&](int index) {
+        return qvariant_cast<DBusMenuLayout>(layout.children[index]).properties;
+    };
+    EXPECT_EQ(item(0).value("enabled"), false);
+    EXPECT_EQ(item(1).value("label"), "HDMI__2") << "an underscore is no mnemonic";
+    EXPECT_EQ(item(1).value("toggle-state"), 1);
+    EXPECT_EQ(item(2).value("type"), "separator");
+    exporter.Event(2, "clicked", QDBusVariant(), 0);
+    EXPECT_EQ(chosen, 0) << "the action ran inside the panel's call";
+    pumpPosted();
+    EXPECT_EQ(chosen, 1);
 }
 
 struct RecordingDelegate final : ApplicationDelegate {
