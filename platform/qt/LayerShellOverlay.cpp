@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <wayland-client-protocol.h>
 
 namespace varnu::qt {
@@ -35,7 +36,7 @@ LayerShellOverlayPanel::LayerShellOverlayPanel(std::unique_ptr<wayland::WaylandD
         context_.get(), [this] { return alpha_; },
         [this](double alpha) {
             alpha_ = alpha;
-            draw();
+            scheduleDraw();
         });
 }
 
@@ -49,12 +50,12 @@ LayerShellOverlayPanel::~LayerShellOverlayPanel() {
 
 void LayerShellOverlayPanel::setIconImage(std::optional<SymbolImage> image) {
     icon_ = std::move(image);
-    draw();
+    scheduleDraw();
 }
 
 void LayerShellOverlayPanel::setFillFrame(const Rect& frame) {
     fill_ = frame;
-    draw();
+    scheduleDraw();
 }
 
 void LayerShellOverlayPanel::setFrameOrigin(Point origin) {
@@ -72,14 +73,14 @@ void LayerShellOverlayPanel::setFrameOrigin(Point origin) {
 void LayerShellOverlayPanel::setAlphaValue(double alpha) {
     fade_->stop();
     alpha_ = alpha;
-    draw();
+    scheduleDraw();
 }
 
 void LayerShellOverlayPanel::orderFrontRegardless() {
     if (!layerSurface_) {
         map();
     }
-    draw();
+    scheduleDraw();
 }
 
 void LayerShellOverlayPanel::orderOut() {
@@ -132,7 +133,7 @@ void LayerShellOverlayPanel::configured(void* data, zwlr_layer_surface_v1* surfa
     auto* panel = static_cast<LayerShellOverlayPanel*>(data);
     wayland::ackConfigure(surface, serial);
     panel->configured_ = true;
-    panel->draw();
+    panel->scheduleDraw();
 }
 
 void LayerShellOverlayPanel::closed(void* data, zwlr_layer_surface_v1* /*surface*/) {
@@ -153,6 +154,17 @@ wayland::ShmBuffer* LayerShellOverlayPanel::freeBuffer() {
     }
     buffers_.push_back(std::move(made));
     return buffers_.back().get();
+}
+
+void LayerShellOverlayPanel::scheduleDraw() {
+    if (drawQueued_) {
+        return;
+    }
+    drawQueued_ = true;
+    QTimer::singleShot(0, context_.get(), [this] {
+        drawQueued_ = false;
+        draw();
+    });
 }
 
 void LayerShellOverlayPanel::draw() {

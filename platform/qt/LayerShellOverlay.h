@@ -51,6 +51,8 @@ public:
 private:
     void map();
     void unmap();
+    // Draws once on the next turn of the event loop, however many changes came before.
+    void scheduleDraw();
     void draw();
     wayland::ShmBuffer* freeBuffer();
 
@@ -64,6 +66,7 @@ private:
     zwlr_layer_surface_v1* layerSurface_ = nullptr;
     bool configured_ = false;
     bool shown_ = false;
+    bool drawQueued_ = false;
     std::vector<std::unique_ptr<wayland::ShmBuffer>> buffers_;
     std::unique_ptr<QObject> context_;
     QSocketNotifier* events_ = nullptr;

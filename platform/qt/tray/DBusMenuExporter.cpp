@@ -18,6 +18,10 @@ DBusMenuExporter::DBusMenuExporter(QtMenu& menu, QObject* parent)
     menu_.setChangeHandler([this] { changed(); });
 }
 
+DBusMenuExporter::~DBusMenuExporter() {
+    menu_.setChangeHandler({});
+}
+
 void DBusMenuExporter::changed() {
     ++revision_;
     emit LayoutUpdated(revision_, kRootId);

@@ -27,6 +27,7 @@ class DBusMenuExporter final : public QObject {
 
 public:
     explicit DBusMenuExporter(QtMenu& menu, QObject* parent = nullptr);
+    ~DBusMenuExporter() override;
 
     uint version() const { return 3; }
     QString textDirection() const { return QStringLiteral("ltr"); }
