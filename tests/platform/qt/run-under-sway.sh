@@ -132,10 +132,15 @@ for output in 1 2; do
     sleep 0.5
     focused=$(wl_focus)
     read -r x y width < <(wl_window "Varnu Demo — Varnu")
-    wl_click $((x + width / 2)) $((y + 22))
     overlay_left=$((left + (wl_output_width - overlay_size) / 2))
     inside="$((overlay_left + 10)) $((top + 100))"
-    if x11_wait_for 2 bash -c "[ \"\$(wl_pixel $inside)\" != '$wl_desktop_colour' ]"; then
+    overlay_shown() {
+        x11_wait_for 2 bash -c "[ \"\$(wl_pixel $inside)\" != '$wl_desktop_colour' ]"
+    }
+    # The overlay stays 1.4 s; on a loaded machine it may be gone before the first look, and a
+    # person would press the key again.
+    if wl_click $((x + width / 2)) $((y + 22)) && overlay_shown ||
+        { wl_click $((x + width / 2)) $((y + 22)) && overlay_shown; }; then
         shot="$x11_scratch/shot.png"
         grim "$shot"
         # Just outside the panel's top, bottom and left edges, and the same place on the other
