@@ -13,6 +13,12 @@ constexpr std::size_t kFirstDescriptor = 54;
 constexpr std::size_t kDescriptorSize = 18;
 constexpr std::size_t kDescriptorCount = 4;
 constexpr std::size_t kDescriptorTagOffset = 3;
+// A CTA-861 extension block: its tag, and the byte that says where its detailed descriptors
+// start (the offsets before it hold data blocks).
+constexpr std::uint8_t kCtaExtensionTag = 0x02;
+constexpr std::size_t kCtaDescriptorsOffset = 2;
+constexpr std::size_t kCtaFirstPossibleDescriptor = 4;
+constexpr std::size_t kBlockChecksumOffset = 127;
 constexpr std::size_t kDescriptorTextOffset = 5;
 constexpr std::size_t kDescriptorTextSize = 13;
 constexpr std::uint8_t kMonitorNameTag = 0xFC;
@@ -21,9 +27,25 @@ constexpr std::uint8_t kTextEnd = 0x0A;
 constexpr std::uint8_t kTextPadding = 0x00;
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
-bool isDisplayDescriptor(std::span<const std::uint8_t> descriptor) {
+bool isMonitorName(std::span<const std::uint8_t> descriptor) {
     // A detailed timing descriptor starts with a non-zero pixel clock instead.
-    return descriptor[0] == 0 && descriptor[1] == 0;
+    return descriptor[0] == 0 && descriptor[1] == 0 && descriptor[2] == 0 &&
+           descriptor[kDescriptorTagOffset] == kMonitorNameTag;
+}
+
+// Where the descriptors of a block are: four in the base block, and in a CTA-861 extension as
+// many as fit between its data blocks and its checksum.
+std::span<const std::uint8_t> descriptorArea(std::span<const std::uint8_t> block, bool base) {
+    if (base) {
+        return block.subspan(kFirstDescriptor, kDescriptorCount * kDescriptorSize);
+    }
+    const std::size_t start = block[kCtaDescriptorsOffset];
+    if (block[0] != kCtaExtensionTag || start < kCtaFirstPossibleDescriptor ||
+        start >= kBlockChecksumOffset) {
+        return {};
+    }
+    const std::size_t count = (kBlockChecksumOffset - start) / kDescriptorSize;
+    return block.subspan(start, count * kDescriptorSize);
 }
 
 std::string descriptorText(std::span<const std::uint8_t> text) {
@@ -58,17 +80,21 @@ std::optional<Edid> Edid::parse(std::span<const std::uint8_t> bytes) {
     if (sum % 256 != 0) {
         return std::nullopt;
     }
-    Edid edid;
-    for (std::size_t index = 0; index < kDescriptorCount; ++index) {
-        auto descriptor =
-            block.subspan(kFirstDescriptor + index * kDescriptorSize, kDescriptorSize);
-        if (isDisplayDescriptor(descriptor) &&
-            descriptor[kDescriptorTagOffset] == kMonitorNameTag) {
-            edid.monitorName_ =
-                descriptorText(descriptor.subspan(kDescriptorTextOffset, kDescriptorTextSize));
-            break;
+    // The kernel takes the last name it meets, so a maker's name followed by the model gives
+    // the model.
+    std::span<const std::uint8_t> lastName;
+    const std::size_t blocks =
+        std::min<std::size_t>(1 + block[Edid::kExtensionCountOffset], bytes.size() / kBlockSize);
+    for (std::size_t index = 0; index < blocks; ++index) {
+        auto area = descriptorArea(bytes.subspan(index * kBlockSize, kBlockSize), index == 0);
+        for (; area.size() >= kDescriptorSize; area = area.subspan(kDescriptorSize)) {
+            if (isMonitorName(area.first(kDescriptorSize))) {
+                lastName = area.subspan(kDescriptorTextOffset, kDescriptorTextSize);
+            }
         }
     }
+    Edid edid;
+    edid.monitorName_ = descriptorText(lastName);
     return edid;
 }
 

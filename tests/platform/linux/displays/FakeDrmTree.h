@@ -17,13 +17,39 @@ struct EdidContent {
     // Ends the text with a line feed and pads with spaces, as the standard asks.
     bool terminated = true;
     bool validChecksum = true;
+    // A second name descriptor in the base block, after the first, as some makers put their
+    // name before the model.
+    std::optional<std::string> secondName = std::nullopt;
+    // One CTA-861 extension block each, with a name descriptor of this text or none.
+    std::vector<std::optional<std::string>> extensionNames = {};
 };
 
-// A 128-byte base block with a detailed timing first and a serial-number descriptor, so that
-// only the name descriptor can supply the name.
+namespace detail {
+
+inline void putName(std::vector<std::uint8_t>& edid, std::size_t offset, std::uint8_t tag,
+                    std::string text, bool terminated) {
+    edid[offset + 3] = tag;
+    if (terminated && text.size() < 13) {
+        text += '\n';
+    }
+    text.resize(13, terminated ? ' ' : '\0');
+    std::copy(text.begin(), text.end(), edid.begin() + static_cast<std::ptrdiff_t>(offset) + 5);
+}
+
+inline void sealBlock(std::vector<std::uint8_t>& edid, std::size_t block, bool valid = true) {
+    const auto start = edid.begin() + static_cast<std::ptrdiff_t>(block * 128);
+    const auto sum = std::accumulate(start, start + 127, 0u);
+    *(start + 127) = static_cast<std::uint8_t>(((256 - sum % 256) % 256) ^ (valid ? 0 : 1));
+}
+
+} // namespace detail
+
+// A base block with a detailed timing first and a serial-number descriptor, so that only a name
+// descriptor can supply the name, then the CTA-861 extension blocks asked for, each with data
+// blocks that hold the name tag's value and a detailed timing before its descriptor.
 inline std::vector<std::uint8_t> makeEdid(const EdidContent& content) {
     std::vector<std::uint8_t> edid{0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x10, 0xAC};
-    edid.resize(128);
+    edid.resize(128 * (1 + content.extensionNames.size()));
     edid[18] = 1; // version 1.4
     edid[19] = 4;
     // Descriptor 1: a detailed timing (non-zero pixel clock) with a byte that looks like the
@@ -31,24 +57,36 @@ inline std::vector<std::uint8_t> makeEdid(const EdidContent& content) {
     edid[54] = 0x56;
     edid[55] = 0x5E;
     edid[57] = 0xFC;
-    auto putText = [&](std::size_t offset, std::uint8_t tag, std::string text, bool terminated) {
-        edid[offset + 3] = tag;
-        if (terminated && text.size() < 13) {
-            text += '\n';
-        }
-        text.resize(13, terminated ? ' ' : '\0');
-        std::copy(text.begin(), text.end(), edid.begin() + offset + 5);
-    };
-    putText(72, 0xFF, "SN123456", true); // the serial number, never the name
+    detail::putName(edid, 72, 0xFF, "SN123456", true); // the serial number, never the name
     if (content.name) {
-        putText(90, 0xFC, *content.name, content.terminated);
+        detail::putName(edid, 90, 0xFC, *content.name, content.terminated);
     } else {
         edid[90 + 3] = 0x10; // a dummy descriptor
     }
-    edid[108 + 3] = 0xFD; // range limits
-    const auto sum = std::accumulate(edid.begin(), edid.end() - 1, 0u);
-    edid[127] =
-        static_cast<std::uint8_t>(((256 - sum % 256) % 256) ^ (content.validChecksum ? 0 : 1));
+    if (content.secondName) {
+        detail::putName(edid, 108, 0xFC, *content.secondName, true);
+    } else {
+        edid[108 + 3] = 0xFD; // range limits
+    }
+    edid[126] = static_cast<std::uint8_t>(content.extensionNames.size());
+    for (std::size_t block = 1; block <= content.extensionNames.size(); ++block) {
+        const std::size_t start = block * 128;
+        edid[start] = 0x02;     // CTA-861
+        edid[start + 1] = 0x03; // revision 3
+        edid[start + 2] = 0x10; // descriptors from offset 16
+        edid[start + 4] = 0x23; // an audio data block ...
+        edid[start + 5] = 0x09;
+        edid[start + 6] = 0x07;
+        edid[start + 7] = 0x07;
+        edid[start + 8] = 0xFC;  // ... and bytes that look like a name descriptor's tag
+        edid[start + 16] = 0x02; // a detailed timing
+        edid[start + 17] = 0x3A;
+        if (const auto& name = content.extensionNames[block - 1]) {
+            detail::putName(edid, start + 16 + 18, 0xFC, *name, true);
+        }
+        detail::sealBlock(edid, block);
+    }
+    detail::sealBlock(edid, 0, content.validChecksum);
     return edid;
 }
 
