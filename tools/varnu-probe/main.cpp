@@ -52,7 +52,8 @@ constexpr std::string_view kUsage =
     "can be caught. \"monitors\" reports only the monitors: per connector the buses tried, what\n"
     "each did, and which one Varnu uses or why none. \"vcp\" reads a VCP control of the monitor\n"
     "on /dev/i2c-BUS, or writes VALUE to it. CODE and VALUE are decimal or hexadecimal (0x62).\n"
-    "  --sysfs DIR  read the DRM tree from DIR instead of /sys/class/drm\n"
+    "  --sysfs DIR  read the DRM tree from DIR instead of /sys/class/drm (and the I2C buses\n"
+    "               from DIR/../i2c-dev)\n"
     "  --dev DIR    look for the i2c-N device nodes in DIR instead of /dev\n";
 
 std::string hex(unsigned value) {
@@ -132,6 +133,8 @@ const char* routeName(BusRoute route) {
         return "connector's adapter";
     case BusRoute::CardAdapter:
         return "card's adapter";
+    case BusRoute::GpuBus:
+        return "GPU's adapter";
     }
     return "";
 }
@@ -147,10 +150,17 @@ void reportMonitors(std::ostream& out, const DrmPaths& paths) {
                       std::make_shared<SleepingPause>());
     std::set<int> taken;
     for (const auto& connector : connectors) {
-        out << "  " << connector.name << "  \""
-            << (connector.productName.empty() ? "(no name)" : connector.productName) << "\"  "
-            << (connector.internal ? "internal, not controlled" : "external") << '\n';
-        if (connector.internal) {
+        if (connector.withoutConnector) {
+            out << "  " << connector.name << "  (a GPU without connectors)\n";
+        } else {
+            out << "  " << connector.name << "  \""
+                << (connector.productName.empty() ? "(no name)" : connector.productName) << "\"  "
+                << (!connector.internal        ? "external"
+                    : mayBeExternal(connector) ? "internal connector, named like a monitor"
+                                               : "internal, not controlled")
+                << '\n';
+        }
+        if (!mayBeExternal(connector)) {
             continue;
         }
         auto verdict = probe.probe(connector, taken);
@@ -164,6 +174,9 @@ void reportMonitors(std::ostream& out, const DrmPaths& paths) {
         }
         if (verdict.bus) {
             taken.insert(*verdict.bus);
+            if (connector.withoutConnector) {
+                out << "    -> \"" << DdcBusProbe::displayName(connector, verdict) << "\"\n";
+            }
             out << "    -> DDC/CI on " << probe.busPath(*verdict.bus) << '\n';
         } else {
             out << "    -> not controlled: " << describeVerdict(verdict, paths.deviceRoot) << '\n';

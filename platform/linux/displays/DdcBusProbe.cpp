@@ -79,6 +79,7 @@ ConnectorVerdict DdcBusProbe::probe(const DrmConnector& connector,
     // card shares cannot carry it.
     bool foundOnOwnBus = false;
     for (const auto& candidate : connector.candidates) {
+        const bool own = isOwnBus(candidate.route);
         const bool cardWide = candidate.route == BusRoute::CardAdapter;
         if (cardWide && foundOnOwnBus) {
             break;
@@ -88,22 +89,28 @@ ConnectorVerdict DdcBusProbe::probe(const DrmConnector& connector,
             continue;
         }
         const auto path = busPath(candidate.bus);
-        std::array<std::uint8_t, Edid::kBlockSize> edid{};
+        // A display without a connector is named by its EDID, which may need its extension.
+        std::vector<std::uint8_t> edid(candidate.route == BusRoute::GpuBus ? 2 * Edid::kBlockSize
+                                                                           : Edid::kBlockSize);
         const IOReturn edidRead =
             I2cDevChannel(transport_, path, kEdidChipAddress).writeThenRead(kEdidStartOffset, edid);
         // Without an EDID of its own in sysfs, the connector can only trust its own buses.
-        const bool unverifiable = connector.edid.empty() && !cardWide;
+        const bool unverifiable = connector.edid.empty() && own;
         if (edidRead != kIOReturnSuccess && !unverifiable) {
             verdict.trials.push_back(
                 {candidate, isNoAnswer(edidRead) ? TrialResult::NoEdid : TrialResult::Failed,
                  edidRead});
             continue;
         }
-        if (!unverifiable && !sameBaseBlock(edid, connector.edid)) {
+        if (cardWide && !sameBaseBlock(std::span(edid).first(Edid::kBlockSize), connector.edid)) {
             verdict.trials.push_back({candidate, TrialResult::OtherDisplay, 0});
             continue;
         }
-        foundOnOwnBus = foundOnOwnBus || !cardWide;
+        if (candidate.route == BusRoute::GpuBus && !Edid::parse(edid)) {
+            verdict.trials.push_back({candidate, TrialResult::NotAnEdid, 0});
+            continue;
+        }
+        foundOnOwnBus = foundOnOwnBus || own;
 
         IOReturn lastFailure = kIOReturnSuccess;
         DDCMonitor monitor(
@@ -119,6 +126,9 @@ ConnectorVerdict DdcBusProbe::probe(const DrmConnector& connector,
             if (monitor.read(kVCPAudioSpeakerVolume)) {
                 verdict.trials.push_back({candidate, TrialResult::Answered, 0});
                 verdict.bus = candidate.bus;
+                if (candidate.route == BusRoute::GpuBus) {
+                    verdict.edid = std::move(edid);
+                }
                 return verdict;
             }
         }
@@ -127,6 +137,15 @@ ConnectorVerdict DdcBusProbe::probe(const DrmConnector& connector,
             {candidate, unusable ? TrialResult::Failed : TrialResult::Silent, lastFailure});
     }
     return verdict;
+}
+
+std::string DdcBusProbe::displayName(const DrmConnector& connector,
+                                     const ConnectorVerdict& verdict) {
+    if (!connector.productName.empty() || verdict.edid.empty()) {
+        return connector.productName;
+    }
+    const auto edid = Edid::parse(verdict.edid);
+    return edid ? edid->monitorName() : std::string();
 }
 
 std::string describeTrial(const CandidateTrial& trial, const std::string& busPath) {
@@ -140,6 +159,8 @@ std::string describeTrial(const CandidateTrial& trial, const std::string& busPat
     case TrialResult::NoEdid:
         return "no EDID: nothing answered at 0x50 (" +
                std::generic_category().message(trial.error) + ")";
+    case TrialResult::NotAnEdid:
+        return "no monitor's EDID at 0x50";
     case TrialResult::TakenByOther:
         return "the bus of another connector";
     case TrialResult::Failed:

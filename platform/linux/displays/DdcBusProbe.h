@@ -1,9 +1,12 @@
 #pragma once
 
 // Which of a connector's candidate buses carries its display's DDC/CI, found on the buses
-// themselves: a candidate counts when the EDID read at I2C address 0x50 is the connector's own
-// (so a bus of another display, or DDC pins the display does not use, is passed over) and the
-// display then answers a Get VCP Feature for the speaker volume, asked a few times.
+// themselves: a bus of the connector's own counts when something answers at the EDID address
+// 0x50, whatever EDID it gives (with an EDID override, sysfs shows the override, not the
+// monitor's own); a bus the whole card or GPU shares counts only when its EDID is the
+// connector's, which is the only way to tell its monitors apart; a bus of a GPU without
+// connectors counts when it holds a monitor's EDID. The display must then answer a Get VCP
+// Feature for the speaker volume, asked a few times.
 // Implements: the trial of one connector's candidates in their order, a record of what each
 // candidate did, and what the user can do when none answered.
 // Does not implement: the order of the candidates (DrmConnectorScan), remembering verdicts or
@@ -28,6 +31,7 @@ enum class TrialResult {
     Silent,       // the display's EDID is here, but DDC/CI got no valid answer
     OtherDisplay, // an EDID of another display
     NoEdid,       // nothing answered at 0x50 (no display on this bus)
+    NotAnEdid,    // what answered at 0x50 is no monitor's EDID
     TakenByOther, // already the bus of another connector
     Failed,       // the bus could not be used; see the error
 };
@@ -43,6 +47,8 @@ struct CandidateTrial {
 struct ConnectorVerdict {
     std::optional<int> bus; // the bus that answered
     std::vector<CandidateTrial> trials;
+    // For a display without a connector, the EDID its bus gave, which names it.
+    std::vector<std::uint8_t> edid;
 
     friend bool operator==(const ConnectorVerdict&, const ConnectorVerdict&) = default;
 };
@@ -56,6 +62,8 @@ public:
 
     // Tries the candidates in order until one answers, skipping the buses in `taken`.
     ConnectorVerdict probe(const DrmConnector& connector, const std::set<int>& taken) const;
+    // The display's name: the connector's, or that of the EDID its bus gave.
+    static std::string displayName(const DrmConnector& connector, const ConnectorVerdict& verdict);
 
     // The device node of an I2C bus, e.g. /dev/i2c-5.
     std::string busPath(int bus) const;

@@ -20,6 +20,10 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view kCardPrefix = "card";
+// The i2c-dev class folder beside the DRM one (/sys/class/i2c-dev): one entry per bus with a
+// device node, linked to its adapter.
+constexpr std::string_view kI2cDevClass = "../i2c-dev";
+constexpr std::string_view kNvidiaAdapterPrefix = "NVIDIA i2c adapter";
 constexpr std::string_view kBusPrefix = "i2c-";
 constexpr std::string_view kConnected = "connected";
 constexpr std::string_view kDisplayPortType = "DP";
@@ -120,6 +124,48 @@ std::optional<BusCandidate> ddcLink(const fs::path& connector) {
     return std::nullopt;
 }
 
+// The device a card belongs to (its GPU), as a canonical path; empty when it cannot be told.
+fs::path gpuOfCard(const fs::path& sysfsRoot, int card) {
+    std::error_code error;
+    auto gpu = fs::canonical(
+        sysfsRoot / (std::string(kCardPrefix) + std::to_string(card)) / "device", error);
+    return error ? fs::path() : gpu;
+}
+
+// The NVIDIA adapters of GPUs that have no connectors, each as a display of its own.
+std::vector<DrmConnector> busesWithoutConnectors(const fs::path& sysfsRoot,
+                                                 const std::set<fs::path>& gpusWithConnectors) {
+    std::map<int, DrmConnector> found;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(sysfsRoot / kI2cDevClass, error)) {
+        const auto bus = parseBusName(entry.path().filename().string());
+        const auto adapterName = readText(entry.path() / "name");
+        std::error_code unresolved;
+        const auto adapter = fs::canonical(entry.path() / "device", unresolved);
+        if (!bus || unresolved || !adapterName.starts_with(kNvidiaAdapterPrefix) ||
+            gpusWithConnectors.contains(adapter.parent_path())) {
+            continue;
+        }
+        DrmConnector display;
+        display.name = entry.path().filename().string();
+        display.withoutConnector = true;
+        display.candidates.push_back({*bus, BusRoute::GpuBus, adapterName});
+        found[*bus] = std::move(display);
+    }
+    std::vector<DrmConnector> displays;
+    for (auto& [bus, display] : found) {
+        displays.push_back(std::move(display));
+    }
+    return displays;
+}
+
+void addOnce(std::vector<BusCandidate>& candidates, const BusCandidate& candidate) {
+    if (std::none_of(candidates.begin(), candidates.end(),
+                     [&](const BusCandidate& listed) { return listed.bus == candidate.bus; })) {
+        candidates.push_back(candidate);
+    }
+}
+
 struct Found {
     ConnectorName name;
     fs::path folder;
@@ -175,7 +221,9 @@ std::vector<DrmConnector> scanConnectedConnectors(const std::string& sysfsRoot) 
     };
 
     std::vector<DrmConnector> connectors;
+    std::set<fs::path> gpusWithConnectors;
     for (auto& each : found) {
+        gpusWithConnectors.insert(gpuOfCard(fs::path(sysfsRoot), each.name.card));
         if (!each.connected) {
             continue;
         }
@@ -187,22 +235,30 @@ std::vector<DrmConnector> scanConnectedConnectors(const std::string& sysfsRoot) 
         if (auto parsed = Edid::parse(connector.edid)) {
             connector.productName = parsed->monitorName();
         }
-        std::vector<BusCandidate> inside;
-        for (const auto& [bus, adapterName] : each.inside) {
-            inside.push_back({bus, BusRoute::ConnectorAdapter, adapterName});
-        }
+        // An Intel DP connector's ddc link is its own AUX adapter: each bus is tried once.
         if (!connector.nativeDisplayPort && each.ddc) {
-            connector.candidates.push_back(*each.ddc);
+            addOnce(connector.candidates, *each.ddc);
         }
-        connector.candidates.insert(connector.candidates.end(), inside.begin(), inside.end());
+        for (const auto& [bus, adapterName] : each.inside) {
+            addOnce(connector.candidates, {bus, BusRoute::ConnectorAdapter, adapterName});
+        }
         if (connector.nativeDisplayPort && each.ddc) {
-            connector.candidates.push_back(*each.ddc);
+            addOnce(connector.candidates, *each.ddc);
         }
-        const auto& cardWide = shared(each.name.card);
-        connector.candidates.insert(connector.candidates.end(), cardWide.begin(), cardWide.end());
+        for (const auto& candidate : shared(each.name.card)) {
+            addOnce(connector.candidates, candidate);
+        }
         connectors.push_back(std::move(connector));
     }
+    gpusWithConnectors.erase(fs::path());
+    auto alone = busesWithoutConnectors(fs::path(sysfsRoot), gpusWithConnectors);
+    connectors.insert(connectors.end(), std::make_move_iterator(alone.begin()),
+                      std::make_move_iterator(alone.end()));
     return connectors;
+}
+
+bool mayBeExternal(const DrmConnector& connector) {
+    return !connector.internal || !connector.productName.empty();
 }
 
 } // namespace varnu::linux_backend

@@ -31,15 +31,29 @@ std::string verdictKey(const DrmConnector& connector) {
 }
 
 // The connector and the EDID: the same monitor on the same port, whichever bus it is reached on
-// today. The EDID goes in as a 64-bit FNV-1a hash, to keep the identity one short line.
-std::string displayIdentity(const DrmConnector& connector) {
+// today. The EDID goes in as a 64-bit FNV-1a hash, to keep the identity one short line. A
+// display without a connector has the EDID its bus gave.
+std::string displayIdentity(const DrmConnector& connector, const ConnectorVerdict& verdict) {
+    const auto& edid = connector.edid.empty() ? verdict.edid : connector.edid;
     std::uint64_t hash = 0xcbf29ce484222325;
-    for (const auto byte : connector.edid) {
+    for (const auto byte : edid) {
         hash = (hash ^ byte) * 0x100000001b3;
     }
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
     return connector.name + ' ' + hex;
+}
+
+// A panel that named itself, or a GPU's bus without a monitor on it, is no display the user
+// misses.
+bool worthReporting(const DrmConnector& connector, const ConnectorVerdict& verdict) {
+    if (connector.internal) {
+        return false;
+    }
+    return !connector.withoutConnector ||
+           std::any_of(verdict.trials.begin(), verdict.trials.end(), [](const auto& trial) {
+               return trial.result != TrialResult::NoEdid && trial.result != TrialResult::NotAnEdid;
+           });
 }
 
 int millisecondsUntil(std::chrono::steady_clock::time_point when) {
@@ -135,7 +149,7 @@ std::optional<DrmDisplays::Clock::time_point> DrmDisplays::look(bool afterEvent)
     std::vector<Kept> kept;
     std::optional<Clock::time_point> nextRetry;
     for (const auto& connector : scanConnectedConnectors(paths_.sysfsRoot)) {
-        if (connector.internal) {
+        if (!mayBeExternal(connector)) {
             continue;
         }
         auto [place, isNew] = verdicts_.try_emplace(verdictKey(connector));
@@ -148,13 +162,16 @@ std::optional<DrmDisplays::Clock::time_point> DrmDisplays::look(bool afterEvent)
         const auto& verdict = remembered.verdict;
         if (verdict.bus) {
             taken.insert(*verdict.bus);
-            kept.push_back(
-                {connector.productName, probe_.busPath(*verdict.bus), displayIdentity(connector)});
+            kept.push_back({DdcBusProbe::displayName(connector, verdict),
+                            probe_.busPath(*verdict.bus), displayIdentity(connector, verdict)});
             continue;
         }
-        const auto why = describeVerdict(verdict, paths_.deviceRoot);
-        reports_->report(connector.name, why,
-                         (connector.productName.empty() ? "" : connector.productName + ": ") + why);
+        if (worthReporting(connector, verdict)) {
+            const auto why = describeVerdict(verdict, paths_.deviceRoot);
+            reports_->report(connector.name, why,
+                             (connector.productName.empty() ? "" : connector.productName + ": ") +
+                                 why);
+        }
         const auto retry = remembered.triedAt + timing_.retryInterval;
         nextRetry = nextRetry ? std::min(*nextRetry, retry) : retry;
     }

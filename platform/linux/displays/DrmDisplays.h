@@ -10,8 +10,11 @@
 // tried again after the next event and otherwise once per retry interval while it stays
 // connected. Why a display is missing is reported once per connector and reason. A look that
 // changed the list posts the change handler to the main queue.
-// Does not implement: DDC/CI over panels' own backlight interfaces, displays without a DRM
-// driver.
+// An internal connector (eDP, LVDS, DSI) counts only when its EDID names a monitor and it then
+// answers; a bus of a GPU without connectors only when it holds a monitor's EDID. Neither is
+// reported when it does not.
+// Does not implement: DDC/CI over panels' own backlight interfaces, displays of drivers without
+// DRM connectors other than NVIDIA's.
 
 #include "platform/Dispatch.h"
 #include "platform/DisplayEnumerator.h"

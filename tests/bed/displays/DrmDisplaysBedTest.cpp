@@ -120,20 +120,26 @@ protected:
         return hdmi;
     }
 
-    // A workstation with three GPUs:
+    // A workstation with five GPUs:
     // amdgpu, a native DisplayPort monitor (its ddc link leads to pins it does not use; its
-    // AUX adapter carries it) and an HDMI monitor on its ddc link;
-    // Intel, a DP-MST dock with two monitors of one model (the same EDID) on adapters of the
-    // card;
+    // AUX adapter carries it) and an HDMI monitor on its ddc link, whose EDID sysfs shows is an
+    // override;
+    // Intel, a DP-MST dock with two monitors of one model (the same EDID) on adapters the kernel
+    // registers under the GPU; its root port's ddc link is its own AUX adapter;
     // NVIDIA's driver, adapters on the GPU and no links, with the ddcci kernel driver bound
-    // to the HDMI monitor's DDC/CI address.
+    // to the HDMI monitor's DDC/CI address;
+    // a desktop whose firmware declares its DisplayPort eDP, and a laptop panel;
+    // NVIDIA's driver without kernel modesetting: no card, only the adapters, one of them with a
+    // monitor that names itself in its CTA-861 block.
     void buildWorkstation() {
         auto amd = tree.addGpu("0000:03:00.0");
         auto card0 = tree.addCard(amd, "card0");
         auto dp = tree.addConnector(card0, "card0-DP-1", "connected", amdDP.edid);
         tree.linkDdc(dp, tree.addAdapter(amd, 3, "AMDGPU DM i2c hw bus 0"));
         tree.addAdapter(dp, 7, "AMDGPU DM aux hw bus 0");
-        auto hdmi = tree.addConnector(card0, "card0-HDMI-A-1", "connected", amdHDMI.edid);
+        auto hdmi = tree.addConnector(
+            card0, "card0-HDMI-A-1", "connected",
+            testing::makeEdid({.name = "AMD HDMI", .extensionNames = {std::nullopt}}));
         tree.linkDdc(hdmi, tree.addAdapter(amd, 4, "AMDGPU DM i2c hw bus 1"));
         dev.setBus(3, {});
         dev.setBus(7, carrying(amdDP));
@@ -142,13 +148,11 @@ protected:
         auto intel = tree.addGpu("0000:00:02.0");
         auto card1 = tree.addCard(intel, "card1");
         auto root = tree.addConnector(card1, "card1-DP-1", "disconnected", {});
-        tree.linkDdc(root, tree.addAdapter(intel, 10, "i915 gmbus dpb"));
-        tree.addAdapter(root, 11, "DPDDC-B");
+        tree.linkDdc(root, tree.addAdapter(root, 11, "DPDDC-B"));
         tree.addConnector(card1, "card1-DP-3", "connected", dockFirst.edid);
         tree.addConnector(card1, "card1-DP-4", "connected", dockSecond.edid);
-        tree.addAdapter(card1, 12, "DPMST");
-        tree.addAdapter(card1, 13, "DPMST");
-        dev.setBus(10, {});
+        tree.addAdapter(intel, 12, "DPMST");
+        tree.addAdapter(intel, 13, "DPMST");
         dev.setBus(11, {});
         dev.setBus(12, carrying(dockFirst));
         dev.setBus(13, carrying(dockSecond));
@@ -165,6 +169,23 @@ protected:
         auto claimed = carrying(nvidiaHDMI);
         claimed.claimed.insert(kDDCChipAddress);
         dev.setBus(21, claimed);
+
+        auto desktop = tree.addGpu("0000:05:00.0");
+        auto declaredEdp = tree.addConnector(tree.addCard(desktop, "card3"), "card3-eDP-1",
+                                             "connected", deskEdp.edid);
+        tree.addAdapter(declaredEdp, 30, "AMDGPU DM aux hw bus 2");
+        dev.setBus(30, carrying(deskEdp));
+        auto laptop = tree.addGpu("0000:00:03.0");
+        auto panel = tree.addConnector(tree.addCard(laptop, "card4"), "card4-eDP-1", "connected",
+                                       laptopPanel.edid);
+        tree.addAdapter(panel, 31, "AUX A/DDI A/PHY A");
+        dev.setBus(31, carrying(laptopPanel, false));
+
+        auto withoutModesetting = tree.addGpu("0000:02:00.0");
+        tree.addAdapter(withoutModesetting, 40, "NVIDIA i2c adapter 1");
+        tree.addAdapter(withoutModesetting, 41, "NVIDIA i2c adapter 2");
+        dev.setBus(40, {});
+        dev.setBus(41, carrying(noModesetting));
     }
 
     bed::UmockdevDrmTree tree;
@@ -173,7 +194,9 @@ protected:
     std::shared_ptr<PumpedMainQueue> mainQueue = std::make_shared<PumpedMainQueue>();
     Display amdDP = display("AMD DP"), amdHDMI = display("AMD HDMI"), dockFirst = display("Dock"),
             dockSecond{dockFirst.edid}, nvidiaDP = display("NV DP"),
-            nvidiaHDMI = display("NV HDMI");
+            nvidiaHDMI = display("NV HDMI"), deskEdp = display("Desk eDP"),
+            laptopPanel = {testing::makeEdid({.name = std::nullopt})},
+            noModesetting = {testing::makeEdid({.name = "ACME", .extensionNames = {"ACME 27Q"}})};
 };
 
 TEST_F(DrmDisplaysBed, FindsEachDisplaysBusOnEveryCommonDriverAndDock) {
@@ -182,10 +205,11 @@ TEST_F(DrmDisplaysBed, FindsEachDisplaysBusOnEveryCommonDriverAndDock) {
     ASSERT_TRUE(displays->waitForLooks(1, 20s));
 
     auto found = displays->externalDisplays();
-    ASSERT_THAT(names(found),
-                ElementsAre("AMD DP", "AMD HDMI", "Dock", "Dock", "NV DP", "NV HDMI"));
-    const std::array monitors{amdDP.monitor,      amdHDMI.monitor,  dockFirst.monitor,
-                              dockSecond.monitor, nvidiaDP.monitor, nvidiaHDMI.monitor};
+    ASSERT_THAT(names(found), ElementsAre("AMD DP", "AMD HDMI", "Dock", "Dock", "NV DP", "NV HDMI",
+                                          "Desk eDP", "ACME 27Q"));
+    const std::array monitors{amdDP.monitor,      amdHDMI.monitor,      dockFirst.monitor,
+                              dockSecond.monitor, nvidiaDP.monitor,     nvidiaHDMI.monitor,
+                              deskEdp.monitor,    noModesetting.monitor};
     for (std::size_t index = 0; index < found.size(); ++index) {
         DDCMonitor monitor(std::move(found[index].service), found[index].productName,
                            std::make_shared<SleepingPause>());
@@ -197,19 +221,31 @@ TEST_F(DrmDisplaysBed, FindsEachDisplaysBusOnEveryCommonDriverAndDock) {
             << found[index].productName;
     }
     // The native DP connector's AUX adapter came before its ddc pins, which were never asked;
-    // with its address claimed, the NVIDIA HDMI monitor was spoken to in single I2C_RDWR
-    // messages.
+    // the laptop's panel, which names nothing, was never asked; with its address claimed, the
+    // NVIDIA HDMI monitor was spoken to in single I2C_RDWR messages.
     EXPECT_THAT(dev.transfers(3), IsEmpty());
+    EXPECT_THAT(dev.transfers(31), IsEmpty());
     EXPECT_THAT(dev.transfers(21), Contains("message write 37: 51 84 03 62 00 0F D5"));
     EXPECT_EQ(count(dev.transfers(21), "write 37"), 0);
     EXPECT_THAT(diagnostics.str(), IsEmpty());
 
     const auto report = probe();
-    EXPECT_THAT(report, HasSubstr("  card0-DP-1  \"AMD DP\"  external\n"
-                                  "    i2c-7 (connector's adapter, \"AMDGPU DM aux hw bus 0\"): "
-                                  "answered DDC/CI\n"
+    EXPECT_THAT(report, HasSubstr("  card3-eDP-1  \"Desk eDP\"  internal connector, named like a "
+                                  "monitor\n"
+                                  "    i2c-30 (connector's adapter, \"AMDGPU DM aux hw bus 2\"): "
+                                  "answered DDC/CI\n"));
+    EXPECT_THAT(report, HasSubstr("  card4-eDP-1  \"(no name)\"  internal, not controlled\n"
+                                  "  i2c-40  (a GPU without connectors)\n"
+                                  "    i2c-40 (GPU's adapter, \"NVIDIA i2c adapter 1\"): no EDID: "
+                                  "nothing answered at 0x50 (No such device or address)\n"
+                                  "    -> not controlled: none of its buses gave this display's "
+                                  "EDID\n"
+                                  "  i2c-41  (a GPU without connectors)\n"
+                                  "    i2c-41 (GPU's adapter, \"NVIDIA i2c adapter 2\"): answered "
+                                  "DDC/CI\n"
+                                  "    -> \"ACME 27Q\"\n"
                                   "    -> DDC/CI on " +
-                                  dev.path(7) + "\n"));
+                                  dev.path(41) + "\n"));
     EXPECT_THAT(report, HasSubstr("  card1-DP-4  \"Dock\"  external\n"
                                   "    i2c-12 (card's adapter, \"DPMST\"): the bus of another "
                                   "connector\n"

@@ -53,6 +53,11 @@ std::string UmockdevDrmTree::addAdapter(const std::string& parent, int bus,
     const auto busName = "i2c-" + std::to_string(bus);
     auto adapter = taken(umockdev_testbed_add_device(
         testbed_, "i2c", busName.c_str(), parent.c_str(), "name", name.c_str(), nullptr, nullptr));
+    // Its entry in the i2c-dev class, as the i2c-dev module makes for every adapter.
+    const auto node =
+        taken(umockdev_testbed_add_device(testbed_, "i2c-dev", busName.c_str(), adapter.c_str(),
+                                          "name", name.c_str(), nullptr, nullptr));
+    umockdev_testbed_set_attribute_link(testbed_, node.c_str(), "device", "..");
     return adapter;
 }
 

@@ -31,7 +31,7 @@ public:
     std::string addCard(const std::string& gpu, const std::string& name);
     std::string addConnector(const std::string& card, const std::string& name,
                              const std::string& status, const std::vector<std::uint8_t>& edid);
-    // An I2C adapter under any device.
+    // An I2C adapter under any device, with its i2c-dev class entry.
     std::string addAdapter(const std::string& parent, int bus, const std::string& name);
     // The connector's `ddc` link to an adapter.
     void linkDdc(const std::string& connector, const std::string& adapter);

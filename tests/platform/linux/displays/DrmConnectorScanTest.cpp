@@ -58,33 +58,47 @@ TEST(DrmConnectorScan, ListsConnectedConnectorsWithNameKindAndEdid) {
     EXPECT_TRUE(scanConnectedConnectors("/nonexistent/varnu/drm").empty());
 }
 
-TEST(DrmConnectorScan, OffersTheBusesThatMayCarryEachDisplayInTheOrderWorthTrying) {
+TEST(DrmConnectorScan, OffersTheBusesThatMayCarryEachDisplayOnceInTheOrderWorthTrying) {
     FakeDrmTree tree;
     // HDMI: its ddc link first, also when it leads to the adapter's device rather than to the
     // i2c-N entry itself.
     tree.addConnector("card0-HDMI-A-1", connected("HDMI", "i2c-3"));
     tree.addConnector("card0-HDMI-A-2", connected("Linked", "adapter0"));
     std::filesystem::create_directories(tree.devices() / "adapter0" / "i2c-dev" / "i2c-11");
-    // Native DisplayPort: the AUX adapters inside the connector before the ddc link.
+    // Native DisplayPort: the AUX adapters inside the connector before the ddc link, which on
+    // Intel's is the AUX adapter itself.
     tree.addConnector("card0-DP-1", connected("DP", "i2c-4", {"i2c-12", "i2c-7", "drm_dp_aux0"}));
-    // The card's and the GPU's adapters go to every connector of the card, after its own,
-    // except those another connector links to or holds.
-    tree.addCardAdapter("card0", "i2c-20", "DPMST", false);
+    tree.addConnector("card0-DP-3", connected("Intel", "card/card0-DP-3/i2c-9", {"i2c-9"}));
+    // The card's and the GPU's adapters (DP-MST ports, NVIDIA's) go to every connector of the
+    // card, after its own, except those another connector links to or holds.
+    tree.addCardAdapter("card0", "i2c-20", "DPMST", true);
     tree.addCardAdapter("card0", "i2c-3", "AMDGPU DM i2c hw bus 0", true);
     tree.addCardAdapter("card0", "i2c-4", "AMDGPU DM i2c hw bus 1", true);
     tree.addCardAdapter("card0", "i2c-21", "NVIDIA i2c adapter 1", true);
     tree.addConnector("card0-DP-2", {"disconnected", {}, "i2c-5", {"i2c-8"}});
-    tree.addCardAdapter("card0", "i2c-8", "AUX of DP-2", true);
+    tree.addCardAdapter("card0", "i2c-5", "DDC of DP-2", true);
+    // A GPU without connectors: each of its NVIDIA adapters stands for a display.
+    tree.addCardAdapter("card1", "i2c-31", "NVIDIA i2c adapter 2", true);
+    tree.addCardAdapter("card1", "i2c-30", "NVIDIA i2c adapter 1", true);
+    tree.addCardAdapter("card1", "i2c-32", "nvkm-0000:02:00.0-bus-0000", true);
 
     const auto connectors = scanConnectedConnectors(tree.root());
-    ASSERT_EQ(connectors.size(), 3u);
+    ASSERT_EQ(connectors.size(), 6u);
     EXPECT_THAT(buses(connectors[0]), ElementsAre(7, 12, 4, 20, 21));
     EXPECT_EQ(connectors[0].candidates[0].route, BusRoute::ConnectorAdapter);
     EXPECT_EQ(connectors[0].candidates[2].route, BusRoute::DdcLink);
     EXPECT_EQ(connectors[0].candidates[3], (BusCandidate{20, BusRoute::CardAdapter, "DPMST"}));
-    EXPECT_THAT(buses(connectors[1]), ElementsAre(3, 20, 21));
-    EXPECT_EQ(connectors[1].candidates[0].adapterName, "");
-    EXPECT_THAT(buses(connectors[2]), ElementsAre(11, 20, 21));
+    EXPECT_THAT(buses(connectors[1]), ElementsAre(9, 20, 21));
+    EXPECT_THAT(buses(connectors[2]), ElementsAre(3, 20, 21));
+    EXPECT_EQ(connectors[2].candidates[0].adapterName, "");
+    EXPECT_THAT(buses(connectors[3]), ElementsAre(11, 20, 21));
+    for (std::size_t index : {4, 5}) {
+        EXPECT_EQ(connectors[index].name, "i2c-3" + std::to_string(index - 4));
+        EXPECT_TRUE(connectors[index].withoutConnector);
+        EXPECT_EQ(connectors[index].candidates,
+                  (std::vector<BusCandidate>{{30 + static_cast<int>(index) - 4, BusRoute::GpuBus,
+                                              "NVIDIA i2c adapter " + std::to_string(index - 3)}}));
+    }
 }
 
 } // namespace

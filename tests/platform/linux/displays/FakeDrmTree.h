@@ -117,24 +117,39 @@ public:
             std::filesystem::create_directory_symlink("../../" + *setup.ddcLink, device / "ddc");
         }
         for (const auto& folder : setup.busFolders) {
-            std::filesystem::create_directories(device / folder);
+            if (folder.starts_with("i2c-")) {
+                addAdapter(device, folder, "");
+            } else {
+                std::filesystem::create_directories(device / folder);
+            }
         }
     }
 
-    // An adapter of a card's own (as DP-MST ports have on older kernels) or, with onGpu, of the
-    // GPU device the card belongs to (as NVIDIA's driver registers them).
+    // An adapter of a card's own folder or, with onGpu, of the GPU device the card belongs to,
+    // where the kernel registers DP-MST ports' adapters and NVIDIA's driver its own. Each card
+    // has a GPU of its own.
     void addCardAdapter(const std::string& card, const std::string& bus, const std::string& name,
                         bool onGpu) {
         const auto cardFolder = std::filesystem::path(root()) / card;
+        const auto gpu = devices() / ("gpu-" + card);
         if (!std::filesystem::exists(cardFolder)) {
-            std::filesystem::create_directories(devices() / "gpu" / card);
-            std::filesystem::create_directory_symlink(devices() / "gpu" / card, cardFolder);
-            std::filesystem::create_directory_symlink(devices() / "gpu", cardFolder / "device");
+            std::filesystem::create_directories(gpu / card);
+            std::filesystem::create_directory_symlink(gpu / card, cardFolder);
+            std::filesystem::create_directory_symlink(gpu, cardFolder / "device");
         }
-        writeText((onGpu ? devices() / "gpu" : cardFolder) / bus / "name", name + "\n");
+        addAdapter(onGpu ? gpu : cardFolder, bus, name);
     }
 
 private:
+    // The adapter's folder, and its entry in the i2c-dev class beside the DRM one.
+    void addAdapter(const std::filesystem::path& parent, const std::string& bus,
+                    const std::string& name) {
+        writeText(parent / bus / "name", name + "\n");
+        const auto entry = dir_.path() / "class" / "i2c-dev" / bus;
+        writeText(entry / "name", name + "\n");
+        std::filesystem::create_directory_symlink(parent / bus, entry / "device");
+    }
+
     TempDir dir_;
 };
 
