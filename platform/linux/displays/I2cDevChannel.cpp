@@ -93,12 +93,28 @@ IOReturn I2cDevChannel::send(std::span<const std::uint8_t> bytes) {
 }
 
 IOReturn I2cDevChannel::receive(std::span<std::uint8_t> buffer) {
-    int received = open_->asMessages ? transport_->readMessage(open_->fd, chipAddress_, buffer)
-                                     : transport_->read(open_->fd, buffer);
-    if (received < 0) {
-        return failed(Step::Read, -received);
+    return received(buffer, open_->asMessages
+                                ? transport_->readMessage(open_->fd, chipAddress_, buffer)
+                                : transport_->read(open_->fd, buffer));
+}
+
+IOReturn I2cDevChannel::combined(std::span<const std::uint8_t> bytes,
+                                 std::span<std::uint8_t> buffer) {
+    if (transport_->carriesMessages(open_->fd) != 1) {
+        return EOPNOTSUPP;
     }
-    if (static_cast<std::size_t>(received) != buffer.size()) {
+    const int count = transport_->writeThenReadMessages(open_->fd, chipAddress_, bytes, buffer);
+    if (count == -EOPNOTSUPP) {
+        return EOPNOTSUPP;
+    }
+    return count < 0 ? failed(Step::Transfer, -count) : received(buffer, count);
+}
+
+IOReturn I2cDevChannel::received(std::span<std::uint8_t> buffer, int count) {
+    if (count < 0) {
+        return failed(Step::Read, -count);
+    }
+    if (static_cast<std::size_t>(count) != buffer.size()) {
         return failed(Step::ShortRead, EIO);
     }
     if (chipAddress_ == kDDCChipAddress && isNullMessage(buffer) && reports_) {
@@ -110,13 +126,14 @@ IOReturn I2cDevChannel::receive(std::span<std::uint8_t> buffer) {
 
 IOReturn I2cDevChannel::failed(Step step, int error) {
     if (reports_) {
-        static constexpr std::array<const char*, 7> kSteps{
-            "open", "address", "lock", "write", "read", "short write", "short read"};
+        static constexpr std::array<const char*, 8> kSteps{
+            "open", "address", "lock", "write", "read", "short write", "short read", "transfer"};
         const std::string name = kSteps[static_cast<std::size_t>(step)];
         std::string text;
         switch (step) {
         case Step::Write:
         case Step::Read:
+        case Step::Transfer:
             text = name + " failed: " + std::generic_category().message(error);
             break;
         case Step::ShortWrite:
@@ -170,9 +187,12 @@ IOReturn I2cDevChannel::writeThenRead(std::span<const std::uint8_t> bytes,
     if (auto begun = begin(); begun != kIOReturnSuccess) {
         return begun;
     }
-    IOReturn status = send(bytes);
-    if (status == kIOReturnSuccess) {
-        status = receive(buffer);
+    IOReturn status = combined(bytes, buffer);
+    if (status == EOPNOTSUPP) {
+        status = send(bytes);
+        if (status == kIOReturnSuccess) {
+            status = receive(buffer);
+        }
     }
     end();
     return status;

@@ -47,11 +47,14 @@ public:
     IOReturn readI2C(std::uint32_t chipAddress, std::uint32_t dataAddress,
                      std::span<std::uint8_t> buffer) override;
     // One transaction of its own without a pause: the bytes as they are, then a read of the
-    // buffer's size, as for an EEPROM's offset and contents. 0 or the errno.
+    // buffer's size, as for an EEPROM's offset and contents. Where the adapter allows, both go
+    // in one I2C_RDWR transfer, so that another reader (the kernel's own EDID read on a
+    // hot-plug) cannot move the EEPROM's pointer in between; else as two transfers. 0 or the
+    // errno.
     IOReturn writeThenRead(std::span<const std::uint8_t> bytes, std::span<std::uint8_t> buffer);
 
 private:
-    enum class Step { Open, Address, Lock, Write, Read, ShortWrite, ShortRead };
+    enum class Step { Open, Address, Lock, Write, Read, ShortWrite, ShortRead, Transfer };
     struct Transaction {
         int fd = -1;
         // The address is claimed by a driver: every message goes through I2C_RDWR.
@@ -62,6 +65,9 @@ private:
     void end();
     IOReturn send(std::span<const std::uint8_t> bytes);
     IOReturn receive(std::span<std::uint8_t> buffer);
+    IOReturn received(std::span<std::uint8_t> buffer, int count);
+    // The write and the read as one transfer; EOPNOTSUPP when the adapter cannot.
+    IOReturn combined(std::span<const std::uint8_t> bytes, std::span<std::uint8_t> buffer);
     IOReturn failed(Step step, int error);
 
     std::shared_ptr<I2cTransport> transport_;

@@ -1,5 +1,6 @@
 #include "platform/linux/displays/I2cTransport.h"
 
+#include <array>
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
@@ -77,6 +78,23 @@ int SystemI2cTransport::writeMessage(int fd, std::uint8_t address,
 int SystemI2cTransport::readMessage(int fd, std::uint8_t address, std::span<std::uint8_t> buffer) {
     i2c_msg message{address, I2C_M_RD, static_cast<__u16>(buffer.size()), buffer.data()};
     return transferOne(fd, message);
+}
+
+int SystemI2cTransport::carriesMessages(int fd) {
+    unsigned long functions = 0;
+    int result = retryingOnInterrupt([&] { return ::ioctl(fd, I2C_FUNCS, &functions); });
+    return result < 0 ? result : (functions & I2C_FUNC_I2C) != 0 ? 1 : 0;
+}
+
+int SystemI2cTransport::writeThenReadMessages(int fd, std::uint8_t address,
+                                              std::span<const std::uint8_t> bytes,
+                                              std::span<std::uint8_t> buffer) {
+    std::array<i2c_msg, 2> messages{
+        i2c_msg{address, 0, static_cast<__u16>(bytes.size()), const_cast<__u8*>(bytes.data())},
+        i2c_msg{address, I2C_M_RD, static_cast<__u16>(buffer.size()), buffer.data()}};
+    i2c_rdwr_ioctl_data data{messages.data(), static_cast<__u32>(messages.size())};
+    int result = retryingOnInterrupt([&] { return ::ioctl(fd, I2C_RDWR, &data); });
+    return result < 0 ? result : static_cast<int>(messages[1].len);
 }
 
 void SystemI2cTransport::close(int fd) {

@@ -34,6 +34,7 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::IsSupersetOf;
 
 constexpr std::uint8_t kEdidAddress = 0x50;
 const std::vector<std::uint8_t> kGetVolume{0x82, 0x01, 0x62, 0xDE};
@@ -120,14 +121,21 @@ protected:
         return hdmi;
     }
 
+    static EmulatedBus readEdidMeanwhile(EmulatedBus bus) {
+        bus.edidReader = true;
+        return bus;
+    }
+
     // A workstation with five GPUs:
     // amdgpu, a native DisplayPort monitor (its ddc link leads to pins it does not use; its
     // AUX adapter carries it) and an HDMI monitor on its ddc link, whose EDID sysfs shows is an
     // override;
     // Intel, a DP-MST dock with two monitors of one model (the same EDID) on adapters the kernel
-    // registers under the GPU; its root port's ddc link is its own AUX adapter;
+    // registers under the GPU; its root port's ddc link is its own AUX adapter; the kernel reads
+    // the dock's EDIDs now and then;
     // NVIDIA's driver, adapters on the GPU and no links, with the ddcci kernel driver bound
-    // to the HDMI monitor's DDC/CI address;
+    // to the HDMI monitor's DDC/CI address, one adapter that does SMBus only and one that
+    // cannot combine a write and a read in one transfer;
     // a desktop whose firmware declares its DisplayPort eDP, and a laptop panel;
     // NVIDIA's driver without kernel modesetting: no card, only the adapters, one of them with a
     // monitor that names itself in its CTA-861 block.
@@ -154,8 +162,8 @@ protected:
         tree.addAdapter(intel, 12, "DPMST");
         tree.addAdapter(intel, 13, "DPMST");
         dev.setBus(11, {});
-        dev.setBus(12, carrying(dockFirst));
-        dev.setBus(13, carrying(dockSecond));
+        dev.setBus(12, readEdidMeanwhile(carrying(dockFirst)));
+        dev.setBus(13, readEdidMeanwhile(carrying(dockSecond)));
 
         auto nvidia = tree.addGpu("0000:01:00.0");
         auto card2 = tree.addCard(nvidia, "card2");
@@ -165,7 +173,12 @@ protected:
             tree.addAdapter(nvidia, bus, "NVIDIA i2c adapter " + std::to_string(bus - 19));
             dev.setBus(bus, {});
         }
-        dev.setBus(23, carrying(nvidiaDP));
+        EmulatedBus smbusOnly;
+        smbusOnly.smbusOnly = true;
+        dev.setBus(22, smbusOnly);
+        auto noRepeatedStart = carrying(nvidiaDP);
+        noRepeatedStart.repeatedStart = false;
+        dev.setBus(23, noRepeatedStart);
         auto claimed = carrying(nvidiaHDMI);
         claimed.claimed.insert(kDDCChipAddress);
         dev.setBus(21, claimed);
@@ -185,7 +198,7 @@ protected:
         tree.addAdapter(withoutModesetting, 40, "NVIDIA i2c adapter 1");
         tree.addAdapter(withoutModesetting, 41, "NVIDIA i2c adapter 2");
         dev.setBus(40, {});
-        dev.setBus(41, carrying(noModesetting));
+        dev.setBus(41, readEdidMeanwhile(carrying(noModesetting)));
     }
 
     bed::UmockdevDrmTree tree;
@@ -227,6 +240,12 @@ TEST_F(DrmDisplaysBed, FindsEachDisplaysBusOnEveryCommonDriverAndDock) {
     EXPECT_THAT(dev.transfers(31), IsEmpty());
     EXPECT_THAT(dev.transfers(21), Contains("message write 37: 51 84 03 62 00 0F D5"));
     EXPECT_EQ(count(dev.transfers(21), "write 37"), 0);
+    // EDIDs were read in one transfer, so that the kernel's reads could not come between the
+    // offset and the bytes; where the adapter could not, in two, as SMBus-only ones refuse.
+    EXPECT_THAT(dev.transfers(12), Contains("message read 50: 128"));
+    EXPECT_THAT(dev.transfers(23), IsSupersetOf({"message write 50: 00 -> Operation not supported",
+                                                 "write 50: 00", "read 50: 128"}));
+    EXPECT_THAT(dev.transfers(22), ElementsAre("write 50: 00 -> Operation not supported"));
     EXPECT_THAT(diagnostics.str(), IsEmpty());
 
     const auto report = probe();
@@ -367,7 +386,7 @@ TEST_F(DrmDisplaysBed, AHangingBusHoldsOnlyTheWorker) {
     EXPECT_EQ(displays->looks(), 0u);
     dev.releaseHangs();
     ASSERT_TRUE(displays->waitForLooks(1, 10s));
-    EXPECT_THAT(dev.transfers(4), ElementsAre("write 50: 00 -> ETIMEDOUT"));
+    EXPECT_THAT(dev.transfers(4), ElementsAre("message write 50: 00 -> ETIMEDOUT"));
 }
 
 } // namespace

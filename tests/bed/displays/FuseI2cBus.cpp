@@ -1,6 +1,7 @@
 #define FUSE_USE_VERSION 35
 #include "tests/bed/displays/FuseI2cBus.h"
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,8 @@ namespace varnu::bed {
 namespace {
 
 constexpr std::string_view kBusPrefix = "/i2c-";
+constexpr std::uint8_t kEdidAddress = 0x50;
+constexpr std::uint8_t kEdidBlockSize = 128;
 
 std::optional<int> busNumber(const char* path) {
     std::string_view name(path);
@@ -117,13 +120,18 @@ struct FuseI2cBus::Server {
     }
 
     static int read(const char*, char* buffer, size_t size, off_t, fuse_file_info* info) {
-        return self().transfer(info->fh, false, 0, true,
-                               {reinterpret_cast<std::uint8_t*>(buffer), size});
+        const int moved =
+            self().transfer(info->fh, 0, 0, true, {reinterpret_cast<std::uint8_t*>(buffer), size});
+        self().afterTransfer(info->fh);
+        return moved;
     }
 
     static int write(const char*, const char* buffer, size_t size, off_t, fuse_file_info* info) {
-        return self().transfer(info->fh, false, 0, false,
-                               {reinterpret_cast<std::uint8_t*>(const_cast<char*>(buffer)), size});
+        const int moved =
+            self().transfer(info->fh, 0, 0, false,
+                            {reinterpret_cast<std::uint8_t*>(const_cast<char*>(buffer)), size});
+        self().afterTransfer(info->fh);
+        return moved;
     }
 
     static int ioctl(const char*, unsigned int command, void* argument, fuse_file_info* info,
@@ -148,7 +156,8 @@ struct FuseI2cBus::Server {
             return 0;
         }
         case I2C_FUNCS: {
-            unsigned long functions = I2C_FUNC_I2C;
+            unsigned long functions =
+                I2C_FUNC_SMBUS_EMUL | (bed.smbusOnly(info->fh) ? 0 : I2C_FUNC_I2C);
             return copyTo(caller, argument, &functions, sizeof functions) ? 0 : -EFAULT;
         }
         case I2C_RDWR: {
@@ -166,8 +175,8 @@ struct FuseI2cBus::Server {
                 if (!reading && !copyFrom(caller, message.buf, bytes.data(), bytes.size())) {
                     return -EFAULT;
                 }
-                int moved = bed.transfer(info->fh, true, static_cast<std::uint8_t>(message.addr),
-                                         reading, bytes);
+                int moved = bed.transfer(info->fh, static_cast<int>(request.nmsgs),
+                                         static_cast<std::uint8_t>(message.addr), reading, bytes);
                 if (moved < 0) {
                     return moved;
                 }
@@ -175,6 +184,7 @@ struct FuseI2cBus::Server {
                     return -EFAULT;
                 }
             }
+            bed.afterTransfer(info->fh);
             return static_cast<int>(request.nmsgs);
         }
         default:
@@ -272,8 +282,35 @@ void FuseI2cBus::releaseHangs() {
     changed_.notify_all();
 }
 
-int FuseI2cBus::transfer(std::uint64_t handle, bool viaMessage, std::uint8_t address, bool reading,
+bool FuseI2cBus::smbusOnly(std::uint64_t handle) const {
+    std::lock_guard lock(mutex_);
+    auto file = open_.find(handle);
+    auto bus = file == open_.end() ? buses_.end() : buses_.find(file->second.number);
+    return bus != buses_.end() && bus->second.setup.smbusOnly;
+}
+
+void FuseI2cBus::afterTransfer(std::uint64_t handle) {
+    std::shared_ptr<I2cChip> eeprom;
+    {
+        std::lock_guard lock(mutex_);
+        auto file = open_.find(handle);
+        auto bus = file == open_.end() ? buses_.end() : buses_.find(file->second.number);
+        if (bus == buses_.end() || !bus->second.setup.edidReader) {
+            return;
+        }
+        auto chip = bus->second.setup.chips.find(kEdidAddress);
+        if (chip == bus->second.setup.chips.end()) {
+            return;
+        }
+        eeprom = chip->second;
+    }
+    const std::array<std::uint8_t, 1> pastTheBaseBlock{kEdidBlockSize};
+    eeprom->write(pastTheBaseBlock);
+}
+
+int FuseI2cBus::transfer(std::uint64_t handle, int messages, std::uint8_t address, bool reading,
                          std::span<std::uint8_t> bytes) {
+    const bool viaMessage = messages > 0;
     std::shared_ptr<I2cChip> chip;
     std::string line;
     {
@@ -291,6 +328,11 @@ int FuseI2cBus::transfer(std::uint64_t handle, bool viaMessage, std::uint8_t add
             address = file->second.address;
         }
         line = describe(viaMessage, reading, address, bytes);
+        const auto& setup = bus->second.setup;
+        if (setup.smbusOnly || (messages > 1 && !setup.repeatedStart)) {
+            bus->second.transfers.push_back(line + " -> " + std::strerror(EOPNOTSUPP));
+            return -EOPNOTSUPP;
+        }
         if (bus->second.setup.hang.count() > 0) {
             bus->second.hanging = true;
             changed_.notify_all();

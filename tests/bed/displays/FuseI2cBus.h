@@ -37,6 +37,16 @@ struct EmulatedBus {
     // Every transfer stalls until releaseHangs() or for this long, then fails with ETIMEDOUT,
     // as an adapter does whose bus a device holds down.
     std::chrono::milliseconds hang{0};
+    // False: I2C_RDWR with more than one message answers EOPNOTSUPP, as on an adapter whose
+    // quirks forbid a repeated start.
+    bool repeatedStart = true;
+    // True: an SMBus-only adapter: I2C_FUNCS lacks I2C_FUNC_I2C, and I2C_RDWR, read and write
+    // answer EOPNOTSUPP.
+    bool smbusOnly = false;
+    // Another reader of the EDID (the kernel's own, on a hot-plug) reads the base block between
+    // any two transfers, leaving the EEPROM's pointer past it; nobody comes between the messages
+    // of one I2C_RDWR.
+    bool edidReader = false;
 };
 
 class FuseI2cBus {
@@ -82,8 +92,13 @@ private:
         std::uint8_t address = 0;
     };
 
-    int transfer(std::uint64_t handle, bool viaMessage, std::uint8_t address, bool reading,
+    // One message of a transfer; `messages` is how many the I2C_RDWR carries, 0 for a read or
+    // write.
+    int transfer(std::uint64_t handle, int messages, std::uint8_t address, bool reading,
                  std::span<std::uint8_t> bytes);
+    // What comes between two transfers: another reader of the EDID.
+    void afterTransfer(std::uint64_t handle);
+    bool smbusOnly(std::uint64_t handle) const;
 
     std::string root_;
     struct fuse* fuse_ = nullptr;

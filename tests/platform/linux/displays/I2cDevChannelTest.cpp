@@ -3,7 +3,9 @@
 #include "RecordingI2cTransport.h"
 #include "ddc/VCP.h"
 
+#include <array>
 #include <cerrno>
+#include <deque>
 #include <sstream>
 
 #include <gmock/gmock.h>
@@ -105,6 +107,37 @@ TEST_F(I2cDevChannelTest, AnswersEveryFailureAsAResultAndReportsEachCauseOnce) {
     EXPECT_EQ(write(kGetVolume, kDDCChipAddress, 0x151), EINVAL);
     channel.reset();
     EXPECT_TRUE(transport->calls.empty());
+}
+
+TEST_F(I2cDevChannelTest, ReadsAnEdidInOneTransferWhereTheAdapterAllows) {
+    // The EEPROM's offset and its contents; where the adapter cannot carry both in one transfer,
+    // two transfers as before.
+    struct Case {
+        bool plainI2C;
+        std::deque<int> combinedFailure;
+        std::vector<std::string> transfers;
+        IOReturn status = kIOReturnSuccess;
+    };
+    const std::vector<Case> cases{
+        {true, {}, {"message 50 3: 00, read 128"}},
+        {false, {}, {"write 3: 00", "read 3: 128"}},
+        {true, {-EOPNOTSUPP}, {"message 50 3: 00, read 128", "write 3: 00", "read 3: 128"}},
+        {true, {-EREMOTEIO}, {"message 50 3: 00, read 128"}, EREMOTEIO},
+    };
+    for (const auto& [plainI2C, combinedFailure, transfers, status] : cases) {
+        auto recording = std::make_shared<testing::RecordingI2cTransport>();
+        recording->plainI2C = plainI2C;
+        recording->failures["message 50 /dev/i2c-4"] = combinedFailure;
+        recording->replies.push_back(std::vector<std::uint8_t>(128, 0x5A));
+        std::vector<std::uint8_t> edid(128);
+        const std::array<std::uint8_t, 1> offset{0x00};
+        EXPECT_EQ(I2cDevChannel(recording, kBus, 0x50).writeThenRead(offset, edid), status);
+        std::vector<std::string> expected{"open /dev/i2c-4", "slave 3: 50", "lock 3",
+                                          "functions 3"};
+        expected.insert(expected.end(), transfers.begin(), transfers.end());
+        expected.push_back("close 3");
+        EXPECT_EQ(recording->calls, expected);
+    }
 }
 
 } // namespace

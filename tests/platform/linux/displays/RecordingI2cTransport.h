@@ -17,7 +17,8 @@ class RecordingI2cTransport final : public I2cTransport {
 public:
     // Calls as text: "open /dev/i2c-3", "slave 3: 37", "lock 3", "write 3: 51 84 03",
     // "read 3: 11" (the buffer's size), "message 37 3: 51 84 03", "message 37 read 3: 11",
-    // "close 3"; the number after the verb is the descriptor.
+    // "functions 3", "message 50 3: 00, read 128" (one transfer), "close 3"; the number after
+    // the verb is the descriptor.
     std::vector<std::string> calls;
     // Errors (negative errno) keyed by verb and device path ("slave /dev/i2c-3"), each used once.
     std::map<std::string, std::deque<int>> failures;
@@ -25,6 +26,8 @@ public:
     std::deque<std::vector<std::uint8_t>> replies;
     // Counts the next writes report instead of the full length.
     std::deque<int> writeCounts;
+    // Whether the adapter reports I2C_FUNC_I2C.
+    bool plainI2C = true;
 
     int open(const std::string& path) override {
         if (int error = record("open " + path, "open " + path)) {
@@ -55,6 +58,16 @@ public:
     int readMessage(int fd, std::uint8_t address, std::span<std::uint8_t> buffer) override {
         return deliver(fd, "message " + hexByte(address) + " read", buffer);
     }
+    int carriesMessages(int fd) override {
+        const int error = record(fd, "functions");
+        return error != 0 ? error : plainI2C ? 1 : 0;
+    }
+    int writeThenReadMessages(int fd, std::uint8_t address, std::span<const std::uint8_t> bytes,
+                              std::span<std::uint8_t> buffer) override {
+        const int error = record(fd, "message " + hexByte(address), bytes);
+        calls.back() += ", read " + std::to_string(buffer.size());
+        return error != 0 ? error : deliver(buffer);
+    }
     void close(int fd) override { calls.push_back("close " + std::to_string(fd)); }
 
 private:
@@ -69,6 +82,9 @@ private:
                        verb + " " + paths_[fd])) {
             return error;
         }
+        return deliver(buffer);
+    }
+    int deliver(std::span<std::uint8_t> buffer) {
         const auto reply = take(replies).value_or(std::vector<std::uint8_t>{});
         const auto count = std::min(reply.size(), buffer.size());
         std::copy_n(reply.begin(), count, buffer.begin());
