@@ -11,7 +11,7 @@ VARNU_BUILD_PACKAGES=(
 VARNU_TEST_PACKAGES=(
     pulseaudio pulseaudio-utils
     pipewire pipewire-pulse wireplumber
-    xvfb xauth umockdev fuse3
+    xvfb xauth umockdev fuse3 dbus-daemon
     openbox trayer x11-xserver-utils xdotool x11-utils imagemagick
     sway xwayland waybar grim qt6-wayland dbus-daemon libglib2.0-bin jq
 )

@@ -23,6 +23,11 @@ bool isNoAnswer(int error) {
            error == EAGAIN;
 }
 
+// A display without a connector is named by its EDID, which may need its extension block.
+std::size_t edidSize(BusRoute route) {
+    return route == BusRoute::GpuBus ? 2 * Edid::kBlockSize : Edid::kBlockSize;
+}
+
 bool sameBaseBlock(std::span<const std::uint8_t> read, std::span<const std::uint8_t> expected) {
     return expected.size() >= Edid::kBlockSize &&
            std::equal(read.begin(), read.end(), expected.begin());
@@ -89,11 +94,8 @@ ConnectorVerdict DdcBusProbe::probe(const DrmConnector& connector,
             continue;
         }
         const auto path = busPath(candidate.bus);
-        // A display without a connector is named by its EDID, which may need its extension.
-        std::vector<std::uint8_t> edid(candidate.route == BusRoute::GpuBus ? 2 * Edid::kBlockSize
-                                                                           : Edid::kBlockSize);
-        const IOReturn edidRead =
-            I2cDevChannel(transport_, path, kEdidChipAddress).writeThenRead(kEdidStartOffset, edid);
+        std::vector<std::uint8_t> edid(edidSize(candidate.route));
+        const IOReturn edidRead = readEdid(candidate.bus, edid);
         // Without an EDID of its own in sysfs, the connector can only trust its own buses.
         const bool unverifiable = connector.edid.empty() && own;
         if (edidRead != kIOReturnSuccess && !unverifiable) {
@@ -102,7 +104,7 @@ ConnectorVerdict DdcBusProbe::probe(const DrmConnector& connector,
                  edidRead});
             continue;
         }
-        if (cardWide && !sameBaseBlock(std::span(edid).first(Edid::kBlockSize), connector.edid)) {
+        if (cardWide && !sameBaseBlock(edid, connector.edid)) {
             verdict.trials.push_back({candidate, TrialResult::OtherDisplay, 0});
             continue;
         }
@@ -137,6 +139,30 @@ ConnectorVerdict DdcBusProbe::probe(const DrmConnector& connector,
             {candidate, unusable ? TrialResult::Failed : TrialResult::Silent, lastFailure});
     }
     return verdict;
+}
+
+IOReturn DdcBusProbe::readEdid(int bus, std::span<std::uint8_t> edid) const {
+    return I2cDevChannel(transport_, busPath(bus), kEdidChipAddress)
+        .writeThenRead(kEdidStartOffset, edid);
+}
+
+bool DdcBusProbe::stillCarries(const DrmConnector& connector,
+                               const ConnectorVerdict& verdict) const {
+    const auto winner =
+        std::find_if(connector.candidates.begin(), connector.candidates.end(),
+                     [&](const BusCandidate& candidate) { return candidate.bus == verdict.bus; });
+    if (winner == connector.candidates.end()) {
+        return false;
+    }
+    if (isOwnBus(winner->route)) {
+        return true;
+    }
+    std::vector<std::uint8_t> edid(edidSize(winner->route));
+    if (readEdid(winner->bus, edid) != kIOReturnSuccess) {
+        return false;
+    }
+    return winner->route == BusRoute::GpuBus ? edid == verdict.edid
+                                             : sameBaseBlock(edid, connector.edid);
 }
 
 std::string DdcBusProbe::displayName(const DrmConnector& connector,

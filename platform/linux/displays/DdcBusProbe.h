@@ -14,6 +14,7 @@
 //
 // Blocks on the buses for up to about a second per candidate; never run it on the main thread.
 
+#include "platform/AVService.h"
 #include "platform/Pause.h"
 #include "platform/linux/displays/DrmConnectorScan.h"
 #include "platform/linux/displays/I2cTransport.h"
@@ -21,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -62,6 +64,10 @@ public:
 
     // Tries the candidates in order until one answers, skipping the buses in `taken`.
     ConnectorVerdict probe(const DrmConnector& connector, const std::set<int>& taken) const;
+    // Whether the bus that answered still carries the connector's display: a bus of its own
+    // does; a shared bus, or one of a GPU without connectors, while it gives the same EDID as
+    // when it answered (after a resume a dock may have swapped its buses).
+    bool stillCarries(const DrmConnector& connector, const ConnectorVerdict& verdict) const;
     // The display's name: the connector's, or that of the EDID its bus gave.
     static std::string displayName(const DrmConnector& connector, const ConnectorVerdict& verdict);
 
@@ -69,6 +75,8 @@ public:
     std::string busPath(int bus) const;
 
 private:
+    IOReturn readEdid(int bus, std::span<std::uint8_t> edid) const;
+
     std::shared_ptr<I2cTransport> transport_;
     std::string deviceRoot_;
     std::shared_ptr<Pause> pause_;

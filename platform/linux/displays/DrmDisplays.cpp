@@ -5,6 +5,7 @@
 #include "platform/linux/displays/DrmConnectorScan.h"
 #include "platform/linux/displays/DrmHotplugWatch.h"
 #include "platform/linux/displays/I2cDevChannel.h"
+#include "platform/linux/displays/ResumeWatch.h"
 
 #include <algorithm>
 #include <array>
@@ -17,17 +18,14 @@
 namespace varnu::linux_backend {
 namespace {
 
-// What a verdict holds for: the same display on the same connector, reached over the same
-// buses. A changed EDID (another monitor) or renumbered buses (a dock plugged again) call for a
-// new one.
-std::string verdictKey(const DrmConnector& connector) {
-    std::string key = connector.name;
-    key += '\n';
-    key.append(connector.edid.begin(), connector.edid.end());
+// What a verdict holds for: the same display, reached over the same buses. A changed EDID
+// (another monitor) or renumbered buses (a dock plugged again) call for a new one.
+std::string verdictBasis(const DrmConnector& connector) {
+    std::string basis(connector.edid.begin(), connector.edid.end());
     for (const auto& candidate : connector.candidates) {
-        key += '\n' + std::to_string(candidate.bus) + ' ' + candidate.adapterName;
+        basis += '\n' + std::to_string(candidate.bus) + ' ' + candidate.adapterName;
     }
-    return key;
+    return basis;
 }
 
 // The connector and the EDID: the same monitor on the same port, whichever bus it is reached on
@@ -114,21 +112,30 @@ bool DrmDisplays::waitForLooks(std::uint64_t count, std::chrono::milliseconds ti
 }
 
 void DrmDisplays::run(std::stop_token stop) {
-    // Without udev events the worker still looks once per retry interval.
+    // Without udev events or the login manager's word the worker still looks once per retry
+    // interval.
     auto watch = DrmHotplugWatch::open();
-    auto nextRetry = look(true);
+    auto resume = ResumeWatch::open(paths_.loginBus);
+    auto nextRetry = look(Cause::Event);
+    scheduleWakeRetries();
     while (!stop.stop_requested()) {
-        std::array<pollfd, 2> fds{pollfd{wakeFd_, POLLIN, 0},
-                                  pollfd{watch ? watch->fd() : -1, POLLIN, 0}};
-        auto until = nextRetry.value_or(Clock::now() + timing_.retryInterval);
-        if (!watch) {
-            until = std::min(until, Clock::now() + timing_.retryInterval);
+        std::array<pollfd, 3> fds{pollfd{wakeFd_, POLLIN, 0},
+                                  pollfd{watch ? watch->fd() : -1, POLLIN, 0},
+                                  pollfd{resume ? resume->fd() : -1, 0, 0}};
+        fds[2].events = resume ? resume->events() : 0;
+        auto until = std::min(nextRetry.value_or(Clock::time_point::max()),
+                              Clock::now() + timing_.retryInterval);
+        if (!wakeRetries_.empty()) {
+            until = std::min(until, wakeRetries_.front());
         }
         int ready = ::poll(fds.data(), fds.size(), millisecondsUntil(until));
         if (stop.stop_requested()) {
             break;
         }
-        if (ready > 0 && fds[1].revents != 0) {
+        if (ready > 0 && fds[2].revents != 0 && resume->resumed()) {
+            nextRetry = look(Cause::Event);
+            scheduleWakeRetries();
+        } else if (ready > 0 && fds[1].revents != 0) {
             // Let the rest of a burst arrive, but never past a request to stop.
             pollfd wake{wakeFd_, POLLIN, 0};
             ::poll(&wake, 1, static_cast<int>(timing_.settleDelay.count()));
@@ -136,26 +143,44 @@ void DrmDisplays::run(std::stop_token stop) {
                 break;
             }
             watch->drain();
-            nextRetry = look(true);
+            nextRetry = look(Cause::Event);
+            scheduleWakeRetries();
+        } else if (!wakeRetries_.empty() && Clock::now() >= wakeRetries_.front()) {
+            wakeRetries_.erase(wakeRetries_.begin());
+            nextRetry = look(Cause::Wake);
         } else if (ready == 0) {
-            nextRetry = look(false);
+            nextRetry = look(Cause::Retry);
         }
     }
 }
 
-std::optional<DrmDisplays::Clock::time_point> DrmDisplays::look(bool afterEvent) {
+void DrmDisplays::scheduleWakeRetries() {
+    const auto now = Clock::now();
+    wakeRetries_.clear();
+    for (const auto after : timing_.wakeRetries) {
+        wakeRetries_.push_back(now + after);
+    }
+}
+
+std::optional<DrmDisplays::Clock::time_point> DrmDisplays::look(Cause cause) {
     const auto now = Clock::now();
     std::set<int> taken;
     std::vector<Kept> kept;
     std::optional<Clock::time_point> nextRetry;
+    std::set<std::string> present;
     for (const auto& connector : scanConnectedConnectors(paths_.sysfsRoot)) {
         if (!mayBeExternal(connector)) {
             continue;
         }
-        auto [place, isNew] = verdicts_.try_emplace(verdictKey(connector));
-        auto& remembered = place->second;
+        present.insert(connector.name);
+        auto& remembered = verdicts_[connector.name];
+        const auto basis = verdictBasis(connector);
         const bool due = now - remembered.triedAt >= timing_.retryInterval;
-        if (isNew || (!remembered.verdict.bus && (afterEvent || due))) {
+        const bool unanswered = !remembered.verdict.bus;
+        if (remembered.basis != basis || (unanswered && (cause != Cause::Retry || due)) ||
+            (!unanswered && cause == Cause::Event &&
+             !probe_.stillCarries(connector, remembered.verdict))) {
+            remembered.basis = basis;
             remembered.verdict = probe_.probe(connector, taken);
             remembered.triedAt = now;
         }
@@ -175,6 +200,7 @@ std::optional<DrmDisplays::Clock::time_point> DrmDisplays::look(bool afterEvent)
         const auto retry = remembered.triedAt + timing_.retryInterval;
         nextRetry = nextRetry ? std::min(*nextRetry, retry) : retry;
     }
+    std::erase_if(verdicts_, [&](const auto& entry) { return !present.contains(entry.first); });
     std::lock_guard lock(mutex_);
     // Posted before the look counts, so that whoever waited for the look finds it queued.
     if (kept != kept_ && changeHandler_ && mainQueue_) {

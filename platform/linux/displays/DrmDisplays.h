@@ -5,11 +5,16 @@
 // Implements: DisplayEnumerator from a kept list that a worker thread maintains: it looks at
 // sysfs when it starts and after every udev "drm" or "i2c-dev" event, finds each connected
 // external display's bus (DrmConnectorScan, DdcBusProbe), and remembers the verdict per
-// connector, EDID and candidate buses, so that an unchanged display costs no bus traffic. A
-// display that never answered is not listed, so its volume keys stay with the desktop; it is
-// tried again after the next event and otherwise once per retry interval while it stays
-// connected. Why a display is missing is reported once per connector and reason. A look that
-// changed the list posts the change handler to the main queue.
+// connector while the connector's EDID and candidate buses stay the same; the verdicts of
+// connectors that went are dropped. After an event and after the system resumes from sleep
+// (logind's PrepareForSleep signal), a display found on a bus its card or GPU shares is checked
+// to be still there by its EDID, since docks renumber or swap their buses meanwhile; a display
+// on a bus of its connector's own costs no bus traffic. A display that did not answer is not
+// listed, so its volume keys stay with the desktop; it is tried again a few times in the
+// seconds after a resume or an event (a display waking up stays silent for a while), after the
+// next event, and otherwise once per retry interval while it stays connected. Why a display is
+// missing is reported once per connector and reason. A look that changed the list posts the
+// change handler to the main queue.
 // An internal connector (eDP, LVDS, DSI) counts only when its EDID names a monitor and it then
 // answers; a bus of a GPU without connectors only when it holds a monitor's EDID. Neither is
 // reported when it does not.
@@ -39,6 +44,8 @@ namespace varnu::linux_backend {
 struct DrmPaths {
     std::string sysfsRoot = "/sys/class/drm";
     std::string deviceRoot = "/dev";
+    // The D-Bus address logind's signals come on; empty for the system bus.
+    std::string loginBus = {};
 };
 
 struct DrmDisplaysTiming {
@@ -47,6 +54,10 @@ struct DrmDisplaysTiming {
     // How long the worker lets a burst of hot-plug events settle (a dock brings several
     // connectors and buses one after another) before it looks.
     std::chrono::milliseconds settleDelay{300};
+    // When, after a resume or a hot-plug event, the displays that did not answer are tried again.
+    std::vector<std::chrono::milliseconds> wakeRetries{
+        std::chrono::seconds(2), std::chrono::seconds(5), std::chrono::seconds(10),
+        std::chrono::seconds(15)};
 };
 
 class DrmDisplays final : public DisplayEnumerator {
@@ -81,16 +92,24 @@ private:
         bool operator==(const Kept&) const = default;
     };
     struct Remembered {
+        // What the verdict holds for: the connector's EDID and candidate buses.
+        std::string basis;
         ConnectorVerdict verdict;
         std::chrono::steady_clock::time_point triedAt;
     };
     using Clock = std::chrono::steady_clock;
+    enum class Cause {
+        Event, // the start, a hot-plug event or a resume: all that did not answer, and whether
+               // the buses that answered still carry their displays
+        Retry, // the retry interval: those that did not answer whose retry is due
+        Wake,  // a wake retry: all that did not answer
+    };
 
     void run(std::stop_token stop);
-    // Looks at sysfs and probes what it has no verdict for; after a hot-plug event also the
-    // displays that never answered. Answers when the next retry is due, if any.
-    std::optional<Clock::time_point> look(bool afterEvent);
-    bool waitForWake(std::stop_token& stop, std::optional<Clock::time_point> until);
+    // Looks at sysfs and probes what the cause calls for, and what it has no verdict for.
+    // Answers when the next retry is due, if any.
+    std::optional<Clock::time_point> look(Cause cause);
+    void scheduleWakeRetries();
 
     std::shared_ptr<MainQueue> mainQueue_;
     DrmPaths paths_;
@@ -98,8 +117,9 @@ private:
     std::shared_ptr<I2cTransport> transport_;
     std::shared_ptr<I2cDevReports> reports_;
     DdcBusProbe probe_;
-    // Worker only.
+    // Worker only: the verdicts by connector, and the wake retries still to come.
     std::map<std::string, Remembered> verdicts_;
+    std::vector<Clock::time_point> wakeRetries_;
 
     mutable std::mutex mutex_;
     mutable std::condition_variable looked_;

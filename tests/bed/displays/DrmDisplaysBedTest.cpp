@@ -9,6 +9,7 @@
 #include "platform/linux/displays/DrmDisplays.h"
 #include "platform/linux/displays/I2cDevChannel.h"
 #include "tests/bed/displays/FuseI2cBus.h"
+#include "tests/bed/displays/LoginBus.h"
 #include "tests/bed/displays/UmockdevDrmTree.h"
 #include "tests/platform/linux/displays/FakeDrmTree.h"
 
@@ -82,12 +83,24 @@ protected:
         }
     }
 
-    std::unique_ptr<DrmDisplays> start(std::chrono::milliseconds retryInterval = 1min) {
-        auto displays = std::make_unique<DrmDisplays>(
-            mainQueue, DrmPaths{"/sys/class/drm", dev.root()},
-            DrmDisplaysTiming{retryInterval, 50ms}, std::make_shared<SystemI2cTransport>(),
-            std::make_shared<SleepingPause>(), &diagnostics);
-        return displays;
+    std::unique_ptr<DrmDisplays> start(std::chrono::milliseconds retryInterval = 1min,
+                                       std::vector<std::chrono::milliseconds> wakeRetries = {},
+                                       const std::string& loginBus = {}) {
+        return std::make_unique<DrmDisplays>(
+            mainQueue, DrmPaths{"/sys/class/drm", dev.root(), loginBus},
+            DrmDisplaysTiming{retryInterval, 50ms, std::move(wakeRetries)},
+            std::make_shared<SystemI2cTransport>(), std::make_shared<SleepingPause>(),
+            &diagnostics);
+    }
+
+    // The bus the listed display of this name is spoken to on; empty when none is listed.
+    static std::string busOf(DrmDisplays& displays, const std::string& name) {
+        for (const auto& each : displays.externalDisplays()) {
+            if (each.productName == name) {
+                return dynamic_cast<const I2cDevChannel&>(*each.service).path();
+            }
+        }
+        return {};
     }
 
     // Sends a hot-plug event and waits for the look it causes.
@@ -312,6 +325,58 @@ TEST_F(DrmDisplaysBed, LeavesADisplayThatNeverAnswersToTheDesktopAndTriesItAgain
                                  "on in the monitor's menu\n"
                                  "varnu: card1-DP-1: NV DP: no DDC/CI answer: turn DDC/CI on in "
                                  "the monitor's menu\n");
+}
+
+TEST_F(DrmDisplaysBed, TriesADisplayThatWakesUpSilentAgainWithinSeconds) {
+    plugHDMI();
+    dev.setBus(4, carrying(amdHDMI, false));
+    auto displays = start(1min, {300ms, 600ms, 900ms});
+    ASSERT_TRUE(displays->waitForLooks(1, 10s));
+    EXPECT_THAT(names(displays->externalDisplays()), IsEmpty());
+    dev.setBus(4, carrying(amdHDMI));
+    ASSERT_TRUE(displays->waitForLooks(4, 10s));
+    EXPECT_THAT(names(displays->externalDisplays()), ElementsAre("AMD HDMI"));
+}
+
+TEST_F(DrmDisplaysBed, FollowsADockPluggedAgainOrResumedWithItsBusesSwapped) {
+    bed::LoginBus loginBus;
+    if (loginBus.address().empty()) {
+        GTEST_SKIP() << "needs dbus-daemon";
+    }
+    auto intel = tree.addGpu("0000:00:02.0");
+    auto card = tree.addCard(intel, "card1");
+    const auto left = display("Left"), right = display("Right");
+    auto first = tree.addConnector(card, "card1-DP-3", "connected", left.edid);
+    auto second = tree.addConnector(card, "card1-DP-4", "connected", right.edid);
+    tree.addAdapter(intel, 12, "DPMST");
+    tree.addAdapter(intel, 13, "DPMST");
+    const auto dock = [&](const Display& onTwelve, const Display& onThirteen) {
+        dev.setBus(12, carrying(onTwelve));
+        dev.setBus(13, carrying(onThirteen));
+    };
+    dock(left, right);
+    auto displays = start(1min, {}, loginBus.address());
+    ASSERT_TRUE(displays->waitForLooks(1, 10s));
+    EXPECT_EQ(busOf(*displays, "Left"), dev.path(12));
+
+    // Unplugged, and plugged again with its buses the other way round.
+    tree.setConnector(first, "disconnected", {});
+    tree.setConnector(second, "disconnected", {});
+    hotplug(*displays, first);
+    dock(right, left);
+    tree.setConnector(first, "connected", left.edid);
+    tree.setConnector(second, "connected", right.edid);
+    hotplug(*displays, first);
+    EXPECT_EQ(busOf(*displays, "Left"), dev.path(13));
+    EXPECT_EQ(busOf(*displays, "Right"), dev.path(12));
+
+    // Swapped back while the system slept, without a word from udev.
+    dock(left, right);
+    const auto before = displays->looks();
+    ASSERT_TRUE(loginBus.resume());
+    ASSERT_TRUE(displays->waitForLooks(before + 1, 10s));
+    EXPECT_EQ(busOf(*displays, "Left"), dev.path(12));
+    EXPECT_EQ(busOf(*displays, "Right"), dev.path(13));
 }
 
 TEST_F(DrmDisplaysBed, SaysWhenAnotherProgramHoldsTheBusAndFindsTheDisplayOnceItIsFree) {
