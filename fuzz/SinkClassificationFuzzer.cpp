@@ -1,6 +1,7 @@
-// Sinks and cards with whatever names, descriptions, port types and card links the audio server
-// reports: classification never fails, follows its rules, and the name it gives goes through
-// the monitor-matching comparison with any display name.
+// Sinks and cards with whatever names, descriptions, port types, ALSA properties and card links
+// the audio server reports: classification never fails, follows its rules, gives names without
+// trailing white space, and the name it gives goes through the monitor-matching comparison with
+// any display name.
 
 #include "app/NameMatching.h"
 #include "platform/linux/audio/SinkClassification.h"
@@ -40,6 +41,8 @@ SinkRecord sinkRecord(FuzzedDataProvider& input) {
     if (input.ConsumeBool()) {
         sink.activePort = SinkPortRecord{text(input), smallOrAny(input)};
     }
+    sink.alsaId = text(input);
+    sink.alsaName = text(input);
     return sink;
 }
 
@@ -69,11 +72,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     for (const auto& sink : sinks) {
         const auto shown = classifySink(sink, cards);
-        const bool displayAudio = sink.activePort && isDisplayAudioPort(*sink.activePort);
+        const bool displayAudio = isDisplayAudio(sink);
+        const auto description = trimmedName(sink.description);
         if (shown.displayAudio != displayAudio ||
             shown.nativeVolume != (!displayAudio || sink.hardwareVolume) ||
-            (shown.name.empty() && !(sink.description.empty() && sink.name.empty())) ||
-            (!displayAudio && !sink.description.empty() && shown.name != sink.description)) {
+            (shown.name.empty() && !(description.empty() && sink.name.empty())) ||
+            (shown.name != trimmedName(shown.name) && shown.name != sink.name) ||
+            (!displayAudio && !description.empty() && shown.name != description)) {
             std::abort();
         }
         // Every text contains itself and the empty text, whatever bytes it holds.

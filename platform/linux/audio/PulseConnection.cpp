@@ -11,6 +11,9 @@ static_assert(kPortTypeHDMI == PA_DEVICE_PORT_TYPE_HDMI);
 static_assert(kNoCard == PA_INVALID_INDEX);
 
 constexpr const char* kClientName = "Varnu";
+// The properties an ALSA sink carries about its device.
+constexpr const char* kAlsaId = "alsa.id";
+constexpr const char* kAlsaName = "alsa.name";
 // How long a default-sink write may take to show in the server's answers. PipeWire's pulse
 // server only records the wish and answers at once; its session manager applies it a moment
 // later, or not at all.
@@ -30,6 +33,10 @@ SinkRecord sinkRecord(const pa_sink_info& info) {
     record.card = info.card;
     if (info.active_port) {
         record.activePort = SinkPortRecord{text(info.active_port->name), info.active_port->type};
+    }
+    if (info.proplist) {
+        record.alsaId = text(pa_proplist_gets(info.proplist, kAlsaId));
+        record.alsaName = text(pa_proplist_gets(info.proplist, kAlsaName));
     }
     return record;
 }

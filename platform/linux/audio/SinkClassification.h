@@ -8,19 +8,31 @@
 //
 // Native volume. Every sink can be attenuated in software, so "native volume" cannot mean "the
 // server can change the volume". It means the output has a volume control of its own that is
-// the right one to use. The exception is a display-audio output (active port of HDMI type, the
-// type DisplayPort ports carry too, or a port named "hdmi-output…") without a hardware volume
+// the right one to use. The exception is a display-audio output without a hardware volume
 // control (no PA_SINK_HW_VOLUME_CTRL): that is a monitor's own amplifier, reachable only over
 // DDC/CI, and attenuating the digital signal instead would only lower the ceiling of the
 // monitor's own level. Such a sink has no native volume; every other sink has one.
 //
+// Display audio. A sink whose active port is of HDMI type (DisplayPort ports report it too), or
+// is named "hdmi-output…" (ALSA card profiles) or "[Out] HDMI…" (UCM, which names every HDMI
+// and DisplayPort device "HDMI" or "HDMIn" and no other device so; servers before PulseAudio 14
+// send no type for its ports); and a sink without any port (PipeWire's Pro Audio profile) whose
+// ALSA device is an HDMI or DisplayPort one, as its ALSA id or name tells ("HDMI 0", "HDMI1",
+// "DP 2"). No other sink: analog, USB, Bluetooth and S/PDIF outputs, and a dock's own USB
+// audio, keep their volume.
+//
 // Name. For a display-audio output the server puts the monitor's product name, read from the
 // ELD, on the card port as "device.product.name"; that is the name the monitor-matching rule
-// compares with the display's EDID name. Every other sink is known by its description.
+// compares with the display's EDID name. Where the card port carries none, newer kernels name
+// the ALSA device after the monitor ("alsa.name"), which then serves. Every other sink, and a
+// display-audio output whose monitor gives no name, is known by its description. The server
+// hands the ELD's bytes on untouched (some drivers leave its line feed and padding in), so
+// trailing white space and control characters are no part of any name.
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace varnu::linux_backend {
@@ -45,6 +57,8 @@ struct SinkRecord {
     bool hardwareVolume = false; // PA_SINK_HW_VOLUME_CTRL
     std::uint32_t card = kNoCard;
     std::optional<SinkPortRecord> activePort;
+    std::string alsaId;   // "alsa.id", e.g. "HDMI 0"; empty when absent
+    std::string alsaName; // "alsa.name", the device's name, or on newer kernels the monitor's
 
     friend bool operator==(const SinkRecord&, const SinkRecord&) = default;
 };
@@ -71,7 +85,10 @@ struct SinkClassification {
     friend bool operator==(const SinkClassification&, const SinkClassification&) = default;
 };
 
-bool isDisplayAudioPort(const SinkPortRecord& port);
+bool isDisplayAudio(const SinkRecord& sink);
+
+// The name as the server gives it, without trailing white space and control characters.
+std::string trimmedName(std::string_view name);
 
 SinkClassification classifySink(const SinkRecord& sink, const std::vector<CardRecord>& cards);
 

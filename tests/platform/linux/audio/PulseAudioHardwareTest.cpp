@@ -124,20 +124,26 @@ TEST_P(PulseAudioHardwareTest, ListsSinksWithTheirPropertiesAndKeepsEachSinksId)
     EXPECT_EQ(hardware.getPropertyData(gone, kUID, unused), kAudioHardwareBadObjectError);
     EXPECT_FALSE(hardware.hasProperty(gone, kVolume));
 
-    // A sink that comes and goes leaves the others their ids.
+    // A sink that comes and goes leaves the others their ids. Without ports, and with the
+    // ALSA properties of an HDMI device that the kernel named after its monitor, it plays the
+    // monitor's speakers.
     std::string module;
     const int callsBefore = listChanges.calls;
-    ASSERT_TRUE(daemon.pactl("load-module module-null-sink sink_name=varnu_usb", &module));
+    ASSERT_TRUE(daemon.pactl("load-module module-null-sink sink_name=varnu_hdmi "
+                             "'sink_properties=\"alsa.id=HDMI1 alsa.name=Monitor\"'",
+                             &module));
     ASSERT_TRUE(waitFor([&] { return devices().size() == 3; }));
     EXPECT_GT(listChanges.calls, callsBefore);
-    const AudioObjectID usb = idForUID("varnu_usb");
-    EXPECT_EQ(devices(), (AudioObjectIDList{ids[0], ids[1], usb}));
-    EXPECT_EQ(std::count(ids.begin(), ids.end(), usb), 0);
+    const AudioObjectID hdmi = idForUID("varnu_hdmi");
+    EXPECT_EQ(devices(), (AudioObjectIDList{ids[0], ids[1], hdmi}));
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), hdmi), 0);
+    EXPECT_EQ(read<std::string>(hdmi, kName), "Monitor");
+    EXPECT_FALSE(hardware.hasProperty(hdmi, kVolume));
 
     ASSERT_TRUE(daemon.pactl("unload-module " + module));
     ASSERT_TRUE(waitFor([&] { return devices().size() == 2; }));
     EXPECT_EQ(devices(), ids);
-    EXPECT_EQ(hardware.getPropertyData(usb, kUID, unused), kAudioHardwareBadObjectError);
+    EXPECT_EQ(hardware.getPropertyData(hdmi, kUID, unused), kAudioHardwareBadObjectError);
 }
 
 TEST_P(PulseAudioHardwareTest, ReadsAndSetsTheDefaultOutputAndHearsOfOutsideChanges) {

@@ -5,69 +5,97 @@
 namespace varnu::linux_backend {
 namespace {
 
-constexpr std::uint32_t kPortTypeSpeaker = 2; // PA_DEVICE_PORT_TYPE_SPEAKER
-constexpr std::uint32_t kPortTypeUnknown = 0; // what servers before 14.0 report
-constexpr const char* kDescription = "Built-in Audio Digital Stereo (HDMI 2)";
+// PA_DEVICE_PORT_TYPE_*
+constexpr std::uint32_t kUnknown = 0; // what servers before 14.0 report
+constexpr std::uint32_t kSpeaker = 2;
+constexpr std::uint32_t kHeadphones = 3;
+constexpr std::uint32_t kSPDIF = 9;
+constexpr std::uint32_t kUSB = 14;
+constexpr std::uint32_t kCard = 0;
 
-SinkRecord hdmiSink(bool hardwareVolume = false) {
-    return {.index = 3,
-            .name = "alsa_output.pci-0000_00_1f.3.hdmi-stereo-extra1",
-            .description = kDescription,
-            .channels = 2,
-            .hardwareVolume = hardwareVolume,
-            .card = 0,
-            .activePort = SinkPortRecord{"hdmi-output-1", kPortTypeHDMI}};
+// A sink as the server reports it, and the monitor's name on its card's port.
+struct Reported {
+    std::optional<SinkPortRecord> port;
+    std::string alsaId;
+    std::string alsaName;
+    std::string portProduct = {};
+    bool hardwareVolume = false;
+    std::uint32_t card = kCard;
+};
+
+struct Case {
+    const char* what;
+    Reported reported;
+    SinkClassification expected;
+};
+
+constexpr const char* kDescription = "Output";
+
+SinkClassification classify(const Reported& reported) {
+    SinkRecord sink{.index = 3,
+                    .name = "alsa_output.pci-0000_00_1f.3",
+                    .description = kDescription,
+                    .channels = 2,
+                    .hardwareVolume = reported.hardwareVolume,
+                    .card = reported.card,
+                    .activePort = reported.port,
+                    .alsaId = reported.alsaId,
+                    .alsaName = reported.alsaName};
+    std::vector<CardRecord> cards{{7, {{"hdmi-output-1", "Somebody Else"}}}};
+    if (reported.port) {
+        cards.push_back(
+            {kCard, {{"other-port", "Other"}, {reported.port->name, reported.portProduct}}});
+    }
+    return classifySink(sink, cards);
 }
 
-std::vector<CardRecord> cardsWithMonitor(const std::string& product) {
-    return {CardRecord{7, {{"hdmi-output-1", "Somebody Else"}}},
-            CardRecord{0, {{"hdmi-output-0", "Other Port"}, {"hdmi-output-1", product}}}};
-}
-
-TEST(SinkClassification, DisplayAudioIsKnownByTheMonitorsNameAndLacksNativeVolumeWithoutAMixer) {
-    const auto shown = classifySink(hdmiSink(), cardsWithMonitor("DELL U2720Q"));
-    EXPECT_TRUE(shown.displayAudio);
-    EXPECT_FALSE(shown.nativeVolume);
-    EXPECT_EQ(shown.name, "DELL U2720Q") << "from its own card's active port, not another's";
-    const auto withMixer = classifySink(hdmiSink(true), cardsWithMonitor("DELL U2720Q"));
-    EXPECT_TRUE(withMixer.displayAudio);
-    EXPECT_TRUE(withMixer.nativeVolume);
-    EXPECT_EQ(withMixer.name, "DELL U2720Q");
-
-    // No ELD (monitor without audio name, or the card record is not there): the description.
-    EXPECT_EQ(classifySink(hdmiSink(), cardsWithMonitor("")).name, kDescription);
-    EXPECT_EQ(classifySink(hdmiSink(), {}).name, kDescription);
-    EXPECT_FALSE(classifySink(hdmiSink(), {}).nativeVolume);
-    auto cardless = hdmiSink();
-    cardless.card = kNoCard;
-    EXPECT_EQ(classifySink(cardless, cardsWithMonitor("DELL U2720Q")).name, kDescription);
-}
-
-TEST(SinkClassification, RecognisesDisplayPortsByTypeOrNameAndOtherSinksKeepTheirVolume) {
-    auto untyped = hdmiSink();
-    untyped.activePort->type = kPortTypeUnknown;
-    EXPECT_TRUE(classifySink(untyped, {}).displayAudio) << "named hdmi-output…";
-    auto typedOnly = hdmiSink();
-    typedOnly.activePort->name = "[Out] HDMI1";
-    EXPECT_TRUE(classifySink(typedOnly, {}).displayAudio) << "typed HDMI (DisplayPort too)";
-
-    auto speaker = hdmiSink();
-    speaker.activePort = SinkPortRecord{"analog-output-speaker", kPortTypeSpeaker};
-    speaker.description = "Built-in Audio Analog Stereo";
-    const auto shown = classifySink(speaker, cardsWithMonitor("DELL U2720Q"));
-    EXPECT_FALSE(shown.displayAudio);
-    EXPECT_TRUE(shown.nativeVolume) << "software volume is the right control for speakers";
-    EXPECT_EQ(shown.name, "Built-in Audio Analog Stereo");
-
-    // Without ports (a null sink): the description, else the sink's name.
-    SinkRecord nullSink;
-    nullSink.name = "varnu_null";
-    nullSink.description = "Null Output";
-    EXPECT_FALSE(classifySink(nullSink, {}).displayAudio);
-    EXPECT_TRUE(classifySink(nullSink, {}).nativeVolume);
-    EXPECT_EQ(classifySink(nullSink, {}).name, "Null Output");
-    nullSink.description.clear();
-    EXPECT_EQ(classifySink(nullSink, {}).name, "varnu_null");
+TEST(SinkClassification, OnlyAMonitorsAudioIsDisplayAudioAndItGoesByTheMonitorsName) {
+    const SinkClassification display{true, false, "DELL U2720Q"};
+    const SinkClassification own{false, true, kDescription};
+    const SinkPortRecord hdmi{"hdmi-output-1", kPortTypeHDMI};
+    const Case cases[] = {
+        {"HDA HDMI, ELD name on its own card's port",
+         {hdmi, "HDMI 1", "HDMI 1", "DELL U2720Q"},
+         display},
+        {"with a mixer of its own",
+         {hdmi, "", "", "DELL U2720Q", true},
+         {true, true, "DELL U2720Q"}},
+        {"ELD bytes left untouched", {hdmi, "", "", "DELL U2720Q\n \t"}, display},
+        {"ELD name of spaces only", {hdmi, "", "", "     "}, {true, false, kDescription}},
+        {"no card", {hdmi, "", "", "DELL U2720Q", false, kNoCard}, {true, false, kDescription}},
+        {"card port without a name, the kernel's in alsa.name",
+         {hdmi, "HDMI 1", "DELL U2720Q ", ""},
+         display},
+        {"card port without a name, a device name in alsa.name",
+         {hdmi, "HDMI 1", "HDMI 1", ""},
+         {true, false, kDescription}},
+        {"port without type from an old server",
+         {{{"hdmi-output-0", kUnknown}}, "", "", "DELL U2720Q"},
+         display},
+        {"UCM's HDMI port",
+         {{{"[Out] HDMI2", kUnknown}}, "HDMI2", "HDMI2", "DELL U2720Q"},
+         display},
+        {"Pro Audio HDMI", {std::nullopt, "HDMI 0", "HDMI 0"}, {true, false, kDescription}},
+        {"Pro Audio HDMI, newer kernel", {std::nullopt, "HDMI 1", "DELL U2720Q"}, display},
+        {"Pro Audio DisplayPort", {std::nullopt, "DP 2", "DP 2"}, {true, false, kDescription}},
+        {"UCM's speaker", {{{"[Out] Speaker", kUnknown}}, "", "", "DELL U2720Q"}, own},
+        {"analog", {{{"analog-output-speaker", kSpeaker}}, "ALC257 Analog", "ALC257 Analog"}, own},
+        {"headphones", {{{"analog-output-headphones", kHeadphones}}, "", ""}, own},
+        {"S/PDIF", {{{"iec958-stereo-output", kSPDIF}}, "ALC1220 Digital", "ALC1220 Digital"}, own},
+        {"USB headset", {{{"analog-output", kUSB}}, "USB Audio", "USB Audio"}, own},
+        {"a dock's USB audio, Pro Audio", {std::nullopt, "USB Audio", "USB Audio"}, own},
+        {"analog, Pro Audio", {std::nullopt, "ALC1220 Analog", "ALC1220 Analog"}, own},
+        {"HDMI-like words elsewhere", {std::nullopt, "HDMI Capture USB", "DPX Audio"}, own},
+        {"Bluetooth", {{{"headphone-output", kHeadphones}}, "", ""}, own},
+        {"a null sink", {std::nullopt, "", ""}, own},
+    };
+    for (const auto& [what, reported, expected] : cases) {
+        EXPECT_EQ(classify(reported), expected) << what;
+    }
+    // A sink always has a name.
+    SinkRecord nameless;
+    nameless.name = "varnu_null";
+    EXPECT_EQ(classifySink(nameless, {}).name, "varnu_null");
 }
 
 } // namespace
