@@ -94,7 +94,8 @@ std::optional<int> parseBus(std::string_view text) {
 void reportAudioOutputs(std::ostream& out) {
     out << "Audio outputs\n";
     auto mainQueue = std::make_shared<PumpedMainQueue>();
-    PulseAudioHardware hardware(mainQueue);
+    // Whether the server answered is this report's to say.
+    PulseAudioHardware hardware(mainQueue, {.diagnostics = nullptr});
     mainQueue->pumpUntil([&] { return hardware.isConnected(); }, kAudioServerWait);
     if (!hardware.isConnected()) {
         out << "  no audio server answered (PulseAudio, or PipeWire's pulse server)\n";

@@ -1,6 +1,5 @@
 #include "platform/linux/audio/PulseConnection.h"
 
-#include <cstdio>
 #include <pulse/pulseaudio.h>
 #include <sys/time.h>
 
@@ -185,13 +184,13 @@ PulseConnection::PulseConnection(std::shared_ptr<MainQueue> mainQueue,
     , options_(std::move(options)) {
     loop_ = pa_threaded_mainloop_new();
     if (!loop_) {
-        std::fprintf(stderr, "varnu: cannot create the audio server main loop\n");
+        report("cannot create the audio server main loop");
         return;
     }
     api_ = pa_threaded_mainloop_get_api(loop_);
     pa_threaded_mainloop_set_name(loop_, "varnu-pulse");
     if (pa_threaded_mainloop_start(loop_) < 0) {
-        std::fprintf(stderr, "varnu: cannot start the audio server thread\n");
+        report("cannot start the audio server thread");
         pa_threaded_mainloop_free(loop_);
         loop_ = nullptr;
         return;
@@ -307,8 +306,13 @@ void PulseConnection::reportUnreachable() {
     }
     reportedUnreachable_ = true;
     const int error = context_ ? pa_context_errno(context_) : PA_ERR_UNKNOWN;
-    std::fprintf(stderr, "varnu: the audio server is not available (%s); retrying\n",
-                 pa_strerror(error));
+    report(std::string("the audio server is not available (") + pa_strerror(error) + "); retrying");
+}
+
+void PulseConnection::report(const std::string& text) {
+    if (options_.diagnostics) {
+        *options_.diagnostics << "varnu: " << text << '\n' << std::flush;
+    }
 }
 
 void PulseConnection::track(pa_operation* op) {

@@ -16,6 +16,7 @@
 #include "platform/linux/audio/DefaultSinkWrites.h"
 
 #include <chrono>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -32,9 +33,11 @@ namespace varnu::linux_backend {
 struct PulseAudioOptions {
     // The server to use, e.g. "unix:/run/user/1000/pulse/native"; empty for libpulse's own
     // lookup ($PULSE_SERVER, client.conf, the session's socket).
-    std::string server;
+    std::string server = {};
     // The wait between connection attempts while no server answers.
     std::chrono::milliseconds reconnectInterval{1000};
+    // Where an unreachable server is reported, once per outage; null keeps quiet.
+    std::ostream* diagnostics = &std::cerr;
 };
 
 class PulseConnection {
@@ -58,6 +61,7 @@ private:
     void armWriteGrace();
     void scheduleRetry();
     void reportUnreachable();
+    void report(const std::string& text);
     void track(pa_operation* op);
     void requestServerInfo();
     void operationDone();

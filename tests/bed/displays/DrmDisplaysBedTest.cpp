@@ -36,6 +36,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::IsSupersetOf;
+using ::testing::Not;
 
 constexpr std::uint8_t kEdidAddress = 0x50;
 const std::vector<std::uint8_t> kGetVolume{0x82, 0x01, 0x62, 0xDE};
@@ -110,9 +111,11 @@ protected:
         ASSERT_TRUE(displays.waitForLooks(before + 1, 10s));
     }
 
-    std::string probe(const std::string& command = "monitors") {
+    // Its standard output, and with `everything` its errors too.
+    std::string probe(const std::string& command = "monitors", bool everything = false) {
         std::string output;
-        const auto line = std::string(VARNU_PROBE_PATH) + " --dev " + dev.root() + " " + command;
+        const auto line = std::string(VARNU_PROBE_PATH) + " --dev " + dev.root() + " " + command +
+                          (everything ? " 2>&1" : "");
         if (FILE* pipe = ::popen(line.c_str(), "r")) {
             std::array<char, 256> chunk{};
             while (std::fgets(chunk.data(), chunk.size(), pipe)) {
@@ -287,6 +290,16 @@ TEST_F(DrmDisplaysBed, FindsEachDisplaysBusOnEveryCommonDriverAndDock) {
                                   "nothing answered at 0x50 (No such device or address)\n"
                                   "    i2c-21 (card's adapter, \"NVIDIA i2c adapter 2\"): "
                                   "answered DDC/CI\n"));
+}
+
+TEST_F(DrmDisplaysBed, TheProbePrintsOnlyItsOwnReport) {
+    plugHDMI();
+    ::setenv("PULSE_SERVER", "unix:/nonexistent/varnu/native", 1);
+    const auto report = probe("", true);
+    ::unsetenv("PULSE_SERVER");
+    EXPECT_THAT(report, HasSubstr("Audio outputs\n  no audio server answered"));
+    EXPECT_THAT(report, HasSubstr("    -> DDC/CI on " + dev.path(4) + "\n"));
+    EXPECT_THAT(report, Not(HasSubstr("varnu:")));
 }
 
 TEST_F(DrmDisplaysBed, LeavesADisplayThatNeverAnswersToTheDesktopAndTriesItAgain) {
