@@ -177,9 +177,13 @@ std::optional<DrmDisplays::Clock::time_point> DrmDisplays::look(Cause cause) {
         const auto basis = verdictBasis(connector);
         const bool due = now - remembered.triedAt >= timing_.retryInterval;
         const bool unanswered = !remembered.verdict.bus;
-        if (remembered.basis != basis || (unanswered && (cause != Cause::Retry || due)) ||
-            (!unanswered && cause == Cause::Event &&
-             !probe_.stillCarries(connector, remembered.verdict))) {
+        // A bus an earlier connector took in this look is no longer this one's; after an event or
+        // a resume, a shared bus may carry another display by now.
+        const bool lost =
+            !unanswered &&
+            (taken.contains(*remembered.verdict.bus) ||
+             (cause == Cause::Event && !probe_.stillCarries(connector, remembered.verdict)));
+        if (remembered.basis != basis || lost || (unanswered && (cause != Cause::Retry || due))) {
             remembered.basis = basis;
             remembered.verdict = probe_.probe(connector, taken);
             remembered.triedAt = now;
