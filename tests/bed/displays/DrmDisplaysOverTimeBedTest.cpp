@@ -104,6 +104,14 @@ TEST_F(DrmDisplaysBed, FollowsADockPluggedAgainOrResumedWithItsBusesSwapped) {
 
 TEST_F(DrmDisplaysBed, SaysWhenAnotherProgramHoldsTheBusAndFindsTheDisplayOnceItIsFree) {
     auto hdmi = plugHDMI();
+    // Beside it, a monitor on a bus the user may not open.
+    auto gpu = tree.addGpu("0000:04:00.0");
+    auto refused =
+        tree.addConnector(tree.addCard(gpu, "card1"), "card1-HDMI-A-1", "connected", nvidiaDP.edid);
+    tree.linkDdc(refused, tree.addAdapter(gpu, 5, "AMDGPU DM i2c hw bus 0"));
+    auto denied = carrying(nvidiaDP);
+    denied.denied = true;
+    dev.setBus(5, denied);
     int holder = ::open(dev.path(4).c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);
@@ -113,7 +121,9 @@ TEST_F(DrmDisplaysBed, SaysWhenAnotherProgramHoldsTheBusAndFindsTheDisplayOnceIt
     EXPECT_THAT(names(displays->externalDisplays()), IsEmpty());
     EXPECT_THAT(diagnostics.str(), HasSubstr("card0-HDMI-A-1: AMD HDMI: the bus is held by "
                                              "another program"));
-    EXPECT_THAT(probe(), HasSubstr("    -> not controlled: the bus is held by another program"));
+    const auto report = probe();
+    EXPECT_THAT(report, HasSubstr("    -> not controlled: the bus is held by another program"));
+    EXPECT_THAT(report, HasSubstr("    -> not controlled: permission denied on " + dev.path(5)));
 
     ::close(holder);
     hotplug(*displays, hdmi);

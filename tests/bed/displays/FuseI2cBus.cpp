@@ -106,6 +106,9 @@ struct FuseI2cBus::Server {
         if (found == bed.buses_.end()) {
             return -ENOENT;
         }
+        if (found->second.setup.denied) {
+            return -EACCES;
+        }
         info->fh = bed.nextHandle_++;
         info->direct_io = 1;
         info->nonseekable = 1;

@@ -34,6 +34,8 @@ struct EmulatedBus {
     // Addresses a kernel driver has bound (as the ddcci driver binds 0x37): I2C_SLAVE answers
     // EBUSY for them, I2C_SLAVE_FORCE and I2C_RDWR still reach the chip.
     std::set<std::uint8_t> claimed;
+    // Opening answers EACCES, as for a user without access to the node.
+    bool denied = false;
     // Every transfer stalls until releaseHangs() or for this long, then fails with ETIMEDOUT,
     // as an adapter does whose bus a device holds down.
     std::chrono::milliseconds hang{0};
