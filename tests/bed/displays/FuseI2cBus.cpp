@@ -147,15 +147,14 @@ struct FuseI2cBus::Server {
             const auto address =
                 static_cast<std::uint8_t>(reinterpret_cast<std::uintptr_t>(argument));
             std::lock_guard lock(bed.mutex_);
-            auto& file = bed.open_[info->fh];
-            auto bus = bed.buses_.find(file.number);
-            if (bus == bed.buses_.end() || bus->second.generation != file.generation) {
+            const Bus* bus = bed.busOf(info->fh);
+            if (!bus) {
                 return -ENODEV;
             }
-            if (command == I2C_SLAVE && bus->second.setup.claimed.contains(address)) {
+            if (command == I2C_SLAVE && bus->setup.claimed.contains(address)) {
                 return -EBUSY;
             }
-            file.address = address;
+            bed.open_[info->fh].address = address;
             return 0;
         }
         case I2C_FUNCS: {
@@ -285,27 +284,29 @@ void FuseI2cBus::releaseHangs() {
     changed_.notify_all();
 }
 
-bool FuseI2cBus::smbusOnly(std::uint64_t handle) const {
-    std::lock_guard lock(mutex_);
+FuseI2cBus::Bus* FuseI2cBus::busOf(std::uint64_t handle) {
     auto file = open_.find(handle);
     auto bus = file == open_.end() ? buses_.end() : buses_.find(file->second.number);
-    return bus != buses_.end() && bus->second.setup.smbusOnly;
+    // A node that went, or came back as another bus, belongs to nobody's descriptor.
+    return bus == buses_.end() || bus->second.generation != file->second.generation ? nullptr
+                                                                                    : &bus->second;
+}
+
+bool FuseI2cBus::smbusOnly(std::uint64_t handle) {
+    std::lock_guard lock(mutex_);
+    const Bus* bus = busOf(handle);
+    return bus && bus->setup.smbusOnly;
 }
 
 void FuseI2cBus::afterTransfer(std::uint64_t handle) {
     std::shared_ptr<I2cChip> eeprom;
     {
         std::lock_guard lock(mutex_);
-        auto file = open_.find(handle);
-        auto bus = file == open_.end() ? buses_.end() : buses_.find(file->second.number);
-        if (bus == buses_.end() || !bus->second.setup.edidReader) {
+        const Bus* bus = busOf(handle);
+        if (!bus || !bus->setup.edidReader || !bus->setup.chips.contains(kEdidAddress)) {
             return;
         }
-        auto chip = bus->second.setup.chips.find(kEdidAddress);
-        if (chip == bus->second.setup.chips.end()) {
-            return;
-        }
-        eeprom = chip->second;
+        eeprom = bus->setup.chips.at(kEdidAddress);
     }
     const std::array<std::uint8_t, 1> pastTheBaseBlock{kEdidBlockSize};
     eeprom->write(pastTheBaseBlock);
@@ -322,45 +323,40 @@ int FuseI2cBus::transfer(std::uint64_t handle, int messages, std::uint8_t addres
         if (file == open_.end()) {
             return -EBADF;
         }
-        auto bus = buses_.find(file->second.number);
-        // A node that went, or came back as another bus, belongs to nobody's descriptor.
-        if (bus == buses_.end() || bus->second.generation != file->second.generation) {
+        Bus* bus = busOf(handle);
+        if (!bus) {
             return -ENODEV;
         }
         if (!viaMessage) {
             address = file->second.address;
         }
         line = describe(viaMessage, reading, address, bytes);
-        const auto& setup = bus->second.setup;
-        if (setup.smbusOnly || (messages > 1 && !setup.repeatedStart)) {
-            bus->second.transfers.push_back(line + " -> " + std::strerror(EOPNOTSUPP));
+        if (bus->setup.smbusOnly || (messages > 1 && !bus->setup.repeatedStart)) {
+            bus->transfers.push_back(line + " -> " + std::strerror(EOPNOTSUPP));
             return -EOPNOTSUPP;
         }
-        if (bus->second.setup.hang.count() > 0) {
-            bus->second.hanging = true;
+        if (bus->setup.hang.count() > 0) {
+            bus->hanging = true;
             changed_.notify_all();
-            changed_.wait_for(lock, bus->second.setup.hang, [&] { return released_; });
-            bus = buses_.find(file->second.number);
-            if (bus != buses_.end()) {
-                bus->second.hanging = false;
-                bus->second.transfers.push_back(line + " -> ETIMEDOUT");
+            const int number = file->second.number;
+            changed_.wait_for(lock, bus->setup.hang, [&] { return released_; });
+            if (auto again = buses_.find(number); again != buses_.end()) {
+                again->second.hanging = false;
+                again->second.transfers.push_back(line + " -> ETIMEDOUT");
             }
             return -ETIMEDOUT;
         }
-        auto found = bus->second.setup.chips.find(address);
-        if (found == bus->second.setup.chips.end()) {
-            bus->second.transfers.push_back(line + " -> ENXIO");
+        auto found = bus->setup.chips.find(address);
+        if (found == bus->setup.chips.end()) {
+            bus->transfers.push_back(line + " -> ENXIO");
             return -ENXIO;
         }
         chip = found->second;
     }
     int moved = reading ? chip->read(bytes) : chip->write(bytes);
     std::lock_guard lock(mutex_);
-    if (auto file = open_.find(handle); file != open_.end()) {
-        if (auto bus = buses_.find(file->second.number); bus != buses_.end()) {
-            bus->second.transfers.push_back(moved < 0 ? line + " -> " + std::strerror(-moved)
-                                                      : line);
-        }
+    if (Bus* bus = busOf(handle)) {
+        bus->transfers.push_back(moved < 0 ? line + " -> " + std::strerror(-moved) : line);
     }
     return moved;
 }

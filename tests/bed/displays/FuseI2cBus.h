@@ -100,7 +100,9 @@ private:
                  std::span<std::uint8_t> bytes);
     // What comes between two transfers: another reader of the EDID.
     void afterTransfer(std::uint64_t handle);
-    bool smbusOnly(std::uint64_t handle) const;
+    bool smbusOnly(std::uint64_t handle);
+    // The bus a descriptor is open on, with the lock held; null when the node went.
+    Bus* busOf(std::uint64_t handle);
 
     std::string root_;
     struct fuse* fuse_ = nullptr;
