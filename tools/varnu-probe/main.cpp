@@ -267,8 +267,8 @@ int runVcp(const DrmPaths& paths, int bus, std::uint8_t code, std::optional<std:
     bool known = false;
     for (const auto& connector : scanConnectedConnectors(paths.sysfsRoot)) {
         for (const auto& candidate : connector.candidates) {
-            // An adapter the whole card shares does not say which display it reaches.
-            if (candidate.bus == bus && candidate.route != BusRoute::CardAdapter) {
+            // An adapter the whole card or GPU shares does not say which display it reaches.
+            if (candidate.bus == bus && isOwnBus(candidate.route)) {
                 name = connector.productName;
                 known = true;
                 std::cout << "bus " << bus << ": " << connector.name << " \""
