@@ -3,6 +3,7 @@
 #include "tests/platform/linux/TempDir.h"
 
 #include <map>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -46,6 +47,10 @@ TEST_F(XdgAutostartTest, RegisterWritesAnEnabledEntryAndUnregisterRemovesOrHides
     EXPECT_EQ(readText(entry()), "[Desktop Entry]\nType=Application\nName=Varnu\n"
                                  "Exec=/opt/varnu/bin/varnu\nX-GNOME-Autostart-enabled=true\n");
     EXPECT_EQ(item.status(), LoginItemStatus::Enabled);
+    const mode_t umask = ::umask(0);
+    ::umask(umask);
+    EXPECT_EQ(std::filesystem::status(entry()).permissions(), std::filesystem::perms(0644 & ~umask))
+        << "the mode asked for, not a temporary file's";
     // Registering again over a disabled entry enables it.
     writeText(entry(), std::string(kPlainEntry) + "Hidden=true\n");
     EXPECT_EQ(item.registerItem(), std::nullopt);

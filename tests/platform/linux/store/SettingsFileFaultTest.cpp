@@ -188,11 +188,45 @@ TEST_F(SettingsFileFaultTest, AWriterKilledAtAnyMomentLeavesThePreviousOrTheNewS
     ::munmap(progress, sizeof(WriterProgress));
     EXPECT_GT(killedMidWrite, 0) << "no kill landed while a write was under way";
 
-    // The next start reads the last generation and clears what a killed write leaves.
-    writeText(file.string() + ".tmp", "{\"generation\": ");
+    // The next start reads the last generation and clears what killed writes leave, this
+    // version's and earlier ones', and nothing else, even where the names come close.
+    writeText(folder / "defaults.json.tmp", "{\"generation\": ");
+    writeText(folder / "defaults.json.varnu-tmp-Ab12Cd34", "{\"generation\": ");
+    std::vector<std::string> notOurs{
+        "defaults.json.varnu-tmp-Ab12Cd3",  "defaults.json.varnu-tmp-Ab12Cd345",
+        "defaults.json.varnu-tmp-Ab12Cd3!", "defaults.json.varnu-tmp-Ab12Cd34.bak",
+        "other.json.varnu-tmp-Ab12Cd34",    "xdefaults.json.tmp"};
+    for (const auto& name : notOurs) {
+        writeText(folder / name, "kept");
+    }
+    std::filesystem::create_directory(folder / "defaults.json.varnu-tmp-Folder00");
+    std::filesystem::create_symlink("defaults.json", folder / "defaults.json.varnu-tmp-LinkLink");
+    notOurs.insert(notOurs.end(), {"defaults.json.varnu-tmp-Folder00",
+                                   "defaults.json.varnu-tmp-LinkLink", "defaults.json"});
+    if (::geteuid() == 0) {
+        const passwd* nobody = ::getpwnam("nobody");
+        ASSERT_NE(nobody, nullptr);
+        writeText(folder / "defaults.json.varnu-tmp-Nobody00", "someone else's");
+        ASSERT_EQ(::chown((folder / "defaults.json.varnu-tmp-Nobody00").c_str(), nobody->pw_uid,
+                          nobody->pw_gid),
+                  0);
+        notOurs.push_back("defaults.json.varnu-tmp-Nobody00");
+    }
+    std::sort(notOurs.begin(), notOurs.end());
     auto store = open();
     EXPECT_EQ(store->object("generation"), DefaultsValue(onDisk));
-    EXPECT_EQ(namesInFolder(folder), std::vector<std::string>{"defaults.json"});
+    EXPECT_EQ(namesInFolder(folder), notOurs);
+    // A link put where earlier versions wrote must not lead a write elsewhere.
+    const auto elsewhere = dir.path() / "elsewhere";
+    writeText(elsewhere, "not the settings");
+    std::filesystem::create_symlink(elsewhere, folder / "defaults.json.tmp");
+    notOurs.push_back("defaults.json.tmp");
+    std::sort(notOurs.begin(), notOurs.end());
+    store->setInteger("generation", onDisk + 1);
+    ASSERT_TRUE(store->flush());
+    EXPECT_EQ(readText(elsewhere), "not the settings");
+    EXPECT_EQ(namesInFolder(folder), notOurs);
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(file)));
 }
 
 TEST_F(SettingsFileFaultTest, AFailedWriteKeepsThePreviousFileAndIsTriedAgainWithOneMessage) {
@@ -203,20 +237,27 @@ TEST_F(SettingsFileFaultTest, AFailedWriteKeepsThePreviousFileAndIsTriedAgainWit
         std::function<void()> remove;
         std::function<void()> setUp = [] {};
     };
-    const auto temporary = file.string() + ".tmp";
     const auto filler = dir.path() / "filler";
     constexpr rlim_t kFileSizeLimit = 1024;
-    const auto fileSizeLimit = [](rlim_t bytes) {
+    // 0 lifts the limit.
+    const auto limit = [](int resource, rlim_t value) {
         rlimit limit{};
-        ::getrlimit(RLIMIT_FSIZE, &limit);
-        limit.rlim_cur = bytes == 0 ? limit.rlim_max : bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::getrlimit(resource, &limit);
+        limit.rlim_cur = value == 0 ? limit.rlim_max : value;
+        ::setrlimit(resource, &limit);
+    };
+    const auto fileSizeLimit = [&](rlim_t bytes) { limit(RLIMIT_FSIZE, bytes); };
+    const auto openFileLimit = [&](rlim_t count) { limit(RLIMIT_NOFILE, count); };
+    const auto lowestFreeDescriptor = [] {
+        const int fd = ::dup(STDERR_FILENO);
+        ::close(fd);
+        return static_cast<rlim_t>(fd);
     };
     const std::vector<Fault> faults{
-        // Root ignores file modes, so the temporary file's name is blocked with a folder.
-        {"a folder in the way", "Is a directory",
-         [&] { std::filesystem::create_directory(temporary); },
-         [&] { std::filesystem::remove(temporary); }},
+        // Root ignores file modes, so the temporary file cannot be created for want of a
+        // descriptor.
+        {"no descriptor left", "Too many open files",
+         [&] { openFileLimit(lowestFreeDescriptor()); }, [&] { openFileLimit(0); }},
         {"file size limit", "File too large",
          [&] {
              // The default action of SIGXFSZ would end the process before the write fails.
@@ -252,17 +293,18 @@ TEST_F(SettingsFileFaultTest, AFailedWriteKeepsThePreviousFileAndIsTriedAgainWit
         const auto scenario = [&]() -> std::string {
             fault.setUp();
             writeText(file, before);
-            fault.make();
             auto store = open();
+            fault.make();
             store->setInteger("step", 6);
             scheduler->advance(1s);
             store->setBool("showHUD", false);
             // Tried again each second, with the message only the first time.
             scheduler->advance(5s);
-            if (readText(file) != before || std::filesystem::is_regular_file(temporary)) {
+            fault.remove();
+            if (readText(file) != before ||
+                namesInFolder(folder) != std::vector<std::string>{"defaults.json"}) {
                 return "the file changed while failing";
             }
-            fault.remove();
             scheduler->advance(999ms);
             if (readText(file) != before) {
                 return "more than one write per second";
