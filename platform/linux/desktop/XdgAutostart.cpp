@@ -1,12 +1,11 @@
 #include "platform/linux/desktop/XdgAutostart.h"
 
 #include "platform/linux/files/AtomicFile.h"
+#include "platform/linux/files/SmallFile.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,16 +19,6 @@ constexpr unsigned kEntryMode = 0644;
 
 LoginItemError errorFrom(int error) {
     return LoginItemError{std::strerror(error)};
-}
-
-std::optional<std::string> readText(const std::filesystem::path& path) {
-    std::ifstream stream(path, std::ios::binary);
-    if (!stream) {
-        return std::nullopt;
-    }
-    std::ostringstream contents;
-    contents << stream.rdbuf();
-    return contents.str();
 }
 
 bool isExecutableFile(const std::filesystem::path& path) {
@@ -123,7 +112,9 @@ LoginItemStatus XdgAutostart::status() {
     if (!inForce) {
         return LoginItemStatus::NotRegistered;
     }
-    const auto contents = readText(*inForce);
+    // Runs on the main thread every few seconds: a pipe put there must not stop it.
+    int error = 0;
+    const auto contents = readSmallFile(*inForce, error);
     if (!contents) {
         return LoginItemStatus::NotRegistered;
     }

@@ -1,15 +1,13 @@
 #include "platform/linux/store/JsonUserDefaults.h"
 
 #include "platform/linux/files/AtomicFile.h"
+#include "platform/linux/files/SmallFile.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <limits>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace varnu::linux_backend {
 
@@ -51,47 +49,8 @@ DefaultsValue defaultsValue(const json& value) {
     }
 }
 
-// In place of an errno: the path names a pipe, a socket or a device.
-constexpr int kNotARegularFile = -1;
-
 std::string describe(int error) {
     return error == kNotARegularFile ? "not a regular file" : std::strerror(error);
-}
-
-// Reads the whole file; ENOENT and friends come back in error. Without O_NONBLOCK, opening a
-// pipe would wait for a writer that never comes, and Varnu with it.
-std::optional<std::string> readFile(const std::filesystem::path& path, int& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        error = errno;
-        return std::nullopt;
-    }
-    struct stat info {};
-    const int statError = ::fstat(fd, &info) != 0 ? errno : 0;
-    if (statError != 0 || !S_ISREG(info.st_mode)) {
-        error = statError != 0 ? statError : S_ISDIR(info.st_mode) ? EISDIR : kNotARegularFile;
-        ::close(fd);
-        return std::nullopt;
-    }
-    std::string contents;
-    char buffer[8192];
-    for (;;) {
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            error = errno;
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (count == 0) {
-            break;
-        }
-        contents.append(buffer, static_cast<std::size_t>(count));
-    }
-    ::close(fd);
-    return contents;
 }
 
 std::string timestamp() {
@@ -129,31 +88,34 @@ void JsonUserDefaults::load() {
     }
     removeInterruptedReplace(file_);
     int error = 0;
-    const auto contents = readFile(file_, error);
-    if (!contents) {
-        // ENOTDIR: a folder on the way is a file, so there is no settings file either.
-        if (error != ENOENT && error != ENOTDIR) {
-            keepFile_ = true;
-            reportOnce("cannot read " + file_.string() + ": " + describe(error) +
-                       "; settings changed now will not be saved");
+    const auto contents = readSmallFile(file_, error);
+    // ENOTDIR: a folder on the way is a file, so there is no settings file either.
+    if (!contents && error != EFBIG && error != ENOENT && error != ENOTDIR) {
+        keepFile_ = true;
+        reportOnce("cannot read " + file_.string() + ": " + describe(error) +
+                   "; settings changed now will not be saved");
+        return;
+    }
+    if (!contents && error != EFBIG) {
+        return;
+    }
+    if (contents) {
+        bool tooDeep = false;
+        const auto measureDepth = [&](int depth, json::parse_event_t, json&) {
+            tooDeep = tooDeep || depth > kDeepestNesting;
+            return true;
+        };
+        auto parsed = json::parse(*contents, measureDepth, false);
+        if (!parsed.is_discarded() && parsed.is_object() && !tooDeep) {
+            document_ = std::move(parsed);
+            return;
         }
-        return;
     }
-    bool tooDeep = false;
-    const auto measureDepth = [&](int depth, json::parse_event_t, json&) {
-        tooDeep = tooDeep || depth > kDeepestNesting;
-        return true;
-    };
-    auto parsed = json::parse(*contents, measureDepth, false);
-    if (!parsed.is_discarded() && parsed.is_object() && !tooDeep) {
-        document_ = std::move(parsed);
-        return;
-    }
-    corruptFileInPlace_ = true;
-    moveCorruptFileAside();
+    unusableFileInPlace_ = contents ? "could not be parsed" : "is larger than 1 MiB";
+    moveUnusableFileAside();
 }
 
-bool JsonUserDefaults::moveCorruptFileAside() {
+bool JsonUserDefaults::moveUnusableFileAside() {
     // A link is kept; the file it points to is what cannot be parsed.
     int error = 0;
     const auto corrupt = linkTarget(file_, error);
@@ -175,9 +137,9 @@ bool JsonUserDefaults::moveCorruptFileAside() {
                    " aside: " + std::strerror(error));
         return false;
     }
-    corruptFileInPlace_ = false;
-    std::fprintf(stderr, "varnu: %s could not be parsed; moved it to %s and started afresh\n",
-                 corrupt.c_str(), target.c_str());
+    std::fprintf(stderr, "varnu: %s %s; moved it to %s and started afresh\n", corrupt.c_str(),
+                 unusableFileInPlace_, target.c_str());
+    unusableFileInPlace_ = nullptr;
     return true;
 }
 
@@ -249,7 +211,7 @@ bool JsonUserDefaults::write() {
         reportOnce("no home directory to keep the settings in");
         return false;
     }
-    if (keepFile_ || (corruptFileInPlace_ && !moveCorruptFileAside())) {
+    if (keepFile_ || (unusableFileInPlace_ && !moveUnusableFileAside())) {
         return false;
     }
     if (const int error = replaceFileAtomically(file_, serialize(document_, kIndent) + "\n")) {

@@ -5,13 +5,13 @@
 // Boolean, a text a text, a real a real); keys Varnu does not know are kept as they are; every
 // write replaces the file atomically (temporary file in the same folder, fsync, rename); a
 // burst of changes reaches the disk as one write, at most one per second; flush() for quit
-// and for the termination signals (see TerminationSignals.h); a file that cannot be parsed, or
-// nests deeper than 64 levels, is moved aside as defaults.json.corrupt-<time> and the store
-// starts empty; a file that exists but cannot be read (a folder, a pipe, no permission, a loop of
-// links) is never replaced, and this run keeps its changes in memory; a settings file that is a
-// symbolic link stays one, and the file it points to is read, moved aside and written; a failed
-// write keeps the previous file, says so once, and is tried again a second later, and at the
-// next flush.
+// and for the termination signals (see TerminationSignals.h); a file that cannot be parsed,
+// nests deeper than 64 levels or is larger than 1 MiB is moved aside as
+// defaults.json.corrupt-<time> and the store starts empty; a file that exists but cannot be
+// read (a folder, a pipe, no permission, a loop of links) is never replaced, and this run keeps
+// its changes in memory; a settings file that is a symbolic link stays one, and the file it
+// points to is read, moved aside and written; a failed write keeps the previous file, says so
+// once, and is tried again a second later, and at the next flush.
 // Does not implement: sharing the file between running processes, or noticing edits made to it
 // while Varnu runs (they are overwritten at the next write).
 //
@@ -59,7 +59,7 @@ private:
     void set(std::string_view key, nlohmann::json value);
     void scheduleWrite();
     bool write();
-    bool moveCorruptFileAside();
+    bool moveUnusableFileAside();
     void reportOnce(const std::string& message);
 
     std::filesystem::path file_;
@@ -69,9 +69,9 @@ private:
     // The file exists but could not be read: replacing it could destroy settings that are
     // still there, so this run keeps its changes in memory.
     bool keepFile_ = false;
-    // The file could not be parsed and could not yet be moved aside; tried again before each
-    // write.
-    bool corruptFileInPlace_ = false;
+    // Why the file could not be used, while it could not yet be moved aside; tried again before
+    // each write.
+    const char* unusableFileInPlace_ = nullptr;
     bool errorReported_ = false;
     std::shared_ptr<Cancellable> scheduledWrite_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -1,15 +1,20 @@
 #include "platform/linux/desktop/XdgAutostart.h"
 
+#include "platform/linux/files/SmallFile.h"
 #include "tests/platform/linux/TempDir.h"
 
+#include <fcntl.h>
+#include <future>
 #include <map>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 namespace varnu::linux_backend {
 namespace {
 
+using namespace std::chrono_literals;
 using testing::readText;
 using testing::writeText;
 
@@ -112,6 +117,17 @@ TEST_F(XdgAutostartTest, TheEntryInForceDecidesAndItsKeysCanDisableIt) {
     variables.erase("XDG_CURRENT_DESKTOP");
     EXPECT_EQ(statusWithUserEntry("OnlyShowIn=GNOME;\n"), off);
     EXPECT_EQ(statusWithUserEntry("NotShowIn=GNOME;\n"), on);
+    // Unreadable entries: a file too large for an entry, and a pipe, which must not stop the
+    // main thread waiting for a writer.
+    EXPECT_EQ(statusWithUserEntry("#" + std::string(kLargestSmallFile, ' ') + "\n"), off);
+    std::filesystem::remove(entry());
+    ASSERT_EQ(::mkfifo(entry().c_str(), 0600), 0);
+    auto status = std::async(std::launch::async, [&] { return autostart().status(); });
+    if (status.wait_for(10s) == std::future_status::timeout) {
+        ::close(::open(entry().c_str(), O_WRONLY | O_NONBLOCK));
+        ADD_FAILURE() << "waited for someone to write to a pipe";
+    }
+    EXPECT_EQ(status.get(), off);
 }
 
 TEST_F(XdgAutostartTest, ExecQuotesTheProgramPathAndFailuresCarryTheSystemsMessage) {

@@ -1,5 +1,6 @@
 #include "platform/linux/store/JsonUserDefaults.h"
 
+#include "platform/linux/files/SmallFile.h"
 #include "platform/sim/SimScheduler.h"
 #include "tests/platform/linux/TempDir.h"
 
@@ -99,11 +100,15 @@ TEST_F(JsonUserDefaultsTest, ABurstOfChangesIsWrittenAtMostOncePerSecond) {
 }
 
 TEST_F(JsonUserDefaultsTest, AnUnparsableFileIsMovedAsideAndTheDefaultsApply) {
+    // Long texts by their start and size, so that a failure does not print a megabyte.
+    const auto shown = [](const std::string& text) {
+        return text.size() <= 64 ? text : text.substr(0, 16) + "... " + std::to_string(text.size());
+    };
     const auto corruptCopies = [&] {
         std::vector<std::string> texts;
         for (const auto& entry : std::filesystem::directory_iterator(file.parent_path())) {
             if (entry.path().filename().string().starts_with("defaults.json.corrupt-")) {
-                texts.push_back(readText(entry.path()));
+                texts.push_back(shown(readText(entry.path())));
             }
         }
         std::sort(texts.begin(), texts.end());
@@ -112,28 +117,34 @@ TEST_F(JsonUserDefaultsTest, AnUnparsableFileIsMovedAsideAndTheDefaultsApply) {
     const auto nested = [](std::size_t depth) {
         return R"({"step": 4, "other": )" + std::string(depth, '[') + std::string(depth, ']') + "}";
     };
+    const auto padded = [](std::size_t size) {
+        std::string text = R"({"step": 4})";
+        return text + std::string(size - text.size(), ' ');
+    };
     // Valid JSON that is not an object is no settings file either, nor is nesting far deeper
-    // than any settings file has: at a depth of 100 000, saving it would take gigabytes and
-    // describing it the whole stack. An earlier copy is never overwritten, even within the same
-    // second.
+    // than any settings file has (at a depth of 100 000, saving it would take gigabytes and
+    // describing it the whole stack), nor a file over 1 MiB. An earlier copy is never
+    // overwritten, even within the same second.
     std::vector<std::string> movedAside;
-    for (const auto& unusable :
-         {std::string("{\"step\": 4,"), std::string("[1, 2]"), nested(1000)}) {
+    for (const auto& unusable : {std::string("{\"step\": 4,"), std::string("[1, 2]"), nested(1000),
+                                 padded(kLargestSmallFile + 1)}) {
         writeText(file, unusable);
         auto store = open();
         EXPECT_EQ(store->object("step"), std::nullopt);
         EXPECT_FALSE(std::filesystem::exists(file)) << "moved, not copied";
-        movedAside.push_back(unusable);
+        movedAside.push_back(shown(unusable));
         std::sort(movedAside.begin(), movedAside.end());
         EXPECT_EQ(corruptCopies(), movedAside);
         store->setInteger("step", 6);
         ASSERT_TRUE(store->flush());
         EXPECT_EQ(onDisk(), json::parse(R"({"step": 6})"));
     }
-    // Nesting as deep as other programs' settings plausibly go is kept.
-    writeText(file, nested(32));
-    EXPECT_EQ(open()->object("step"), DefaultsValue(std::int64_t{4}));
-    EXPECT_EQ(corruptCopies().size(), 3u);
+    // Nesting as deep as other programs' settings plausibly go is kept, and so is 1 MiB.
+    for (const auto& usable : {nested(32), padded(kLargestSmallFile)}) {
+        writeText(file, usable);
+        EXPECT_EQ(open()->object("step"), DefaultsValue(std::int64_t{4}));
+    }
+    EXPECT_EQ(corruptCopies().size(), 4u);
 }
 
 TEST(DefaultsFilePath, FollowsAnAbsoluteXDGConfigHomeElseHome) {
