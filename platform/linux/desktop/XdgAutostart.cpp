@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace varnu::linux_backend {
@@ -14,17 +13,20 @@ namespace varnu::linux_backend {
 namespace {
 
 constexpr const char* kAutostartFolder = "autostart";
-constexpr const char* kDefaultSearchPath = "/usr/local/bin:/usr/bin:/bin";
 constexpr unsigned kEntryMode = 0644;
 
 LoginItemError errorFrom(int error) {
     return LoginItemError{std::strerror(error)};
 }
 
-bool isExecutableFile(const std::filesystem::path& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-           ::access(path.c_str(), X_OK) == 0;
+std::optional<LoginItemError> writeEntry(const std::filesystem::path& path,
+                                         const std::string& contents) {
+    // A write cut short leaves its temporary file; the next one takes it away.
+    removeInterruptedReplace(path);
+    if (const int error = replaceFileAtomically(path, contents, kEntryMode)) {
+        return errorFrom(error);
+    }
+    return std::nullopt;
 }
 
 bool entryExists(const std::filesystem::path& path) {
@@ -34,14 +36,8 @@ bool entryExists(const std::filesystem::path& path) {
 
 } // namespace
 
-std::filesystem::path runningProgramPath() {
-    std::error_code ec;
-    auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::filesystem::path() : path;
-}
-
-XdgAutostart::XdgAutostart(std::filesystem::path program, Environment environment)
-    : program_(std::move(program))
+XdgAutostart::XdgAutostart(ProgramPlaces programs, Environment environment)
+    : programs_(std::move(programs))
     , environment_(std::move(environment)) {}
 
 std::filesystem::path XdgAutostart::userEntryPath() const {
@@ -60,8 +56,9 @@ std::optional<std::filesystem::path> XdgAutostart::systemEntryPath() const {
 }
 
 std::optional<LoginItemError> XdgAutostart::registerItem() {
-    if (!program_.is_absolute()) {
-        return errorFrom(ENOENT);
+    const auto program = programToLaunch(programs_, environment_, ::geteuid());
+    if (program.program.empty()) {
+        return LoginItemError{program.refusal};
     }
     const auto path = userEntryPath();
     if (path.empty()) {
@@ -71,13 +68,10 @@ std::optional<LoginItemError> XdgAutostart::registerItem() {
                                  "Type=Application\n"
                                  "Name=Varnu\n"
                                  "Exec=" +
-                                 execValueForProgram(program_) +
+                                 execValueForProgram(program.program) +
                                  "\n"
                                  "X-GNOME-Autostart-enabled=true\n";
-    if (const int error = replaceFileAtomically(path, contents, kEntryMode)) {
-        return errorFrom(error);
-    }
-    return std::nullopt;
+    return writeEntry(path, contents);
 }
 
 std::optional<LoginItemError> XdgAutostart::unregisterItem() {
@@ -91,10 +85,7 @@ std::optional<LoginItemError> XdgAutostart::unregisterItem() {
                                      "Type=Application\n"
                                      "Name=Varnu\n"
                                      "Hidden=true\n";
-        if (const int error = replaceFileAtomically(path, contents, kEntryMode)) {
-            return errorFrom(error);
-        }
-        return std::nullopt;
+        return writeEntry(path, contents);
     }
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
         return errorFrom(errno);
@@ -141,23 +132,9 @@ bool XdgAutostart::isEnabled(const DesktopEntry& entry) const {
         return false;
     }
     if (const auto tryExec = entry.value("TryExec"); tryExec && !tryExec->empty()) {
-        return programExists(*tryExec);
+        return findProgram(*tryExec, environment_).has_value();
     }
     return true;
-}
-
-bool XdgAutostart::programExists(const std::string& program) const {
-    if (program.find('/') != std::string::npos) {
-        return isExecutableFile(program);
-    }
-    const auto searchPath =
-        nonEmptyVariable(environment_, "PATH").value_or(std::string(kDefaultSearchPath));
-    for (const auto& dir : splitList(searchPath, ':')) {
-        if (isExecutableFile(std::filesystem::path(dir) / program)) {
-            return true;
-        }
-    }
-    return false;
 }
 
 } // namespace varnu::linux_backend

@@ -1,18 +1,20 @@
 #pragma once
 
 // Launch at login through an XDG autostart entry, $XDG_CONFIG_HOME/autostart/varnu.desktop.
-// Implements: register (writes Type=Application, Name=Varnu, an absolute Exec of the program,
-// X-GNOME-Autostart-enabled=true), unregister (removes the user's entry, or writes one with
-// Hidden=true when a system-wide entry of the same name exists in $XDG_CONFIG_DIRS/autostart),
-// and the status: enabled exactly when the entry in force (the user's over the system's) is not
-// disabled by Hidden, X-GNOME-Autostart-enabled=false, OnlyShowIn/NotShowIn against
-// $XDG_CURRENT_DESKTOP, or a TryExec program that cannot be found; otherwise not registered.
-// Errors carry the operating system's own message (strerror).
-// Does not implement: "requires approval" (nothing on a desktop asks for approval), the
-// background portal of sandboxed applications, or desktops that do not read autostart entries.
+// Implements: register (writes Type=Application, Name=Varnu, an Exec of the program chosen as
+// LaunchProgram.h says, X-GNOME-Autostart-enabled=true; fails with the reason when there is none),
+// unregister (removes the user's entry, or writes one with Hidden=true when a system-wide entry of
+// the same name exists in $XDG_CONFIG_DIRS/autostart), and the status: enabled exactly when the
+// entry in force (the user's over the system's) is not disabled by Hidden,
+// X-GNOME-Autostart-enabled=false, OnlyShowIn/NotShowIn against $XDG_CURRENT_DESKTOP, or a TryExec
+// program that cannot be found; otherwise not registered. Errors carry the operating system's own
+// message (strerror). Does not implement: "requires approval" (nothing on a desktop asks for
+// approval), the background portal of sandboxed applications, or desktops that do not read
+// autostart entries.
 
 #include "platform/LoginItem.h"
 #include "platform/linux/desktop/DesktopEntry.h"
+#include "platform/linux/desktop/LaunchProgram.h"
 #include "platform/linux/files/XdgEnvironment.h"
 
 #include <filesystem>
@@ -20,14 +22,11 @@
 
 namespace varnu::linux_backend {
 
-// The absolute path of the running program; empty when it cannot be found.
-std::filesystem::path runningProgramPath();
-
 class XdgAutostart final : public LoginItemService {
 public:
     static constexpr const char* kEntryFileName = "varnu.desktop";
 
-    explicit XdgAutostart(std::filesystem::path program = runningProgramPath(),
+    explicit XdgAutostart(ProgramPlaces programs = {},
                           Environment environment = processEnvironment());
 
     std::optional<LoginItemError> registerItem() override;
@@ -40,9 +39,8 @@ public:
 private:
     std::optional<std::filesystem::path> systemEntryPath() const;
     bool isEnabled(const DesktopEntry& entry) const;
-    bool programExists(const std::string& program) const;
 
-    std::filesystem::path program_;
+    ProgramPlaces programs_;
     Environment environment_;
 };
 

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <future>
 #include <map>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,10 +22,20 @@ using testing::writeText;
 constexpr const char* kPlainEntry = "[Desktop Entry]\nType=Application\nName=Varnu\n"
                                     "Exec=/usr/bin/varnu\n";
 
+// A program the tests may name in an entry.
+void makeProgram(const std::filesystem::path& path) {
+    writeText(path, "#!/bin/sh\n");
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+}
+
 class XdgAutostartTest : public ::testing::Test {
 protected:
-    XdgAutostart autostart(std::filesystem::path program = "/opt/varnu/bin/varnu") {
-        return XdgAutostart(program, [this](const std::string& name) -> std::optional<std::string> {
+    XdgAutostartTest() { makeProgram(program); }
+
+    XdgAutostart autostart(std::filesystem::path running = {}) {
+        ProgramPlaces places{installed,
+                             [running = running.empty() ? program : running] { return running; }};
+        return XdgAutostart(places, [this](const std::string& name) -> std::optional<std::string> {
             const auto it = variables.find(name);
             return it == variables.end() ? std::nullopt : std::optional(it->second);
         });
@@ -38,6 +49,8 @@ protected:
     }
 
     testing::TempDir dir;
+    std::filesystem::path program = dir.path() / "build" / "varnu";
+    std::filesystem::path installed = dir.path() / "usr" / "bin" / "varnu";
     std::map<std::string, std::string> variables{
         {"XDG_CONFIG_HOME", (dir.path() / "home-config").string()},
         {"XDG_CONFIG_DIRS", (dir.path() / "vendor").string() + ":" + (dir.path() / "etc").string()},
@@ -49,8 +62,8 @@ TEST_F(XdgAutostartTest, RegisterWritesAnEnabledEntryAndUnregisterRemovesOrHides
     auto item = autostart();
     EXPECT_EQ(item.status(), LoginItemStatus::NotRegistered);
     EXPECT_EQ(item.registerItem(), std::nullopt);
-    EXPECT_EQ(readText(entry()), "[Desktop Entry]\nType=Application\nName=Varnu\n"
-                                 "Exec=/opt/varnu/bin/varnu\nX-GNOME-Autostart-enabled=true\n");
+    EXPECT_EQ(readText(entry()), "[Desktop Entry]\nType=Application\nName=Varnu\nExec=" +
+                                     program.string() + "\nX-GNOME-Autostart-enabled=true\n");
     EXPECT_EQ(item.status(), LoginItemStatus::Enabled);
     const mode_t umask = ::umask(0);
     ::umask(umask);
@@ -131,11 +144,13 @@ TEST_F(XdgAutostartTest, TheEntryInForceDecidesAndItsKeysCanDisableIt) {
 }
 
 TEST_F(XdgAutostartTest, ExecQuotesTheProgramPathAndFailuresCarryTheSystemsMessage) {
-    EXPECT_EQ(autostart("/opt/My Apps/va$rnu \"100%\"\\bin").registerItem(), std::nullopt);
+    const auto odd = dir.path() / "My Apps" / "va$rnu \"100%\"\\bin";
+    makeProgram(odd);
+    EXPECT_EQ(autostart(odd).registerItem(), std::nullopt);
     // Quoted, with " ` $ \ escaped by a backslash, '%' doubled; then the backslashes escaped
     // once more as a string value (undone by the parser).
     EXPECT_EQ(DesktopEntry::parse(readText(entry())).value("Exec"),
-              R"("/opt/My Apps/va\$rnu \"100%%\"\\bin")");
+              "\"" + dir.path().string() + R"(/My Apps/va\$rnu \"100%%\"\\bin")");
     EXPECT_EQ(execValueForProgram("/usr/bin/varnu"), "/usr/bin/varnu");
 
     writeText(dir.path() / "blocked", "x");
@@ -143,7 +158,69 @@ TEST_F(XdgAutostartTest, ExecQuotesTheProgramPathAndFailuresCarryTheSystemsMessa
     const auto failure = autostart().registerItem();
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->localizedDescription, "Not a directory");
-    EXPECT_TRUE(autostart("relative/varnu").registerItem()) << "Exec must be absolute";
+}
+
+TEST_F(XdgAutostartTest, ExecNamesAProgramThatOutlivesUpgradesAndOnlyTheUserCanChange) {
+    // A folder anyone may write, and a link into it from a folder of the user's.
+    const auto shared = dir.path() / "shared";
+    makeProgram(shared / "varnu");
+    std::filesystem::permissions(shared, std::filesystem::perms::all);
+    std::filesystem::create_directory_symlink(shared, dir.path() / "link");
+    struct Case {
+        std::string name;
+        std::filesystem::path running;
+        std::string exec; // empty: refused, with this in the reason
+        std::string reason = {};
+    };
+    std::vector<Case> cases{
+        {"a build of the user's", program, program.string()},
+        {"replaced at its path by an upgrade", program.string() + " (deleted)", program.string()},
+        {"removed", dir.path() / "gone (deleted)", "", (dir.path() / "gone").string() + " is gone"},
+        {"relative", "build/varnu", "", "is gone"},
+        {"in a folder anyone may write", shared / "varnu", "", shared.string() + ", on the way"},
+        {"reached through a link into it", dir.path() / "link" / "varnu", "", shared.string()},
+    };
+    if (::geteuid() == 0) {
+        // Root can make what another user or group could change.
+        const passwd* nobody = ::getpwnam("nobody");
+        ASSERT_NE(nobody, nullptr);
+        const auto team = dir.path() / "team";
+        makeProgram(team / "varnu");
+        ASSERT_EQ(::chown(team.c_str(), 0, nobody->pw_gid), 0);
+        std::filesystem::permissions(team, std::filesystem::perms::group_write,
+                                     std::filesystem::perm_options::add);
+        const auto theirs = dir.path() / "theirs" / "varnu";
+        makeProgram(theirs);
+        ASSERT_EQ(::chown(theirs.c_str(), nobody->pw_uid, 0), 0);
+        cases.push_back({"in a folder another group may write", team / "varnu", "", team.string()});
+        cases.push_back({"owned by another user", theirs, "", theirs.string()});
+    }
+    const auto exec = [&](const std::filesystem::path& running) -> std::string {
+        std::filesystem::remove(entry());
+        if (auto failure = autostart(running).registerItem()) {
+            EXPECT_FALSE(std::filesystem::exists(entry()));
+            return "refused: " + failure->localizedDescription;
+        }
+        return DesktopEntry::parse(readText(entry())).value("Exec").value_or("");
+    };
+    for (const auto& [name, running, expected, reason] : cases) {
+        const auto result = exec(running);
+        if (expected.empty()) {
+            EXPECT_TRUE(result.starts_with("refused: ") && result.find(reason) != std::string::npos)
+                << name << ": " << result;
+        } else {
+            EXPECT_EQ(result, expected) << name;
+        }
+    }
+    // Where no path will do, "varnu" on $PATH does, if it is the user's too.
+    makeProgram(dir.path() / "bin" / "varnu");
+    EXPECT_EQ(exec(shared / "varnu"), "varnu");
+    // The installed program wins, whichever runs.
+    makeProgram(installed);
+    for (const auto& running :
+         {program, shared / "varnu", std::filesystem::path(installed.string() + " (deleted)")}) {
+        EXPECT_EQ(exec(running), installed.string()) << running;
+    }
 }
 
 TEST(DesktopEntry, ReadsTheMainGroupLikeTheFormatSays) {
