@@ -2,6 +2,11 @@
 add_library(varnu_build_flags INTERFACE)
 target_compile_options(varnu_build_flags INTERFACE -Wall -Wextra -Wpedantic)
 target_include_directories(varnu_build_flags INTERFACE ${PROJECT_SOURCE_DIR})
+# Outside Debug builds, the paths that __FILE__ and debug information record are relative to the
+# source tree: a packaged program tells nothing of the machine that built it.
+target_compile_options(varnu_build_flags INTERFACE
+    $<$<NOT:$<CONFIG:Debug>>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=>
+    $<$<NOT:$<CONFIG:Debug>>:-ffile-prefix-map=${PROJECT_BINARY_DIR}/=>)
 if(VARNU_WERROR)
     target_compile_options(varnu_build_flags INTERFACE -Werror)
 endif()

@@ -60,12 +60,6 @@ std::filesystem::path withoutDeletedMark(const std::filesystem::path& path) {
 
 } // namespace
 
-std::filesystem::path runningProgramPath() {
-    std::error_code ec;
-    auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::filesystem::path() : path;
-}
-
 std::filesystem::path installedProgramPath() {
     return VARNU_INSTALLED_PROGRAM;
 }

@@ -10,6 +10,7 @@
 // Does not implement: access control lists beyond the group bits that mirror them, or
 // capabilities that let others write anywhere.
 
+#include "platform/linux/files/RunningProgram.h"
 #include "platform/linux/files/XdgEnvironment.h"
 
 #include <filesystem>
@@ -19,10 +20,6 @@
 #include <sys/types.h>
 
 namespace varnu::linux_backend {
-
-// What /proc/self/exe reads: the absolute path of the running program, with " (deleted)" after it
-// once the file is gone; empty when it cannot be read.
-std::filesystem::path runningProgramPath();
 
 // Where `cmake --install` puts the varnu program.
 std::filesystem::path installedProgramPath();

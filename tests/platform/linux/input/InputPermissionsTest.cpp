@@ -70,16 +70,16 @@ TEST(EvdevEventTapService, WithoutUinputIsNotTrustedSaysSoOnceAndMakesNoTap) {
               nullptr);
 }
 
-TEST(PermissionsHelp, TheInstalledPageElseTheSourceTreesWhenOnlyThatExists) {
+TEST(PermissionsHelp, TheInstalledPageElseTheOneBesideTheProgramWhenOnlyThatExists) {
     testing::TempDir dir;
     const auto installed = (dir.path() / "share" / "permissions.html").string();
-    const auto source = (dir.path() / "packaging" / "permissions.html").string();
-    EXPECT_EQ(permissionsHelpPage(installed, source), installed) << "neither exists";
-    testing::writeText(source, "<html>");
-    EXPECT_EQ(permissionsHelpPage(installed, source), source);
+    const auto beside = (dir.path() / "build" / "permissions.html").string();
+    EXPECT_EQ(permissionsHelpPage(installed, beside), installed) << "neither exists";
+    testing::writeText(beside, "<html>");
+    EXPECT_EQ(permissionsHelpPage(installed, beside), beside);
     EXPECT_EQ(permissionsHelpPage(installed, ""), installed);
     testing::writeText(installed, "<html>");
-    EXPECT_EQ(permissionsHelpPage(installed, source), installed);
+    EXPECT_EQ(permissionsHelpPage(installed, beside), installed);
     // Built from this tree, the page is found whether or not Varnu is installed.
     EXPECT_TRUE(std::filesystem::exists(permissionsHelpPage()));
 }
