@@ -1,5 +1,6 @@
 // varnu-probe: reports what Varnu's Linux backend sees (audio outputs, monitors, the volume
-// keys, the way the overlay reaches the screen) and reads or writes one VCP control through the same code the application uses.
+// keys, the way the overlay reaches the screen) and reads or writes one VCP control through the
+// same code the application uses.
 
 #include "audio/Audio.h"
 #include "ddc/DDCMonitor.h"
@@ -12,6 +13,7 @@
 #include "platform/linux/displays/DrmDisplays.h"
 #include "platform/linux/displays/I2cDevChannel.h"
 #include "platform/linux/files/PermissionsHelp.h"
+#include "platform/linux/files/PrintableText.h"
 #include "platform/linux/input/EvdevCapabilities.h"
 #include "platform/linux/input/EvdevDevice.h"
 #include "platform/linux/input/InputDeviceList.h"
@@ -52,6 +54,7 @@ constexpr std::string_view kUsage =
     "can be caught. \"monitors\" reports only the monitors: per connector the buses tried, what\n"
     "each did, and which one Varnu uses or why none. \"vcp\" reads a VCP control of the monitor\n"
     "on /dev/i2c-BUS, or writes VALUE to it. CODE and VALUE are decimal or hexadecimal (0x62).\n"
+    "Names are printed with control characters as \\xNN.\n"
     "  --sysfs DIR  read the DRM tree from DIR instead of /sys/class/drm (and the I2C buses\n"
     "               from DIR/../i2c-dev)\n"
     "  --dev DIR    look for the i2c-N device nodes in DIR instead of /dev\n";
@@ -116,8 +119,8 @@ void reportAudioOutputs(std::ostream& out) {
         out << "  none\n";
     }
     for (const auto& output : outputs) {
-        out << "  " << (output.id == defaultOutput ? "* " : "  ") << output.uid << "  \""
-            << output.name << "\"  "
+        out << "  " << (output.id == defaultOutput ? "* " : "  ") << printableText(output.uid)
+            << "  \"" << printableText(output.name) << "\"  "
             << (Audio::hasNativeVolume(hardware, output.id) ? "native volume" : "no native volume")
             << '\n';
     }
@@ -152,10 +155,12 @@ void reportMonitors(std::ostream& out, const DrmPaths& paths) {
     std::set<int> taken;
     for (const auto& connector : connectors) {
         if (connector.withoutConnector) {
-            out << "  " << connector.name << "  (a GPU without connectors)\n";
+            out << "  " << printableText(connector.name) << "  (a GPU without connectors)\n";
         } else {
-            out << "  " << connector.name << "  \""
-                << (connector.productName.empty() ? "(no name)" : connector.productName) << "\"  "
+            out << "  " << printableText(connector.name) << "  \""
+                << (connector.productName.empty() ? "(no name)"
+                                                  : printableText(connector.productName))
+                << "\"  "
                 << (!connector.internal        ? "external"
                     : mayBeExternal(connector) ? "internal connector, named like a monitor"
                                                : "internal, not controlled")
@@ -169,9 +174,9 @@ void reportMonitors(std::ostream& out, const DrmPaths& paths) {
             const auto path = probe.busPath(trial.candidate.bus);
             out << "    i2c-" << trial.candidate.bus << " (" << routeName(trial.candidate.route);
             if (!trial.candidate.adapterName.empty()) {
-                out << ", \"" << trial.candidate.adapterName << '"';
+                out << ", \"" << printableText(trial.candidate.adapterName) << '"';
             }
-            out << "): " << describeTrial(trial, path) << '\n';
+            out << "): " << printableText(describeTrial(trial, path)) << '\n';
         }
         if (verdict.bus) {
             taken.insert(*verdict.bus);
@@ -180,7 +185,8 @@ void reportMonitors(std::ostream& out, const DrmPaths& paths) {
             }
             out << "    -> DDC/CI on " << probe.busPath(*verdict.bus) << '\n';
         } else {
-            out << "    -> not controlled: " << describeVerdict(verdict, paths.deviceRoot) << '\n';
+            out << "    -> not controlled: "
+                << printableText(describeVerdict(verdict, paths.deviceRoot)) << '\n';
         }
     }
 }
@@ -214,7 +220,7 @@ void reportVolumeKeys(std::ostream& out) {
         int error = 0;
         auto device = EvdevDevice::open(found.node, error);
         if (!device) {
-            out << "  " << found.node
+            out << "  " << printableText(found.node)
                 << "  cannot be read: " << std::generic_category().message(error) << '\n';
             continue;
         }
@@ -241,10 +247,11 @@ void reportVolumeKeys(std::ostream& out) {
         }
         ++withVolumeKeys;
         auto original = copied(found, *device);
-        out << "  " << found.node << "  \"" << device->name() << "\"  "
-            << (original.empty() ? grabOutlook(*device)
-                                 : "left alone: a virtual copy of " + original +
-                                       " that passes its keys on (a running Varnu)")
+        out << "  " << printableText(found.node) << "  \"" << printableText(device->name())
+            << "\"  "
+            << printableText(original.empty() ? grabOutlook(*device)
+                                              : "left alone: a virtual copy of " + original +
+                                                    " that passes its keys on (a running Varnu)")
             << '\n';
     }
     if (devices.empty()) {
@@ -271,8 +278,8 @@ int runVcp(const DrmPaths& paths, int bus, std::uint8_t code, std::optional<std:
             if (candidate.bus == bus && isOwnBus(candidate.route)) {
                 name = connector.productName;
                 known = true;
-                std::cout << "bus " << bus << ": " << connector.name << " \""
-                          << (name.empty() ? "(no name)" : name) << "\"\n";
+                std::cout << "bus " << bus << ": " << printableText(connector.name) << " \""
+                          << (name.empty() ? "(no name)" : printableText(name)) << "\"\n";
             }
         }
     }

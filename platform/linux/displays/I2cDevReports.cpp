@@ -1,5 +1,7 @@
 #include "platform/linux/displays/I2cDevReports.h"
 
+#include "platform/linux/files/PrintableText.h"
+
 namespace varnu::linux_backend {
 
 void I2cDevReports::report(const std::string& subject, const std::string& cause,
@@ -8,7 +10,7 @@ void I2cDevReports::report(const std::string& subject, const std::string& cause,
     if (!out_ || !reported_.insert(subject + '\n' + cause).second) {
         return;
     }
-    *out_ << "varnu: " << subject << ": " << text << '\n' << std::flush;
+    *out_ << "varnu: " << printableText(subject) << ": " << printableText(text) << '\n' << std::flush;
 }
 
 } // namespace varnu::linux_backend

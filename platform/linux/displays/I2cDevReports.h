@@ -17,7 +17,8 @@ public:
     explicit I2cDevReports(std::ostream* out)
         : out_(out) {}
 
-    // Writes "varnu: SUBJECT: TEXT" unless SUBJECT has already been reported for CAUSE.
+    // Writes "varnu: SUBJECT: TEXT", control characters escaped, unless SUBJECT has already been
+    // reported for CAUSE.
     void report(const std::string& subject, const std::string& cause, const std::string& text);
 
 private:

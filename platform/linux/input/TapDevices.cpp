@@ -1,5 +1,7 @@
 #include "platform/linux/input/TapDevices.h"
 
+#include "platform/linux/files/PrintableText.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <libudev.h>
@@ -29,7 +31,7 @@ std::string errorText(int error) {
 
 void OnceReporter::report(const std::string& key, const std::string& message) {
     if (out_ && reported_.insert(key).second) {
-        *out_ << "varnu: " << message << '\n';
+        *out_ << "varnu: " << printableText(message) << '\n';
     }
 }
 

@@ -30,7 +30,8 @@ struct udev_device;
 
 namespace varnu::linux_backend {
 
-// Says each problem once per tap, on the stream given (none: silent). Never a key code.
+// Says each problem once per tap, on the stream given (none: silent), control characters
+// escaped. Never a key code.
 class OnceReporter {
 public:
     explicit OnceReporter(std::ostream* out)

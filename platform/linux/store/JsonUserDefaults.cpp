@@ -1,6 +1,7 @@
 #include "platform/linux/store/JsonUserDefaults.h"
 
 #include "platform/linux/files/AtomicFile.h"
+#include "platform/linux/files/PrintableText.h"
 #include "platform/linux/files/SmallFile.h"
 
 #include <cerrno>
@@ -137,8 +138,9 @@ bool JsonUserDefaults::moveUnusableFileAside() {
                    " aside: " + std::strerror(error));
         return false;
     }
-    std::fprintf(stderr, "varnu: %s %s; moved it to %s and started afresh\n", corrupt.c_str(),
-                 unusableFileInPlace_, target.c_str());
+    std::fprintf(stderr, "varnu: %s %s; moved it to %s and started afresh\n",
+                 printableText(corrupt.string()).c_str(), unusableFileInPlace_,
+                 printableText(target).c_str());
     unusableFileInPlace_ = nullptr;
     return true;
 }
@@ -228,7 +230,7 @@ void JsonUserDefaults::reportOnce(const std::string& message) {
         return;
     }
     errorReported_ = true;
-    std::fprintf(stderr, "varnu: %s\n", message.c_str());
+    std::fprintf(stderr, "varnu: %s\n", printableText(message).c_str());
 }
 
 } // namespace varnu::linux_backend

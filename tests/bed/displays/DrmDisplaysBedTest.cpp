@@ -61,7 +61,10 @@ protected:
         tree.addConnector(card2, "card2-DP-1", "connected", nvidiaDP.edid);
         tree.addConnector(card2, "card2-HDMI-A-1", "connected", nvidiaHDMI.edid);
         for (int bus = 20; bus <= 23; ++bus) {
-            tree.addAdapter(nvidia, bus, "NVIDIA i2c adapter " + std::to_string(bus - 19));
+            // One driver names an adapter with a terminal's escape sequence in it.
+            tree.addAdapter(nvidia, bus,
+                            "NVIDIA i2c adapter " + std::to_string(bus - 19) +
+                                (bus == 22 ? "\x1B[2J" : ""));
             dev.setBus(bus, {});
         }
         EmulatedBus smbusOnly;
@@ -149,6 +152,8 @@ TEST_F(DrmWorkstationBed, FindsEachDisplaysBusOnEveryCommonDriverAndDock) {
                                   "nothing answered at 0x50 (No such device or address)\n"
                                   "    i2c-21 (card's adapter, \"NVIDIA i2c adapter 2\"): "
                                   "answered DDC/CI\n"));
+    EXPECT_THAT(report, HasSubstr(R"(i2c-22 (card's adapter, "NVIDIA i2c adapter 3\x1B[2J"))"));
+    EXPECT_EQ(report.find('\x1B'), std::string::npos);
 }
 
 TEST_F(DrmWorkstationBed, TheProbePrintsOnlyItsOwnReport) {

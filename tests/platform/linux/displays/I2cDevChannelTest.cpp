@@ -99,6 +99,9 @@ TEST_F(I2cDevChannelTest, AnswersEveryFailureAsAResultAndReportsEachCauseOnce) {
     EXPECT_THAT(text, HasSubstr("varnu: /dev/i2c-4: permission denied on /dev/i2c-4"));
     EXPECT_THAT(text, HasSubstr("held by another program"));
     EXPECT_THAT(text, HasSubstr("Null Message"));
+    // Names come from devices: their control characters reach the terminal escaped.
+    I2cDevReports(&log).report("card0-HDMI-A-1", "cause", "Dell\x1B[2J");
+    EXPECT_THAT(log.str(), HasSubstr("varnu: card0-HDMI-A-1: Dell\\x1B[2J\n"));
 
     // A failed transaction left nothing open, and another chip or a data address that is no
     // byte never reaches the bus.

@@ -2,6 +2,7 @@
 
 #include "platform/linux/files/PermissionsHelp.h"
 #include "platform/linux/input/EvdevEventTap.h"
+#include "platform/linux/input/TapDevices.h"
 #include "platform/sim/SimScheduler.h"
 #include "tests/platform/linux/TempDir.h"
 
@@ -68,6 +69,14 @@ TEST(EvdevEventTapService, WithoutUinputIsNotTrustedSaysSoOnceAndMakesNoTap) {
                                 eventMaskBit(kCGEventSystemDefined),
                                 [](const TappedEvent&) { return TapDecision::Pass; }),
               nullptr);
+}
+
+TEST(OnceReporter, SaysEachProblemOnceWithTheDevicesControlCharactersEscaped) {
+    std::ostringstream diagnostics;
+    OnceReporter reporter(&diagnostics);
+    reporter.report("event3:busy", "cannot take the volume keys of Keys\x1B[2J: busy");
+    reporter.report("event3:busy", "cannot take the volume keys of Keys\x1B[2J: busy");
+    EXPECT_EQ(diagnostics.str(), "varnu: cannot take the volume keys of Keys\\x1B[2J: busy\n");
 }
 
 TEST(PermissionsHelp, TheInstalledPageElseTheOneBesideTheProgramWhenOnlyThatExists) {
