@@ -31,6 +31,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <unistd.h>
 #include <variant>
 #include <vector>
 
@@ -48,7 +49,7 @@ constexpr std::chrono::milliseconds kAudioServerWait{1500};
 constexpr std::string_view kUsage =
     "usage: varnu-probe [--sysfs DIR] [--dev DIR]\n"
     "       varnu-probe [--sysfs DIR] [--dev DIR] monitors\n"
-    "       varnu-probe [--sysfs DIR] [--dev DIR] vcp BUS CODE [VALUE]\n"
+    "       varnu-probe [--sysfs DIR] [--dev DIR] [--force] vcp BUS CODE [VALUE]\n"
     "\n"
     "Without a command, reports the audio outputs, the monitors and whether the volume keys\n"
     "can be caught. \"monitors\" reports only the monitors: per connector the buses tried, what\n"
@@ -57,7 +58,13 @@ constexpr std::string_view kUsage =
     "Names are printed with control characters as \\xNN.\n"
     "  --sysfs DIR  read the DRM tree from DIR instead of /sys/class/drm (and the I2C buses\n"
     "               from DIR/../i2c-dev)\n"
-    "  --dev DIR    look for the i2c-N device nodes in DIR instead of /dev\n";
+    "  --dev DIR    look for the i2c-N device nodes in DIR instead of /dev\n"
+    "  --force      speak to a bus that belongs to no display connector (whatever else answers\n"
+    "               at 0x37 there gets the request)\n";
+
+bool runningAsRoot() {
+    return ::geteuid() == 0;
+}
 
 std::string hex(unsigned value) {
     char text[8];
@@ -181,7 +188,8 @@ void reportMonitors(std::ostream& out, const DrmPaths& paths) {
         if (verdict.bus) {
             taken.insert(*verdict.bus);
             if (connector.withoutConnector) {
-                out << "    -> \"" << DdcBusProbe::displayName(connector, verdict) << "\"\n";
+                out << "    -> \"" << printableText(DdcBusProbe::displayName(connector, verdict))
+                    << "\"\n";
             }
             out << "    -> DDC/CI on " << probe.busPath(*verdict.bus) << '\n';
         } else {
@@ -262,6 +270,9 @@ void reportVolumeKeys(std::ostream& out) {
     auto access = checkInputAccess(keyEventDevices(), kUinputPath, FileAccess::system());
     if (auto missing = describeMissingAccess(access, kUinputPath, permissionsHelpPage())) {
         out << "  keys can be grabbed: no. " << *missing << '\n';
+    } else if (runningAsRoot()) {
+        out << "  keys can be grabbed: by root; run varnu-probe without sudo to see whether you "
+               "can\n";
     } else if (withVolumeKeys == 0) {
         out << "  keys can be grabbed: no keyboard to grab yet (access is granted)\n";
     } else {
@@ -269,23 +280,60 @@ void reportVolumeKeys(std::ostream& out) {
     }
 }
 
-int runVcp(const DrmPaths& paths, int bus, std::uint8_t code, std::optional<std::uint16_t> value) {
+// The connector whose display Varnu's discovery finds on the bus.
+std::optional<DrmConnector> connectorFoundOn(const DrmPaths& paths, int bus) {
+    DdcBusProbe probe(std::make_shared<SystemI2cTransport>(), paths.deviceRoot,
+                      std::make_shared<SleepingPause>());
+    std::set<int> taken;
+    for (const auto& connector : scanConnectedConnectors(paths.sysfsRoot)) {
+        if (!mayBeExternal(connector)) {
+            continue;
+        }
+        if (auto found = probe.probe(connector, taken).bus) {
+            if (*found == bus) {
+                return connector;
+            }
+            taken.insert(*found);
+        }
+    }
+    return std::nullopt;
+}
+
+int runVcp(const DrmPaths& paths, int bus, std::uint8_t code, std::optional<std::uint16_t> value,
+           bool force) {
     std::string name;
     bool known = false;
+    bool cardAdapter = false;
+    const auto sayOwner = [&](const DrmConnector& connector) {
+        name = connector.productName;
+        known = true;
+        std::cout << "bus " << bus << ": " << printableText(connector.name) << " \""
+                  << (name.empty() ? "(no name)" : printableText(name)) << "\"\n";
+    };
     for (const auto& connector : scanConnectedConnectors(paths.sysfsRoot)) {
         for (const auto& candidate : connector.candidates) {
             // An adapter the whole card or GPU shares does not say which display it reaches.
             if (candidate.bus == bus && isOwnBus(candidate.route)) {
-                name = connector.productName;
-                known = true;
-                std::cout << "bus " << bus << ": " << printableText(connector.name) << " \""
-                          << (name.empty() ? "(no name)" : printableText(name)) << "\"\n";
+                sayOwner(connector);
             }
+            cardAdapter = cardAdapter || candidate.bus == bus;
         }
+    }
+    if (!known && cardAdapter) {
+        if (auto owner = connectorFoundOn(paths, bus)) {
+            sayOwner(*owner);
+        }
+    }
+    // Even a read begins with a request written to 0x37, which on a bus of the graphics card's
+    // own may reach another chip.
+    if (!known && !force) {
+        std::cerr << "varnu-probe: bus " << bus << " belongs to no connector under "
+                  << paths.sysfsRoot << "; pass --force to speak to it anyway\n";
+        return kFailure;
     }
     if (!known) {
         std::cout << "bus " << bus << " belongs to no connector under " << paths.sysfsRoot
-                  << "; trying anyway\n";
+                  << "; trying anyway (--force)\n";
     }
     auto path = i2cDevicePath(paths.deviceRoot, bus);
     // Why the bus failed goes to stderr as it happens, before the verdict below.
@@ -323,6 +371,7 @@ int usageError(std::string_view problem) {
 
 int main(int argc, char** argv) {
     DrmPaths paths;
+    bool force = false;
     std::vector<std::string_view> words;
     for (int index = 1; index < argc; ++index) {
         std::string_view argument = argv[index];
@@ -337,15 +386,28 @@ int main(int argc, char** argv) {
             (argument == "--sysfs" ? paths.sysfsRoot : paths.deviceRoot) = argv[++index];
             continue;
         }
+        if (argument == "--force") {
+            force = true;
+            continue;
+        }
         if (argument.starts_with("--")) {
             return usageError("unknown option " + std::string(argument));
         }
         words.push_back(argument);
     }
 
+    if (runningAsRoot()) {
+        std::cout << "varnu-probe: running as root: what root may do, not what Varnu may in your "
+                     "session; run it without sudo for that\n\n";
+    }
     if (words.empty()) {
         std::cout << "varnu-probe: what Varnu's Linux backend sees\n\n";
-        reportAudioOutputs(std::cout);
+        if (runningAsRoot()) {
+            // The audio client would ask root's server, and may leave root's files in HOME.
+            std::cout << "Audio outputs\n  not asked as root\n";
+        } else {
+            reportAudioOutputs(std::cout);
+        }
         std::cout << '\n';
         reportMonitors(std::cout, paths);
         std::cout << '\n';
@@ -382,5 +444,5 @@ int main(int argc, char** argv) {
     if (value) {
         newValue = static_cast<std::uint16_t>(*value);
     }
-    return runVcp(paths, *bus, static_cast<std::uint8_t>(*code), newValue);
+    return runVcp(paths, *bus, static_cast<std::uint8_t>(*code), newValue, force);
 }
