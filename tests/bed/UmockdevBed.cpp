@@ -142,6 +142,15 @@ gboolean onWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer handl
     return TRUE;
 }
 
+gboolean onRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer handler) {
+    int error = static_cast<DeviceHandler*>(handler)->readError();
+    if (error == 0) {
+        return FALSE;
+    }
+    DeviceCall(client).complete(-1, error);
+    return TRUE;
+}
+
 void onConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer handler) {
     static_cast<DeviceHandler*>(handler)->opened(client);
 }
@@ -214,6 +223,7 @@ bool UmockdevBed::attach(const std::string& devnode, DeviceHandler& handler) {
         auto* base = umockdev_ioctl_base_new();
         g_signal_connect(base, "handle-ioctl", G_CALLBACK(onIoctl), &handler);
         g_signal_connect(base, "handle-write", G_CALLBACK(onWrite), &handler);
+        g_signal_connect(base, "handle-read", G_CALLBACK(onRead), &handler);
         g_signal_connect(base, "client-connected", G_CALLBACK(onConnected), &handler);
         g_signal_connect(base, "client-vanished", G_CALLBACK(onVanished), &handler);
         GError* error = nullptr;

@@ -54,6 +54,8 @@ public:
     virtual void write(DeviceCall& call) {
         call.complete(static_cast<long>(call.written().size()));
     }
+    // The errno every read() of the node fails with from now on; 0: reads take the node's stream.
+    virtual int readError() const { return 0; }
     // A descriptor opened or closed; a new one may come at the address of one closed before.
     virtual void opened(const void* /*client*/) {}
     virtual void closed(const void* /*client*/) {}

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <sstream>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <termios.h>
@@ -105,13 +106,27 @@ bool EmulatedEvdevDevice::plug(bool announce) {
     return stream_ >= 0;
 }
 
-void EmulatedEvdevDevice::unplug() {
-    {
-        std::lock_guard lock(mutex_);
-        hungUp_ = true;
+void EmulatedEvdevDevice::hangUp() {
+    std::lock_guard lock(mutex_);
+    if (hungUp_) {
+        return;
     }
+    hungUp_ = true;
+    // The reader's end of the pty hangs up once the test's end closes. The testbed owns that
+    // descriptor and closes it at its end, so something harmless takes its number at once.
+    int placeholder = ::eventfd(0, EFD_CLOEXEC);
+    ::dup2(placeholder, stream_);
+    ::close(placeholder);
+}
+
+void EmulatedEvdevDevice::unplug() {
     bed_.uevent(syspath(), "remove");
     bed_.remove(syspath());
+}
+
+int EmulatedEvdevDevice::readError() const {
+    std::lock_guard lock(mutex_);
+    return hungUp_ ? ENODEV : 0;
 }
 
 void EmulatedEvdevDevice::announceChange() {

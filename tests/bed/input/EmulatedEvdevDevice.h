@@ -5,7 +5,7 @@
 // the grab (EBUSY, and no events delivered, while another program holds it), the clock the
 // reader asked for (switching it flushes a non-empty queue with SYN_DROPPED), the events the
 // test sends, stamped as the kernel would, a reader's queue of 64 events that overflows into
-// SYN_DROPPED, ENODEV once unplugged, and the LED values written to it.
+// SYN_DROPPED, the hang-up of an unplugged device, and the LED values written to it.
 
 #include "tests/bed/UmockdevBed.h"
 
@@ -53,7 +53,10 @@ public:
 
     // Adds the device to the bed and tells udev; false if the bed refused it.
     bool plug(bool announce = true);
-    // udev sends its remove; from then on calls on an open descriptor fail with ENODEV.
+    // The device goes, as the kernel has it go: every open descriptor hangs up (poll reports
+    // POLLHUP, read() and ioctl() fail with ENODEV), and udev's remove follows on its own,
+    // possibly before a reader saw the hang-up. Both are the test's to order.
+    void hangUp();
     void unplug();
     void announceChange();
 
@@ -84,6 +87,7 @@ public:
 
     void ioctl(DeviceCall& call) override;
     void write(DeviceCall& call) override;
+    int readError() const override;
     void closed(const void* client) override;
 
     // What a reader's queue holds at most before the kernel drops it for SYN_DROPPED.

@@ -217,6 +217,7 @@ bool EmulatedUinput::passes(VirtualDevice& device, const input_event& event) {
 void EmulatedUinput::destroy(VirtualDevice& device) {
     if (device.created && !device.destroyed) {
         device.destroyed = true;
+        device.device->hangUp();
         device.device->unplug();
     }
 }
