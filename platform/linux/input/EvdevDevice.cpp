@@ -75,9 +75,14 @@ EvdevDevice::Stamp EvdevDevice::now() const {
 }
 
 EvdevDevice::ReadResult
-EvdevDevice::readEvents(const std::function<void(const InputEvent&, Stamp)>& reader) {
+EvdevDevice::readEvents(const std::function<bool(const InputEvent&, Stamp)>& reader) {
     unsigned flags = LIBEVDEV_READ_FLAG_NORMAL;
+    bool goOn = true;
     for (;;) {
+        // Stopped in the middle of a resynchronisation, libevdev would drop the rest of it.
+        if (!goOn && flags == LIBEVDEV_READ_FLAG_NORMAL) {
+            return libevdev_has_event_pending(evdev_) > 0 ? ReadResult::More : ReadResult::Drained;
+        }
         input_event event{};
         int result = libevdev_next_event(evdev_, flags, &event);
         if (result == -EAGAIN) {
@@ -95,9 +100,10 @@ EvdevDevice::readEvents(const std::function<void(const InputEvent&, Stamp)>& rea
             flags = LIBEVDEV_READ_FLAG_SYNC;
             continue;
         }
-        reader({event.type, event.code, event.value},
-               std::chrono::seconds(event.input_event_sec) +
-                   std::chrono::microseconds(event.input_event_usec));
+        goOn = reader({event.type, event.code, event.value},
+                      std::chrono::seconds(event.input_event_sec) +
+                          std::chrono::microseconds(event.input_event_usec)) &&
+               goOn;
     }
 }
 

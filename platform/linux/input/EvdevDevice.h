@@ -45,10 +45,12 @@ public:
     using Stamp = std::chrono::microseconds;
     Stamp now() const;
 
-    enum class ReadResult { Drained, Gone };
-    // Hands every event that is ready to the reader with its stamp; after dropped events, the
-    // changes that bring libevdev's state up to date, as ordinary events.
-    ReadResult readEvents(const std::function<void(const InputEvent&, Stamp)>& reader);
+    // More: the reader stopped with events still waiting, in libevdev or in the kernel.
+    enum class ReadResult { Drained, More, Gone };
+    // Hands the events that are ready to the reader with their stamps until none is left or the
+    // reader answers false; after dropped events, the changes that bring libevdev's state up to
+    // date, as ordinary events, all of them.
+    ReadResult readEvents(const std::function<bool(const InputEvent&, Stamp)>& reader);
 
     // Whether the kernel repeats held keys of this device itself; the rate it reports, if any.
     bool repeatsInKernel() const { return repeatsInKernel_; }

@@ -55,9 +55,9 @@ void TapDevices::emit(InputDeviceId device, const InputEvent& event) {
 std::vector<TapDevices::Watched> TapDevices::descriptors() const {
     std::vector<Watched> watched;
     for (const auto& [id, entry] : devices_) {
-        watched.push_back({entry.device->fd(), id, false});
+        watched.push_back({entry.device->fd(), id, false, entry.unread});
         if (entry.device->cloneFd() >= 0) {
-            watched.push_back({entry.device->cloneFd(), id, true});
+            watched.push_back({entry.device->cloneFd(), id, true, false});
         }
     }
     return watched;
@@ -317,10 +317,12 @@ void TapDevices::forwardLeds(InputDeviceId id) {
 }
 
 bool TapDevices::drain(InputDeviceId id, Entry& entry) {
+    std::size_t taken = 0;
     auto result = entry.device->readEvents([&](const InputEvent& event, EvdevDevice::Stamp stamp) {
+        bool beforeGrab = entry.grab == GrabState::Grabbed && stamp < entry.grabbedSince;
         if (entry.grab != GrabState::Grabbed) {
             filter_->observe(id, event);
-        } else if (stamp < entry.grabbedSince) {
+        } else if (beforeGrab) {
             if (event.type == EV_KEY) {
                 if (event.value == kKeyReleased) {
                     entry.heldBeforeGrab.erase(event.code);
@@ -333,11 +335,14 @@ bool TapDevices::drain(InputDeviceId id, Entry& entry) {
             // LED state flows the other way, from the clone to the device.
             filter_->handle(id, event, Clock::now());
         }
+        // What came before a grab is read whole: the keys it left held decide the grab.
+        return ++taken < kEventsPerRound || beforeGrab;
     });
     if (result == EvdevDevice::ReadResult::Gone) {
         remove(id);
         return false;
     }
+    entry.unread = result == EvdevDevice::ReadResult::More;
     return true;
 }
 

@@ -17,6 +17,7 @@
 #include "platform/linux/input/VolumeKeyFilter.h"
 
 #include <chrono>
+#include <cstddef>
 #include <iosfwd>
 #include <map>
 #include <memory>
@@ -66,13 +67,18 @@ public:
     // A udev event of the input subsystem.
     void follow(udev_device* device);
 
+    // How many events of one device a round of the reader takes at most, so that a device that
+    // floods events holds no other keyboard up for longer than a round of its own.
+    static constexpr std::size_t kEventsPerRound = 64;
+
     struct Watched {
         int fd;
         InputDeviceId id;
-        bool clone; // the clone's descriptor, where LED changes arrive
+        bool clone;  // the clone's descriptor, where LED changes arrive
+        bool unread; // events left over from the last round: to be read without waiting
     };
     std::vector<Watched> descriptors() const;
-    // The device's descriptor became readable, or hung up.
+    // The device's descriptor became readable (or has events left over), or hung up.
     void read(InputDeviceId id);
     void hungUp(InputDeviceId id) { remove(id); }
     void forwardLeds(InputDeviceId id);
@@ -99,6 +105,7 @@ private:
         std::set<std::uint16_t> heldBeforeGrab;
         Clock::time_point pendingSince{};
         Clock::time_point cloneDeadline{};
+        bool unread = false;
     };
 
     void add(const KeyEventDevice& found);

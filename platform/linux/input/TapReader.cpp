@@ -84,22 +84,33 @@ void TapReader::run(TapDevices& devices, const std::function<void()>& onFailure)
 
 bool TapReader::poll(TapDevices& devices) {
     enum class Source { Wake, Hotplug, Session, Device, Clone };
+    struct Polled {
+        Source source;
+        InputDeviceId id;
+        bool unread;
+    };
     std::vector<pollfd> fds;
-    std::vector<std::pair<Source, InputDeviceId>> sources;
-    auto watch = [&](int fd, Source source, InputDeviceId id) {
+    std::vector<Polled> sources;
+    auto watch = [&](int fd, Source source, InputDeviceId id, bool unread = false) {
         fds.push_back({fd, POLLIN, 0});
-        sources.emplace_back(source, id);
+        sources.push_back({source, id, unread});
     };
     watch(wakeFd_, Source::Wake, 0);
     watch(udev_monitor_get_fd(monitor_), Source::Hotplug, 0);
     if (session_->changeFd() >= 0) {
         watch(session_->changeFd(), Source::Session, 0);
     }
+    bool unread = false;
     for (const auto& watched : devices.descriptors()) {
-        watch(watched.fd, watched.clone ? Source::Clone : Source::Device, watched.id);
+        watch(watched.fd, watched.clone ? Source::Clone : Source::Device, watched.id,
+              watched.unread);
+        unread = unread || watched.unread;
     }
     int timeout = -1;
-    if (auto deadline = devices.nextDeadline()) {
+    if (unread) {
+        // Events left over from the last round are read in this one, after a look at the others.
+        timeout = 0;
+    } else if (auto deadline = devices.nextDeadline()) {
         auto wait =
             std::chrono::ceil<std::chrono::milliseconds>(*deadline - TapDevices::Clock::now());
         timeout = static_cast<int>(std::max<std::int64_t>(wait.count(), 0));
@@ -113,9 +124,9 @@ bool TapReader::poll(TapDevices& devices) {
         return false;
     }
     for (std::size_t index = 0; index < fds.size() && !stopping_; ++index) {
-        auto [source, id] = sources[index];
+        auto [source, id, leftOver] = sources[index];
         auto events = fds[index].revents;
-        if (events == 0) {
+        if (events == 0 && !leftOver) {
             continue;
         }
         switch (source) {
@@ -131,7 +142,7 @@ bool TapReader::poll(TapDevices& devices) {
             followSession(devices);
             break;
         case Source::Device:
-            if (events & POLLIN) {
+            if ((events & POLLIN) || events == 0) {
                 devices.read(id);
             } else {
                 devices.hungUp(id);

@@ -2,7 +2,8 @@
 
 // The thread that reads the keyboards of one tap: it polls the devices, their clones, udev and
 // the login session, and hands each to TapDevices; nothing it does waits on another thread.
-// Implements: the poll loop with its deadlines, waking it from any thread, following udev
+// Implements: the poll loop with its deadlines, waking it from any thread, coming back at once
+// for the events a device had left over from its share of the last round, following udev
 // events, reading and grabbing nothing while the login session is not the active one, letting
 // go of every device when the loop ends or fails.
 // Does not implement: what happens to a device or an event (TapDevices, VolumeKeyFilter).

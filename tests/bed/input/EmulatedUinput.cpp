@@ -234,6 +234,7 @@ void EmulatedUinput::write(DeviceCall& call) {
                 std::memcpy(&event, bytes.data() + at, sizeof event);
                 if (passes(device, event) && device.announced) {
                     device.events.push_back({event.type, event.code, event.value});
+                    device.arrivals.push_back(std::chrono::steady_clock::now());
                 }
             }
         }

@@ -29,8 +29,9 @@ struct VirtualDevice {
     bool created = false;
     bool announced = false;
     bool destroyed = false;
-    // What the desktop read from the device.
+    // What the desktop read from the device, and when each came (in one order over all devices).
     std::vector<SentEvent> events;
+    std::vector<std::chrono::steady_clock::time_point> arrivals;
     // The kernel's state of the device: keys down, events of the frame so far.
     std::set<std::uint16_t> keysDown;
     std::size_t frameEvents = 0;

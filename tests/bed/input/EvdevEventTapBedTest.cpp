@@ -1,6 +1,7 @@
 // The real evdev tap (libudev, libevdev, the grab, the uinput clone, the reader thread) against
 // keyboards emulated by umockdev.
 
+#include "platform/linux/input/TapDevices.h"
 #include "platform/linux/input/VolumeKeyEvents.h"
 #include "tests/bed/input/TapBedFixtures.h"
 
@@ -228,6 +229,52 @@ TEST_F(EvdevEventTapBed, KeyboardsWithAPointerAreTakenAndTheirPointerPassesUncha
     }));
     machine.pumpFor(milliseconds(50));
     EXPECT_THAT(eventsOf(name), ElementsAreArray(expected));
+}
+
+// A device that floods events is read a round's share at a time; the other keyboards are read
+// in between. Counted in events, not time: while the flood goes on, a key on another keyboard
+// waits for two rounds of the flooding device at most, and neither loses or reorders anything.
+TEST_F(EvdevEventTapBed, AFloodingDeviceHoldsAnotherKeyboardUpForNoMoreThanTwoRoundsOfItsEvents) {
+    KeyboardBed machine;
+    auto& laptop = machine.plug(laptopKeyboard());
+    auto& receiver = machine.plug(mouseWithVolumeKeys());
+    const auto mouse = receiver.description().name;
+    machine.startTap();
+    ASSERT_TRUE(machine.until([&] { return laptop.isGrabbed() && receiver.isGrabbed(); }));
+    auto motion = [&](const std::vector<VirtualDevice>& devices) {
+        for (const auto& device : devices) {
+            if (device.description.name == mouse && !device.destroyed) {
+                return device.events.size() / 2;
+            }
+        }
+        return std::size_t{0};
+    };
+    // Motion frames as fast as the reader takes them, never so many that the kernel drops any.
+    constexpr std::size_t kFrames = 1000;
+    constexpr std::size_t kInFlight = 31;
+    std::jthread flood([&](std::stop_token stop) {
+        for (std::size_t frame = 1; frame <= kFrames && !stop.stop_requested(); ++frame) {
+            machine.uinput.waitFor(
+                [&](const auto& devices) { return frame - motion(devices) <= kInFlight; },
+                milliseconds(10000));
+            receiver.send({{EV_REL, REL_X, static_cast<std::int32_t>(frame)}});
+        }
+    });
+    ASSERT_TRUE(machine.until([&] { return motion(machine.uinput.devices()) >= 100; }));
+    auto before = 2 * motion(machine.uinput.devices());
+    laptop.type(KEY_A);
+    ASSERT_TRUE(machine.until([&] { return machine.keysOf(kLaptop).size() == 2; }));
+    auto pressed = machine.clone(kLaptop)->arrivals.front();
+    auto arrivals = machine.clone(mouse)->arrivals;
+    auto ahead = std::count_if(arrivals.begin() + static_cast<std::ptrdiff_t>(before),
+                               arrivals.end(), [&](auto at) { return at < pressed; });
+    EXPECT_LE(ahead, 2 * static_cast<std::ptrdiff_t>(linux_backend::TapDevices::kEventsPerRound));
+    EXPECT_THAT(machine.keysOf(kLaptop), ElementsAre(Key{KEY_A, 1}, Key{KEY_A, 0}));
+    ASSERT_TRUE(machine.until([&] { return motion(machine.uinput.devices()) == kFrames; }));
+    auto events = machine.clone(mouse)->events;
+    for (std::size_t frame = 1; frame <= kFrames; ++frame) {
+        ASSERT_EQ(events[2 * (frame - 1)].value, static_cast<std::int32_t>(frame));
+    }
 }
 
 // The kernel drops a reader's queue that overflows and says so; the keys' state comes back
