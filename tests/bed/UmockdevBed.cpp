@@ -85,26 +85,17 @@ struct UmockdevBed::Thread {
     std::vector<UMockdevIoctlBase*> handlers;
     std::thread thread;
 
-    Thread() {
-        std::promise<void> running;
-        auto started = running.get_future();
-        thread = std::thread([this, &running] {
+    // Its loop is the handler thread's default context, where handlers attach.
+    Thread()
+        : thread([this] {
             g_main_context_push_thread_default(context);
-            g_main_context_invoke(
-                context,
-                [](gpointer promise) {
-                    static_cast<std::promise<void>*>(promise)->set_value();
-                    return G_SOURCE_REMOVE;
-                },
-                &running);
             g_main_loop_run(loop);
             g_main_context_pop_thread_default(context);
-        });
-        started.wait();
-    }
+        }) {}
 
     ~Thread() {
-        g_main_loop_quit(loop);
+        // From inside the loop, which may not be running yet.
+        run([this] { g_main_loop_quit(loop); });
         thread.join();
         for (auto* handler : handlers) {
             g_object_unref(handler);
