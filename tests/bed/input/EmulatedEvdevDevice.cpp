@@ -41,6 +41,12 @@ std::span<const std::uint8_t> bytesOf(const T& value) {
 
 } // namespace
 
+std::vector<input_event> inputEvents(const std::vector<std::uint8_t>& bytes) {
+    std::vector<input_event> events(bytes.size() / sizeof(input_event));
+    std::memcpy(events.data(), bytes.data(), events.size() * sizeof(input_event));
+    return events;
+}
+
 EmulatedEvdevDevice::EmulatedEvdevDevice(UmockdevBed& bed, EvdevDescription description, int number)
     : bed_(bed)
     , number_(number) {
@@ -83,12 +89,8 @@ bool EmulatedEvdevDevice::plug(bool announce) {
          << "\"\nA: name=" << description_.name << "\n\n";
     text << "P: " << input << "/event" << number_ << "\nN: input/event" << number_
          << "\nE: SUBSYSTEM=input\nE: DEVNAME=" << node() << '\n';
-    // What udev's rules set once it has processed the device.
-    if (!description_.udevProperties.empty()) {
-        text << "E: ID_INPUT=1\n";
-    }
-    for (const auto& property : description_.udevProperties) {
-        text << "E: " << property << '\n';
+    if (description_.processed) {
+        text << "E: ID_INPUT=1\nE: ID_INPUT_KEY=1\n";
     }
     if (!bed_.add(text.str()) || !bed_.attach(node(), *this)) {
         return false;
@@ -108,9 +110,6 @@ bool EmulatedEvdevDevice::plug(bool announce) {
 
 void EmulatedEvdevDevice::hangUp() {
     std::lock_guard lock(mutex_);
-    if (hungUp_) {
-        return;
-    }
     hungUp_ = true;
     // The reader's end of the pty hangs up once the test's end closes. The testbed owns that
     // descriptor and closes it at its end, so something harmless takes its number at once.
@@ -133,8 +132,7 @@ void EmulatedEvdevDevice::announceChange() {
     bed_.uevent(syspath(), "change");
 }
 
-void EmulatedEvdevDevice::send(const std::vector<SentEvent>& events,
-                               std::chrono::microseconds age) {
+void EmulatedEvdevDevice::send(std::vector<SentEvent> events, std::chrono::microseconds age) {
     std::lock_guard lock(mutex_);
     timespec now{};
     ::clock_gettime(clock_, &now);
@@ -145,33 +143,29 @@ void EmulatedEvdevDevice::send(const std::vector<SentEvent>& events,
     input_event stamped{};
     stamped.input_event_sec = std::chrono::duration_cast<std::chrono::seconds>(stamp).count();
     stamped.input_event_usec = (stamp % std::chrono::seconds(1)).count();
-    std::vector<input_event> frame;
     for (const auto& event : events) {
         if (event.type == EV_KEY && event.value == 1) {
             keysDown_.insert(event.code);
         } else if (event.type == EV_KEY && event.value == 0) {
             keysDown_.erase(event.code);
         }
-        frame.push_back(stamped);
-        frame.back().type = event.type;
-        frame.back().code = event.code;
-        frame.back().value = event.value;
     }
-    frame.push_back(stamped);
-    frame.back().type = EV_SYN;
-    frame.back().code = SYN_REPORT;
     if (heldByOther_ || hungUp_) {
         return;
     }
-    // A reader that has not kept up loses its whole queue for one SYN_DROPPED.
+    events.push_back({EV_SYN, SYN_REPORT, 0});
     std::vector<input_event> out;
     auto queued = queuedEvents();
-    for (const auto& event : frame) {
+    for (const auto& event : events) {
+        // A reader that has not kept up loses its whole queue for one SYN_DROPPED.
         if (queued + out.size() + 1 >= kQueueEvents) {
             queued = 0;
-            dropQueue(out, event);
+            out = {dropQueue(stamped)};
         }
-        out.push_back(event);
+        out.push_back(stamped);
+        out.back().type = event.type;
+        out.back().code = event.code;
+        out.back().value = event.value;
     }
     // One write per frame: the reader gets whole events.
     [[maybe_unused]] auto written = ::write(stream_, out.data(), out.size() * sizeof(input_event));
@@ -185,23 +179,16 @@ std::size_t EmulatedEvdevDevice::queuedEvents() const {
     return static_cast<std::size_t>(bytes) / sizeof(input_event);
 }
 
-void EmulatedEvdevDevice::dropQueue(std::vector<input_event>& out, const input_event& stamp) {
-    if (queue_ >= 0) {
-        ::syscall(SYS_ioctl, queue_, TCFLSH, TCIFLUSH);
-    }
-    out.clear();
-    out.push_back(stamp);
-    out.back().type = EV_SYN;
-    out.back().code = SYN_DROPPED;
-    out.back().value = 0;
+input_event EmulatedEvdevDevice::dropQueue(input_event stamped) {
+    ::syscall(SYS_ioctl, queue_, TCFLSH, TCIFLUSH);
+    stamped.type = EV_SYN;
+    stamped.code = SYN_DROPPED;
+    stamped.value = 0;
+    return stamped;
 }
 
 void EmulatedEvdevDevice::press(std::uint16_t code) {
     send({{EV_KEY, code, 1}});
-}
-
-void EmulatedEvdevDevice::repeat(std::uint16_t code) {
-    send({{EV_KEY, code, 2}});
 }
 
 void EmulatedEvdevDevice::release(std::uint16_t code) {
@@ -226,9 +213,7 @@ std::map<std::uint16_t, std::int32_t> EmulatedEvdevDevice::leds() const {
 void EmulatedEvdevDevice::write(DeviceCall& call) {
     auto bytes = call.written();
     std::lock_guard lock(mutex_);
-    for (std::size_t at = 0; at + sizeof(input_event) <= bytes.size(); at += sizeof(input_event)) {
-        input_event event{};
-        std::memcpy(&event, bytes.data() + at, sizeof event);
+    for (const auto& event : inputEvents(bytes)) {
         if (event.type == EV_LED) {
             leds_[event.code] = event.value;
         }
@@ -246,9 +231,9 @@ int EmulatedEvdevDevice::grabAttempts() const {
     return grabAttempts_;
 }
 
-bool EmulatedEvdevDevice::waitUntilGrabbed(bool grabbed, std::chrono::milliseconds limit) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, limit, [&] { return (grabbedBy_ != nullptr) == grabbed; });
+int EmulatedEvdevDevice::grabs() const {
+    std::lock_guard lock(mutex_);
+    return grabs_;
 }
 
 void EmulatedEvdevDevice::onGrab(std::function<void()> hook) {
@@ -256,27 +241,10 @@ void EmulatedEvdevDevice::onGrab(std::function<void()> hook) {
     grabHook_ = std::move(hook);
 }
 
-bool EmulatedEvdevDevice::everOpened() const {
-    std::lock_guard lock(mutex_);
-    return opened_;
-}
-
-std::vector<std::uint8_t> EmulatedEvdevDevice::bitmask(const std::set<std::uint16_t>& bits,
-                                                       std::size_t size) const {
-    std::vector<std::uint8_t> mask(size, 0);
-    for (auto bit : bits) {
-        if (bit / 8u < size) {
-            mask[bit / 8u] |= static_cast<std::uint8_t>(1u << (bit % 8u));
-        }
-    }
-    return mask;
-}
-
 void EmulatedEvdevDevice::ioctl(DeviceCall& call) {
     EvdevDescription description;
     {
         std::lock_guard lock(mutex_);
-        opened_ = true;
         description = description_;
         if (hungUp_) {
             call.complete(-1, ENODEV);
@@ -301,11 +269,13 @@ void EmulatedEvdevDevice::ioctl(DeviceCall& call) {
         call.reply(static_cast<long>(length + 1), reply);
     };
     auto bits = [&](const std::set<std::uint16_t>& set) {
-        call.reply(static_cast<long>(size), bitmask(set, size));
-    };
-    auto codes = [&](std::uint16_t type) {
-        auto found = description.codes.find(type);
-        return found == description.codes.end() ? std::set<std::uint16_t>{} : found->second;
+        std::vector<std::uint8_t> mask(size, 0);
+        for (auto bit : set) {
+            if (bit / 8u < size) {
+                mask[bit / 8u] |= static_cast<std::uint8_t>(1u << (bit % 8u));
+            }
+        }
+        call.reply(static_cast<long>(size), mask);
     };
     if (number == kGetVersion) {
         int version = EV_VERSION;
@@ -333,16 +303,12 @@ void EmulatedEvdevDevice::ioctl(DeviceCall& call) {
     } else if (number == kGetLedState || number == kGetSoundState || number == kGetSwitchState) {
         bits({});
     } else if (number >= kGetBitsFirst && number <= kGetBitsLast) {
-        auto type = static_cast<std::uint16_t>(number - kGetBitsFirst);
-        if (type == 0) {
-            std::set<std::uint16_t> types;
-            for (const auto& [eventType, eventCodes] : description.codes) {
-                types.insert(eventType);
-            }
-            bits(types);
-        } else {
-            bits(codes(type));
+        std::set<std::uint16_t> types;
+        for (const auto& [type, codes] : description.codes) {
+            types.insert(type);
         }
+        auto type = static_cast<std::uint16_t>(number - kGetBitsFirst);
+        bits(type == 0 ? types : description.codes[type]);
     } else if (number >= kGetAbsFirst && number <= kGetAbsLast) {
         input_absinfo info{};
         info.maximum = 100;
@@ -356,11 +322,8 @@ void EmulatedEvdevDevice::ioctl(DeviceCall& call) {
             std::memcpy(&clock_, clock.data(), sizeof(int));
             // The kernel empties a queue stamped on the old clock and says so.
             if (queuedEvents() > 0) {
-                std::vector<input_event> out;
-                input_event stamp{};
-                dropQueue(out, stamp);
-                [[maybe_unused]] auto written =
-                    ::write(stream_, out.data(), out.size() * sizeof(input_event));
+                auto dropped = dropQueue({});
+                [[maybe_unused]] auto written = ::write(stream_, &dropped, sizeof dropped);
             }
         }
         call.complete(0);
@@ -391,7 +354,7 @@ void EmulatedEvdevDevice::grab(DeviceCall& call) {
     }
     std::lock_guard lock(mutex_);
     grabbedBy_ = call.value() != 0 ? call.client() : nullptr;
-    changed_.notify_all();
+    grabs_ += grabbedBy_ ? 1 : 0;
     call.complete(0);
 }
 
@@ -399,7 +362,6 @@ void EmulatedEvdevDevice::closed(const void* client) {
     std::lock_guard lock(mutex_);
     if (grabbedBy_ == client) {
         grabbedBy_ = nullptr;
-        changed_.notify_all();
     }
 }
 

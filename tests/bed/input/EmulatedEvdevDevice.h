@@ -10,7 +10,6 @@
 #include "tests/bed/UmockdevBed.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <linux/input.h>
@@ -24,19 +23,19 @@
 namespace varnu::bed {
 
 struct EvdevDescription {
-    std::string name;
-    std::string phys;
-    std::string uniq;
+    std::string name{};
+    std::string phys{};
+    std::string uniq{};
     input_id id{};
     // The sysfs path of the device the input device hangs under, e.g. /devices/platform/i8042.
     std::string parent = "/devices/virtual";
     // Event type -> the codes it reports; EV_SYN is always there.
-    std::map<std::uint16_t, std::set<std::uint16_t>> codes;
-    std::set<std::uint16_t> properties;
+    std::map<std::uint16_t, std::set<std::uint16_t>> codes{};
+    std::set<std::uint16_t> properties{};
     // Delay and period in ms; the device then reports EV_REP and answers EVIOCGREP.
-    std::optional<std::pair<unsigned, unsigned>> repeat;
-    // Extra udev properties (ID_INPUT_KEYBOARD=1 and the like).
-    std::vector<std::string> udevProperties;
+    std::optional<std::pair<unsigned, unsigned>> repeat{};
+    // Whether udev has processed it: its rules set ID_INPUT and ID_INPUT_KEY then.
+    bool processed = true;
 };
 
 struct SentEvent {
@@ -44,6 +43,9 @@ struct SentEvent {
     std::uint16_t code = 0;
     std::int32_t value = 0;
 };
+
+// The whole events in what a program wrote to an event device.
+std::vector<input_event> inputEvents(const std::vector<std::uint8_t>& bytes);
 
 class EmulatedEvdevDevice final : public DeviceHandler {
 public:
@@ -67,10 +69,9 @@ public:
     std::string syspath() const;
 
     // One frame: the events and a SYN_REPORT, stamped now (or `age` earlier).
-    void send(const std::vector<SentEvent>& events,
+    void send(std::vector<SentEvent> events,
               std::chrono::microseconds age = std::chrono::microseconds(0));
     void press(std::uint16_t code);
-    void repeat(std::uint16_t code);
     void release(std::uint16_t code);
     void type(std::uint16_t code);
 
@@ -79,11 +80,11 @@ public:
     void holdByOther(bool held);
     std::map<std::uint16_t, std::int32_t> leds() const;
     bool isGrabbed() const;
+    // EVIOCGRAB calls that asked for the device, and those that got it.
     int grabAttempts() const;
-    bool waitUntilGrabbed(bool grabbed, std::chrono::milliseconds limit);
+    int grabs() const;
     // Runs on the handler thread just before a grab is granted.
     void onGrab(std::function<void()> hook);
-    bool everOpened() const;
 
     void ioctl(DeviceCall& call) override;
     void write(DeviceCall& call) override;
@@ -95,8 +96,8 @@ public:
 
 private:
     std::size_t queuedEvents() const;
-    void dropQueue(std::vector<input_event>& out, const input_event& stamp);
-    std::vector<std::uint8_t> bitmask(const std::set<std::uint16_t>& bits, std::size_t size) const;
+    // Empties the reader's queue; the SYN_DROPPED that says so, stamped so.
+    input_event dropQueue(input_event stamped);
     void grab(DeviceCall& call);
 
     UmockdevBed& bed_;
@@ -108,12 +109,11 @@ private:
     bool hungUp_ = false;
     std::map<std::uint16_t, std::int32_t> leds_;
     mutable std::mutex mutex_;
-    std::condition_variable changed_;
     std::set<std::uint16_t> keysDown_;
     const void* grabbedBy_ = nullptr;
     bool heldByOther_ = false;
     int grabAttempts_ = 0;
-    bool opened_ = false;
+    int grabs_ = 0;
     clockid_t clock_ = CLOCK_REALTIME;
     std::function<void()> grabHook_;
 };

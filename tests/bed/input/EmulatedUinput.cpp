@@ -152,7 +152,7 @@ void EmulatedUinput::create(VirtualDevice& device) {
     device.created = true;
     device.description.repeat.reset();
     // Like the kernel, the device exists before the call returns; udev has yet to process it.
-    device.description.udevProperties.clear();
+    device.description.processed = false;
     device.number = nextNumber_++;
     device.device = std::make_shared<EmulatedEvdevDevice>(bed_, device.description, device.number);
     device.device->plug(false);
@@ -172,15 +172,8 @@ void EmulatedUinput::announce(std::size_t index) {
         return;
     }
     auto syspath = device.device->syspath();
-    auto& codes = device.description.codes;
     bed_.setProperty(syspath, "ID_INPUT", "1");
     bed_.setProperty(syspath, "ID_INPUT_KEY", "1");
-    if (codes[EV_KEY].contains(KEY_A)) {
-        bed_.setProperty(syspath, "ID_INPUT_KEYBOARD", "1");
-    }
-    if (codes[EV_REL].contains(REL_X)) {
-        bed_.setProperty(syspath, "ID_INPUT_MOUSE", "1");
-    }
     bed_.uevent(syspath, "add");
     // The desktop hears of it with the same event and opens it.
     device.announced = true;
@@ -228,10 +221,7 @@ void EmulatedUinput::write(DeviceCall& call) {
         std::lock_guard lock(mutex_);
         if (auto slot = byClient_.find(call.client()); slot != byClient_.end()) {
             auto& device = devices_[slot->second];
-            for (std::size_t at = 0; at + sizeof(input_event) <= bytes.size();
-                 at += sizeof(input_event)) {
-                input_event event{};
-                std::memcpy(&event, bytes.data() + at, sizeof event);
+            for (const auto& event : inputEvents(bytes)) {
                 if (passes(device, event) && device.announced) {
                     device.events.push_back({event.type, event.code, event.value});
                     device.arrivals.push_back(std::chrono::steady_clock::now());

@@ -9,132 +9,123 @@ namespace {
 
 using std::chrono::milliseconds;
 
-std::set<std::uint16_t> typingKeys() {
-    std::set<std::uint16_t> keys{KEY_ESC,       KEY_ENTER,      KEY_SPACE,    KEY_BACKSPACE,
-                                 KEY_LEFTSHIFT, KEY_RIGHTSHIFT, KEY_LEFTCTRL, KEY_LEFTALT,
-                                 KEY_LEFTMETA,  KEY_CAPSLOCK};
-    for (std::uint16_t code = KEY_Q; code <= KEY_P; ++code) {
-        keys.insert(code);
-    }
-    for (std::uint16_t code = KEY_A; code <= KEY_L; ++code) {
-        keys.insert(code);
-    }
-    for (std::uint16_t code = KEY_Z; code <= KEY_M; ++code) {
-        keys.insert(code);
-    }
-    return keys;
-}
+const std::string kUsbPort = "/devices/pci0000:00/0000:00:14.0/usb1/";
 
 // A keyboard with its scan codes, lock lights and driver repeat after the given delay.
-EvdevDescription typingKeyboard(unsigned repeatDelay) {
-    EvdevDescription keyboard;
-    keyboard.codes[EV_KEY] = typingKeys();
+EvdevDescription typing(EvdevDescription keyboard, unsigned repeatDelay) {
+    // Escape to Caps Lock: the letters, digits, Shift, Ctrl, Alt, Space and the rest between.
+    for (std::uint16_t code = KEY_ESC; code <= KEY_CAPSLOCK; ++code) {
+        keyboard.codes[EV_KEY].insert(code);
+    }
+    keyboard.codes[EV_KEY].insert(KEY_LEFTMETA);
     keyboard.codes[EV_MSC] = {MSC_SCAN};
     keyboard.codes[EV_LED] = {LED_NUML, LED_CAPSL, LED_SCROLLL};
     keyboard.repeat = {{repeatDelay, 33}};
-    keyboard.udevProperties = {"ID_INPUT_KEY=1", "ID_INPUT_KEYBOARD=1"};
     return keyboard;
 }
 
 } // namespace
 
 EvdevDescription laptopKeyboard() {
-    auto keyboard = typingKeyboard(250);
-    keyboard.name = "AT Translated Set 2 keyboard";
-    keyboard.phys = "isa0060/serio0/input0";
-    keyboard.id = {BUS_I8042, 0x0001, 0x0001, 0xab83};
-    keyboard.parent = "/devices/platform/i8042/serio0";
-    keyboard.codes[EV_KEY].insert({KEY_VOLUMEUP, KEY_VOLUMEDOWN, KEY_MUTE});
-    return keyboard;
+    return typing({.name = "AT Translated Set 2 keyboard",
+                   .phys = "isa0060/serio0/input0",
+                   .id = {BUS_I8042, 0x0001, 0x0001, 0xab83},
+                   .parent = "/devices/platform/i8042/serio0",
+                   .codes = {{EV_KEY, {KEY_VOLUMEUP, KEY_VOLUMEDOWN, KEY_MUTE}}}},
+                  250);
 }
 
 EvdevDescription usbKeyboard() {
-    auto keyboard = typingKeyboard(500);
-    keyboard.name = "Logitech USB Keyboard";
-    keyboard.phys = "usb-0000:00:14.0-2/input0";
-    keyboard.uniq = "";
-    keyboard.id = {BUS_USB, 0x046d, 0xc31c, 0x0110};
-    keyboard.parent = "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/0003:046D:C31C.0001";
-    return keyboard;
+    return typing({.name = "Logitech USB Keyboard",
+                   .phys = "usb-0000:00:14.0-2/input0",
+                   .id = {BUS_USB, 0x046d, 0xc31c, 0x0110},
+                   .parent = kUsbPort + "1-2/1-2:1.0/0003:046D:C31C.0001"},
+                  500);
 }
 
 EvdevDescription usbConsumerControl() {
-    EvdevDescription control;
-    control.name = "Logitech USB Keyboard Consumer Control";
-    control.phys = "usb-0000:00:14.0-2/input1";
-    control.id = {BUS_USB, 0x046d, 0xc31c, 0x0110};
-    control.parent = "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.1/0003:046D:C31C.0002";
-    control.codes[EV_KEY] = {KEY_VOLUMEUP, KEY_VOLUMEDOWN, KEY_MUTE, KEY_PLAYPAUSE, KEY_NEXTSONG};
-    control.codes[EV_REL] = {REL_HWHEEL};
-    control.codes[EV_ABS] = {ABS_VOLUME};
-    control.codes[EV_MSC] = {MSC_SCAN};
-    control.udevProperties = {"ID_INPUT_KEY=1"};
-    return control;
+    return {.name = "Logitech USB Keyboard Consumer Control",
+            .phys = "usb-0000:00:14.0-2/input1",
+            .id = {BUS_USB, 0x046d, 0xc31c, 0x0110},
+            .parent = kUsbPort + "1-2/1-2:1.1/0003:046D:C31C.0002",
+            .codes = {{EV_KEY, {KEY_VOLUMEUP, KEY_VOLUMEDOWN, KEY_MUTE, KEY_PLAYPAUSE}},
+                      {EV_REL, {REL_HWHEEL}},
+                      {EV_ABS, {ABS_VOLUME}},
+                      {EV_MSC, {MSC_SCAN}}}};
 }
 
 EvdevDescription hotkeysWithTabletSwitch() {
-    EvdevDescription hotkeys;
-    hotkeys.name = "Intel HID events";
-    hotkeys.parent = "/devices/platform/INT33D5:00";
-    hotkeys.id = {BUS_HOST, 0, 0, 0};
-    hotkeys.codes[EV_KEY] = {KEY_VOLUMEUP, KEY_VOLUMEDOWN, KEY_MUTE, KEY_POWER};
-    hotkeys.codes[EV_SW] = {SW_TABLET_MODE};
-    hotkeys.udevProperties = {"ID_INPUT_KEY=1", "ID_INPUT_SWITCH=1"};
-    return hotkeys;
+    return {.name = "Intel HID events",
+            .id = {BUS_HOST, 0, 0, 0},
+            .parent = "/devices/platform/INT33D5:00",
+            .codes = {{EV_KEY, {KEY_VOLUMEUP, KEY_VOLUMEDOWN, KEY_MUTE, KEY_POWER}},
+                      {EV_SW, {SW_TABLET_MODE}}}};
 }
 
 EvdevDescription mouseWithVolumeKeys() {
-    EvdevDescription mouse;
-    mouse.name = "Logitech MX Master 3";
-    mouse.phys = "usb-0000:00:14.0-3/input2:1";
-    mouse.id = {BUS_USB, 0x046d, 0x4082, 0x0111};
-    mouse.parent = "/devices/pci0000:00/0000:00:14.0/usb1/1-3/1-3:1.2/0003:046D:4082.0003";
-    mouse.codes[EV_KEY] = {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE, KEY_VOLUMEUP, KEY_VOLUMEDOWN};
-    mouse.codes[EV_REL] = {REL_X, REL_Y, REL_WHEEL, REL_HWHEEL};
-    mouse.udevProperties = {"ID_INPUT_KEY=1", "ID_INPUT_MOUSE=1"};
-    return mouse;
+    return {.name = "Logitech MX Master 3",
+            .phys = "usb-0000:00:14.0-3/input2:1",
+            .id = {BUS_USB, 0x046d, 0x4082, 0x0111},
+            .parent = kUsbPort + "1-3/1-3:1.2/0003:046D:4082.0003",
+            .codes = {{EV_KEY, {BTN_LEFT, BTN_RIGHT, KEY_VOLUMEUP, KEY_VOLUMEDOWN}},
+                      {EV_REL, {REL_X, REL_Y, REL_WHEEL, REL_HWHEEL}}}};
 }
 
 EvdevDescription keyboardWithTouchpad() {
-    auto keyboard = typingKeyboard(400);
-    keyboard.name = "Logitech K400 Plus";
-    keyboard.phys = "usb-0000:00:14.0-4/input2:1";
-    keyboard.id = {BUS_USB, 0x046d, 0x404d, 0x0111};
-    keyboard.parent = "/devices/pci0000:00/0000:00:14.0/usb1/1-4/1-4:1.2/0003:046D:404D.0004";
-    keyboard.codes[EV_KEY].insert({KEY_VOLUMEUP, KEY_VOLUMEDOWN, KEY_MUTE, BTN_LEFT, BTN_RIGHT});
-    keyboard.codes[EV_REL] = {REL_X, REL_Y, REL_WHEEL, REL_HWHEEL};
-    keyboard.udevProperties.push_back("ID_INPUT_MOUSE=1");
-    return keyboard;
+    return typing(
+        {.name = "Logitech K400 Plus",
+         .phys = "usb-0000:00:14.0-4/input2:1",
+         .id = {BUS_USB, 0x046d, 0x404d, 0x0111},
+         .parent = kUsbPort + "1-4/1-4:1.2/0003:046D:404D.0004",
+         .codes = {{EV_KEY, {KEY_VOLUMEUP, KEY_VOLUMEDOWN, KEY_MUTE, BTN_LEFT, BTN_RIGHT}},
+                   {EV_REL, {REL_X, REL_Y, REL_WHEEL, REL_HWHEEL}}}},
+        400);
 }
 
 EvdevDescription touchpadWithVolumeKeys() {
-    EvdevDescription touchpad;
-    touchpad.name = "SYNA3602:00 0911:5288 Touchpad";
-    touchpad.parent = "/devices/platform/AMDI0010:01/i2c-1/i2c-SYNA3602:00/0018:0911:5288.0005";
-    touchpad.id = {BUS_I2C, 0x0911, 0x5288, 0x0100};
-    touchpad.codes[EV_KEY] = {BTN_LEFT, BTN_TOOL_FINGER, BTN_TOUCH, KEY_VOLUMEUP, KEY_VOLUMEDOWN};
-    touchpad.codes[EV_ABS] = {ABS_X, ABS_Y, ABS_MT_SLOT, ABS_MT_POSITION_X, ABS_MT_POSITION_Y};
-    touchpad.properties = {INPUT_PROP_POINTER, INPUT_PROP_BUTTONPAD};
-    touchpad.udevProperties = {"ID_INPUT_KEY=1", "ID_INPUT_TOUCHPAD=1"};
-    return touchpad;
+    return {.name = "SYNA3602:00 0911:5288 Touchpad",
+            .id = {BUS_I2C, 0x0911, 0x5288, 0x0100},
+            .parent = "/devices/platform/AMDI0010:01/i2c-1/i2c-SYNA3602:00/0018:0911:5288.0005",
+            .codes = {{EV_KEY, {BTN_LEFT, BTN_TOUCH, KEY_VOLUMEUP, KEY_VOLUMEDOWN}},
+                      {EV_ABS, {ABS_X, ABS_Y, ABS_MT_SLOT, ABS_MT_POSITION_X, ABS_MT_POSITION_Y}}},
+            .properties = {INPUT_PROP_POINTER, INPUT_PROP_BUTTONPAD}};
 }
 
-SwitchableSession::SwitchableSession()
-    : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+std::string SharedText::text() const {
+    std::lock_guard lock(mutex_);
+    return text_;
+}
 
-SwitchableSession::~SwitchableSession() {
-    ::close(fd_);
+SharedText::int_type SharedText::overflow(int_type character) {
+    if (!traits_type::eq_int_type(character, traits_type::eof())) {
+        std::lock_guard lock(mutex_);
+        text_ += traits_type::to_char_type(character);
+    }
+    return character;
+}
+
+std::streamsize SharedText::xsputn(const char* text, std::streamsize size) {
+    std::lock_guard lock(mutex_);
+    text_.append(text, static_cast<std::size_t>(size));
+    return size;
+}
+
+SwitchableSession::State::State()
+    : fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+SwitchableSession::State::~State() {
+    ::close(fd);
 }
 
 void SwitchableSession::acknowledgeChange() {
     std::uint64_t count = 0;
-    [[maybe_unused]] auto got = ::read(fd_, &count, sizeof count);
+    [[maybe_unused]] auto got = ::read(state_->fd, &count, sizeof count);
 }
 
 void SwitchableSession::setActive(bool active) {
-    active_ = active;
+    state_->active = active;
     std::uint64_t one = 1;
-    [[maybe_unused]] auto written = ::write(fd_, &one, sizeof one);
+    [[maybe_unused]] auto written = ::write(state_->fd, &one, sizeof one);
 }
 
 KeyboardBed::KeyboardBed() {
@@ -155,32 +146,15 @@ EmulatedEvdevDevice& KeyboardBed::plug(EvdevDescription description, bool announ
     return device;
 }
 
-void KeyboardBed::startTap(std::chrono::milliseconds grabRetryInterval,
-                           std::chrono::milliseconds cloneAnnounceLimit) {
-    tap = createTap(grabRetryInterval, cloneAnnounceLimit);
-}
-
-std::unique_ptr<EventTap> KeyboardBed::startAnotherTap() {
-    return createTap(milliseconds(3000), milliseconds(2000));
-}
-
 std::unique_ptr<EventTap> KeyboardBed::createTap(std::chrono::milliseconds grabRetryInterval,
                                                  std::chrono::milliseconds cloneAnnounceLimit) {
     linux_backend::EvdevTapPaths paths;
-    paths.loginSession = [session = session]() -> std::unique_ptr<linux_backend::LoginSession> {
-        struct Shared final : linux_backend::LoginSession {
-            std::shared_ptr<SwitchableSession> session;
-            bool isActive() override { return session->isActive(); }
-            int changeFd() const override { return session->changeFd(); }
-            void acknowledgeChange() override { session->acknowledgeChange(); }
-        };
-        auto shared = std::make_unique<Shared>();
-        shared->session = session;
-        return shared;
+    paths.loginSession = [session = session] {
+        return std::make_unique<SwitchableSession>(session);
     };
     paths.grabRetryInterval = grabRetryInterval;
     paths.cloneAnnounceLimit = cloneAnnounceLimit;
-    linux_backend::EvdevEventTapService service(mainQueue, paths, &diagnostics);
+    linux_backend::EvdevEventTapService service(mainQueue, paths, &diagnostics_);
     // Like the core: a tap switched off is switched on again at once.
     return service.createTap(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
                              eventMaskBit(kCGEventSystemDefined), [this](const TappedEvent& event) {
@@ -192,10 +166,6 @@ std::unique_ptr<EventTap> KeyboardBed::createTap(std::chrono::milliseconds grabR
                                  heard.push_back(event);
                                  return decide ? decide(event) : TapDecision::Pass;
                              });
-}
-
-void KeyboardBed::stopTap() {
-    tap.reset();
 }
 
 bool KeyboardBed::until(const std::function<bool()>& condition, std::chrono::milliseconds limit) {

@@ -14,7 +14,10 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <sstream>
+#include <mutex>
+#include <ostream>
+#include <streambuf>
+#include <string>
 #include <vector>
 
 namespace varnu::bed {
@@ -30,19 +33,37 @@ EvdevDescription keyboardWithTouchpad();
 // A touchpad with volume buttons: positional axes, left alone.
 EvdevDescription touchpadWithVolumeKeys();
 
-// A login session the test switches, as logind would on fast user switching.
+// Text written on one thread and read on another: what the tap reports from its reader thread.
+class SharedText final : public std::streambuf {
+public:
+    std::string text() const;
+
+protected:
+    int_type overflow(int_type character) override;
+    std::streamsize xsputn(const char* text, std::streamsize size) override;
+
+private:
+    mutable std::mutex mutex_;
+    std::string text_;
+};
+
+// A login session the test switches, as logind would on fast user switching. Copies (one for
+// each tap) share it.
 class SwitchableSession final : public linux_backend::LoginSession {
 public:
-    SwitchableSession();
-    ~SwitchableSession() override;
-    bool isActive() override { return active_; }
-    int changeFd() const override { return fd_; }
+    bool isActive() override { return state_->active; }
+    int changeFd() const override { return state_->fd; }
     void acknowledgeChange() override;
     void setActive(bool active);
 
 private:
-    std::atomic<bool> active_{true};
-    int fd_;
+    struct State {
+        std::atomic<bool> active{true};
+        int fd;
+        State();
+        ~State();
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 class KeyboardBed {
@@ -53,11 +74,15 @@ public:
     EmulatedEvdevDevice& plug(EvdevDescription description, bool announce = false);
     // The core's answer to volume keys; Pass unless set.
     std::function<TapDecision(const TappedEvent&)> decide;
-    void startTap(std::chrono::milliseconds grabRetryInterval = std::chrono::milliseconds(3000),
-                  std::chrono::milliseconds cloneAnnounceLimit = std::chrono::milliseconds(2000));
-    // A second tap beside the first, as in a second running Varnu.
-    std::unique_ptr<EventTap> startAnotherTap();
-    void stopTap();
+    // A tap as Varnu makes one; another beside the first is a second running Varnu.
+    std::unique_ptr<EventTap>
+    createTap(std::chrono::milliseconds grabRetryInterval = std::chrono::milliseconds(3000),
+              std::chrono::milliseconds cloneAnnounceLimit = std::chrono::milliseconds(2000));
+    template <typename... Limits>
+    void startTap(Limits... limits) {
+        tap = createTap(limits...);
+    }
+    void stopTap() { tap.reset(); }
 
     // Pumps the main queue until the condition holds; false after the limit.
     bool until(const std::function<bool()>& condition,
@@ -73,17 +98,17 @@ public:
     std::unique_ptr<UmockdevBed> bed = std::make_unique<UmockdevBed>();
     EmulatedUinput uinput{*bed, 100};
     std::shared_ptr<PumpedMainQueue> mainQueue = std::make_shared<PumpedMainQueue>();
-    std::shared_ptr<SwitchableSession> session = std::make_shared<SwitchableSession>();
-    std::ostringstream diagnostics;
+    SwitchableSession session;
     std::unique_ptr<EventTap> tap;
     // What the core heard, on the main thread.
     std::vector<TappedEvent> heard;
     std::vector<CGEventType> switchedOff;
+    // What the tap reported on its error stream.
+    std::string said() const { return said_.text(); }
 
 private:
-    std::unique_ptr<EventTap> createTap(std::chrono::milliseconds grabRetryInterval,
-                                        std::chrono::milliseconds cloneAnnounceLimit);
-
+    SharedText said_;
+    std::ostream diagnostics_{&said_};
     std::vector<std::unique_ptr<EmulatedEvdevDevice>> devices_;
     int nextNumber_ = 1;
 };
