@@ -1,0 +1,80 @@
+// The device service's words: each message round trips byte for byte, and every packet that is
+// not exactly one message of the receiving side is refused.
+
+#include "platform/linux/devices-link/DevicesProtocol.h"
+
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace varnu::linux_backend::devices {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes bytesOf(const Packet& packet) {
+    auto view = packet.view();
+    return {view.begin(), view.end()};
+}
+
+TEST(DevicesProtocol, EveryMessageRoundTripsInItsOwnFixedLayout) {
+    const KeyStroke stroke{VolumeKey::Mute, KeyAction::Repeat, kShiftHeld | kSuperHeld};
+    const std::vector<std::pair<ClientMessage, Bytes>> client{
+        {Hello{}, {0x01, 'V', 'R', 'N', 'D', 0x01, 0x00}},
+        {TapWanted{true}, {0x10, 0x01}},
+        {Answer{0x01020304, true}, {0x12, 0x04, 0x03, 0x02, 0x01, 0x01}},
+    };
+    for (const auto& [message, bytes] : client) {
+        EXPECT_EQ(bytesOf(encode(message)), bytes);
+        EXPECT_EQ(parseClientMessage(bytes), message);
+        EXPECT_FALSE(parseServiceMessage(bytes)) << "a client's word is no service's";
+    }
+    const std::vector<std::pair<ServiceMessage, Bytes>> service{
+        {Welcome{}, {0x02, 0x01, 0x00}},
+        {Refused{RefusalReason::NoLoginManager}, {0x03, 0x02}},
+        {Standing{ClientStanding::SessionInactive}, {0x04, 0x02}},
+        {Question{7, stroke}, {0x11, 0x07, 0x00, 0x00, 0x00, 0x03, 0x02, 0x09}},
+        {Notice{stroke}, {0x13, 0x03, 0x02, 0x09}},
+        {TapSwitchedOff{SwitchOffCause::UserInput}, {0x14, 0x02}},
+    };
+    for (const auto& [message, bytes] : service) {
+        EXPECT_EQ(bytesOf(encode(message)), bytes);
+        EXPECT_EQ(parseServiceMessage(bytes), message);
+        EXPECT_FALSE(parseClientMessage(bytes));
+    }
+    EXPECT_EQ(familyOf(kindOf(ServiceMessage{Question{}})), Family::Keys);
+    EXPECT_EQ(familyOf(kindOf(ClientMessage{Hello{}})), Family::Connection);
+}
+
+TEST(DevicesProtocol, RefusesEveryPacketThatIsNotExactlyOneMessage) {
+    const std::vector<Bytes> client{
+        {},
+        {0x01, 'V', 'R', 'N', 'X', 0x01, 0x00}, // another program's hello
+        {0x01, 'V', 'R', 'N', 'D', 0x01},       // short
+        {0x10, 0x01, 0x00},                     // long
+        {0x10, 0x02},                           // a flag that is neither
+        {0x12, 0, 0, 0, 0, 0x05},
+        {0x7F, 0x00},
+        Bytes(kLargestMessage + 1, 0x10),
+    };
+    for (const auto& bytes : client) {
+        EXPECT_FALSE(parseClientMessage(bytes)) << bytes.size();
+    }
+    const std::vector<Bytes> service{
+        {0x03, 0x00},                   // no such reason
+        {0x04, 0x06},                   // no such standing
+        {0x11, 0, 0, 0, 0, 0x04, 1, 0}, // no such key
+        {0x13, 0x01, 0x03, 0x00},       // no such action
+        {0x13, 0x01, 0x01, 0x10},       // a modifier the words do not have
+        {0x14, 0x00},
+    };
+    for (const auto& bytes : service) {
+        EXPECT_FALSE(parseServiceMessage(bytes)) << int(bytes[0]);
+    }
+    // A Hello of another version is still a Hello, so that the service can say why not.
+    EXPECT_EQ(parseClientMessage(Bytes{0x01, 'V', 'R', 'N', 'D', 0x09, 0x00}),
+              ClientMessage{Hello{9}});
+}
+
+} // namespace
+} // namespace varnu::linux_backend::devices
