@@ -178,6 +178,8 @@ void TapReader::followSession(TapDevices& devices) {
     if (active) {
         devices.addAll(udev_);
     } else {
+        // Presses decided by now go out, with what waited behind them, before the clones go.
+        devices.settle(TapDevices::Clock::now());
         devices.removeAll();
     }
 }
