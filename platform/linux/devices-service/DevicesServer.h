@@ -1,0 +1,69 @@
+#pragma once
+
+// The device service's server: its clients on the listening socket, and the one among them the
+// keyboards are held for.
+// Implements: accepting clients (each checked by its peer credentials against the seat, at
+// most kMostClients at a time), the Hello and its version, the key family's words, the standing
+// each client is told; choosing the served client (the longest connected one that wants the
+// tap, answers, and whose user's session is in front of the seat); following the seat's
+// changes; ending a connection that says anything malformed, oversized or out of turn, and
+// only that connection; stopping on SIGTERM or SIGINT, or when the reader stops.
+// Does not implement: the keyboards (KeyboardHold), who is in front (SeatSessions), where the
+// listening socket comes from (DevicesServiceMain). Logs no key and no key code.
+
+#include "platform/linux/devices-link/DevicesProtocol.h"
+#include "platform/linux/devices-service/KeyboardHold.h"
+#include "platform/linux/devices-service/SeatSessions.h"
+
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <sys/types.h>
+#include <vector>
+
+namespace varnu::linux_backend::devices {
+
+class DevicesServer {
+public:
+    static constexpr std::size_t kMostClients = 16;
+
+    DevicesServer(int listenFd, std::unique_ptr<SeatSessions> seat,
+                  std::unique_ptr<KeyboardHold> hold, std::ostream& diagnostics);
+    ~DevicesServer();
+    DevicesServer(const DevicesServer&) = delete;
+    DevicesServer& operator=(const DevicesServer&) = delete;
+
+    // Serves until asked to stop (SIGTERM, SIGINT: 0) or until the keyboards cannot be read
+    // any more (1). The signals must be blocked in every thread before the hold started.
+    int run();
+
+private:
+    struct Client {
+        int fd = -1;
+        uid_t uid = 0;
+        bool greeted = false;
+        bool tapWanted = false;
+        bool answering = true;
+        std::optional<ClientStanding> told;
+    };
+
+    void accept();
+    void receive(std::size_t index);
+    // False when the message is out of turn: the connection ends.
+    bool handle(Client& client, const ClientMessage& message);
+    void drop(std::size_t index);
+    void refuse(int fd, RefusalReason reason);
+    // Chooses the served client again and tells each client where it stands.
+    void review();
+    ClientStanding standingOf(const Client& client, SeatPresence presence) const;
+
+    int listenFd_;
+    int signalFd_ = -1;
+    std::unique_ptr<SeatSessions> seat_;
+    std::unique_ptr<KeyboardHold> hold_;
+    std::ostream& diagnostics_;
+    std::vector<Client> clients_;
+    int servedFd_ = -1;
+};
+
+} // namespace varnu::linux_backend::devices
