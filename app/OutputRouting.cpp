@@ -184,6 +184,7 @@ void AppDelegate::refreshSettings() {
     settings->setSelectedUID(output ? output->uid : std::string());
     settings->setAutostart(services_.loginItem->status() == LoginItemStatus::Enabled);
     settings->setAccessibilityOK(tap != nullptr);
+    settings->setAccessAdvice(tap ? std::nullopt : services_.eventTaps->missingAccessAdvice());
 
     // Without a current output the line keeps what it said before.
     if (output) {

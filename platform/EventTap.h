@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace varnu {
 
@@ -51,6 +52,13 @@ public:
     virtual void enable(bool enabled) = 0;
 };
 
+// A text for the user in each language of the interface.
+struct LocalizedText {
+    std::string english;
+    std::string german;
+    friend bool operator==(const LocalizedText&, const LocalizedText&) = default;
+};
+
 class EventTapService {
 public:
     virtual ~EventTapService() = default;
@@ -62,6 +70,9 @@ public:
     virtual std::unique_ptr<EventTap> createTap(std::uint32_t location, std::uint32_t placement,
                                                 std::uint32_t options, CGEventMask eventsOfInterest,
                                                 EventTapCallback callback) = 0;
+    // While the process may not tap: what keeps it from doing so and what the user can do, for
+    // the settings window. Nothing where the platform's own permission wording says it all.
+    virtual std::optional<LocalizedText> missingAccessAdvice() { return std::nullopt; }
 };
 
 } // namespace varnu

@@ -56,6 +56,11 @@ void SettingsModel::setAccessibilityOK(bool granted) {
     accessibilityOK_ = granted;
 }
 
+void SettingsModel::setAccessAdvice(std::optional<LocalizedText> advice) {
+    objectWillChange.send();
+    accessAdvice_ = std::move(advice);
+}
+
 void SettingsModel::setControlInfo(std::string text) {
     objectWillChange.send();
     controlInfo_ = std::move(text);

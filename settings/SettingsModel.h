@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/AudioOutput.h"
+#include "platform/EventTap.h"
 #include "platform/UserDefaults.h"
 #include "settings/ChangePublisher.h"
 #include "settings/SettingsKeys.h"
@@ -8,13 +9,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace varnu {
 
 // The settings shared between the application and its settings window: four preferences it
-// loads once and stores on every assignment, six values the application fills in for display,
+// loads once and stores on every assignment, seven values the application fills in for display,
 // and five callbacks through which the window asks the application to act. Main thread only.
 class SettingsModel {
 public:
@@ -31,6 +33,9 @@ public:
     void setAutostart(bool enabled);
     bool accessibilityOK() const { return accessibilityOK_; }
     void setAccessibilityOK(bool granted);
+    // Set by the platform while access is missing, when it has more to say than the default.
+    const std::optional<LocalizedText>& accessAdvice() const { return accessAdvice_; }
+    void setAccessAdvice(std::optional<LocalizedText> advice);
     const std::string& controlInfo() const { return controlInfo_; }
     void setControlInfo(std::string text);
     std::int64_t step() const { return step_; }
@@ -44,7 +49,7 @@ public:
     const std::string& language() const { return language_; }
     void setLanguage(std::string language);
 
-    // Fires before every assignment to any of the ten values.
+    // Fires before every assignment to any of the eleven values.
     ChangePublisher objectWillChange;
 
     std::function<void()> onHideOSD = [] {};
@@ -59,6 +64,7 @@ private:
     std::string selectedUID_;
     bool autostart_ = false;
     bool accessibilityOK_ = false;
+    std::optional<LocalizedText> accessAdvice_;
     std::string controlInfo_;
     std::int64_t step_ = kDefaultStep;
     bool showHUD_ = kDefaultShowHUD;

@@ -272,17 +272,23 @@ ViewNode SettingsView::body() {
                       text("Volume keys are active", "Lautstärketasten sind aktiv"),
                       TextStyle::Body, TextColor::Green));
     } else {
-        keys.children.push_back(
-            makeLabel("keys.missing", kMissingSymbol,
-                      text("Accessibility access is missing", "Zugriff auf Bedienungshilfen fehlt"),
-                      TextStyle::Body, TextColor::Orange));
-        keys.children.push_back(
-            makeText("keys.explanation",
-                     text("Without this permission the app cannot intercept the volume keys.",
+        // The platform's advice says what is missing there; the button then leads to its help.
+        const auto& advice = model.accessAdvice();
+        keys.children.push_back(makeLabel(
+            "keys.missing", kMissingSymbol,
+            advice ? text("Volume keys cannot be caught",
+                          "Lautstärketasten können nicht abgefangen werden")
+                   : text("Accessibility access is missing", "Zugriff auf Bedienungshilfen fehlt"),
+            TextStyle::Body, TextColor::Orange));
+        keys.children.push_back(makeText(
+            "keys.explanation",
+            advice ? (german ? advice->german : advice->english)
+                   : text("Without this permission the app cannot intercept the volume keys.",
                           "Ohne diese Freigabe kann die App die Lautstärketasten nicht abfangen."),
-                     TextStyle::Callout, TextColor::Secondary));
+            TextStyle::Callout, TextColor::Secondary));
         ViewNode open = makeNode(ViewKind::Button, "keys.open");
-        open.text = text("Open System Settings…", "Systemeinstellungen öffnen …");
+        open.text = advice ? text("More help…", "Mehr Hilfe …")
+                           : text("Open System Settings…", "Systemeinstellungen öffnen …");
         open.onPress = [weakModel] {
             if (auto model = weakModel.lock(); model && model->onOpenAccessibility) {
                 model->onOpenAccessibility();

@@ -77,6 +77,8 @@ public:
     bool isTrusted() const { return trusted_; }
     // Whether createTap fails even when trusted.
     void setCreationFails(bool fails) { creationFails_ = fails; }
+    std::optional<LocalizedText> missingAccessAdvice() override { return advice_; }
+    void setAdvice(std::optional<LocalizedText> advice) { advice_ = std::move(advice); }
 
     // The most recently created tap that its owner still holds, if any.
     std::shared_ptr<SimEventTap> tap() const;
@@ -102,6 +104,7 @@ private:
 
     bool trusted_ = false;
     bool creationFails_ = false;
+    std::optional<LocalizedText> advice_;
     std::size_t requests_ = 0;
     std::vector<std::shared_ptr<SimEventTap>> taps_;
     std::shared_ptr<SimHistory<EventTapRecord>> history_ =

@@ -76,10 +76,12 @@ TEST(StatusMenu, ItemsActOnTheDelegateAndTheApplication) {
     desk.addOutput("mbp", "MacBook Pro Speakers", true);
     const auto dell = desk.addOutput("dell", "DELL U2723QE");
     desk.eventTaps->setTrusted(false);
+    desk.eventTaps->setAdvice(LocalizedText{"Join the group.", "Der Gruppe beitreten."});
     desk.defaults->put("selectedDeviceUID", std::string("mbp"));
     auto delegate = desk.launch();
     auto item = desk.statusBar->items().front();
     ASSERT_EQ(item->menu(), delegate->statusMenu());
+    EXPECT_EQ(delegate->settings->accessAdvice()->english, "Join the group.");
 
     item->openMenu();
     ASSERT_TRUE(item->chooseItem("DELL U2723QE"));

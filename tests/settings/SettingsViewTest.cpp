@@ -66,6 +66,17 @@ TEST(SettingsView, KeepsItsIdentitiesWhateverTheModelHolds) {
     world.model->setAccessibilityOK(true);
     EXPECT_EQ(at(world.view->body(), "keys.active").color, TextColor::Green);
 
+    // A platform with more to say says it, in the language of the moment.
+    world.model->setAccessibilityOK(false);
+    world.model->setAccessAdvice(LocalizedText{"Join the group.", "Der Gruppe beitreten."});
+    EXPECT_EQ(at(world.view->body(), "keys.missing").text, "Volume keys cannot be caught");
+    EXPECT_EQ(at(world.view->body(), "keys.explanation").text, "Join the group.");
+    EXPECT_EQ(at(world.view->body(), "keys.open").text, "More help…");
+    world.store->put(kLanguageKey, std::string("de"));
+    EXPECT_EQ(at(world.view->body(), "keys.explanation").text, "Der Gruppe beitreten.");
+    world.store->put(kLanguageKey, std::string("en"));
+    world.model->setAccessAdvice(std::nullopt);
+
     // The same identities whatever the model holds.
     world.model->setAccessibilityOK(false);
     world.model->setDevices({{1, "a", "A"}, {2, "b", "B"}});
