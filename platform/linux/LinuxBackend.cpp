@@ -2,13 +2,13 @@
 
 #include "platform/SleepingPause.h"
 #include "platform/ThreadSerialQueue.h"
+#include "platform/linux/VolumeKeyTaps.h"
 #include "platform/linux/audio/PulseAudioHardware.h"
 #include "platform/linux/desktop/LocaleLanguages.h"
 #include "platform/linux/desktop/XdgAutostart.h"
 #include "platform/linux/displays/DrmDisplays.h"
 #include "platform/linux/files/PermissionsHelp.h"
 #include "platform/linux/files/XdgEnvironment.h"
-#include "platform/linux/input/EvdevEventTap.h"
 #include "platform/linux/store/JsonUserDefaults.h"
 
 namespace varnu::linux_backend {
@@ -25,9 +25,9 @@ std::shared_ptr<JsonUserDefaults> addLinuxServices(PlatformServices& services) {
     services.makeSerialQueue = [](const std::string& label) {
         return std::make_shared<ThreadSerialQueue>(label);
     };
-    EvdevTapPaths tapPaths;
-    tapPaths.helpPage = permissionsHelpPage();
-    services.eventTaps = std::make_shared<EvdevEventTapService>(mainQueue, tapPaths);
+    VolumeKeyTapSettings keys;
+    keys.local.helpPage = permissionsHelpPage();
+    services.eventTaps = std::make_shared<VolumeKeyTaps>(mainQueue, keys);
     services.loginItem = std::make_shared<XdgAutostart>();
     services.systemDisplayName = "Linux";
     return defaults;

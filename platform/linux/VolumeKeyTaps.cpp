@@ -1,0 +1,153 @@
+#include "platform/linux/VolumeKeyTaps.h"
+
+#include "platform/linux/ServiceKeyTap.h"
+#include "platform/linux/input/InputDeviceList.h"
+#include "platform/linux/input/InputPermissions.h"
+
+#include <sys/stat.h>
+
+namespace varnu::linux_backend {
+namespace {
+
+using devices::LinkState;
+using devices::RefusalReason;
+using Phase = LinkState::Phase;
+
+bool exists(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0;
+}
+
+} // namespace
+
+VolumeKeyTaps::VolumeKeyTaps(std::shared_ptr<MainQueue> mainQueue, VolumeKeyTapSettings settings,
+                             std::ostream* diagnostics)
+    : mainQueue_(mainQueue)
+    , settings_(std::move(settings))
+    , diagnostics_(diagnostics)
+    , local_(std::move(mainQueue), settings_.local, diagnostics) {}
+
+void VolumeKeyTaps::choose() {
+    if (route_) {
+        return;
+    }
+    route_ = Route::Local;
+    if (!exists(settings_.socketPath)) {
+        localReason_ = "no device service is installed (no socket at " + settings_.socketPath + ")";
+        return;
+    }
+    connection_ = devices::DevicesConnection::open(settings_.socketPath, settings_.retries);
+    if (!connection_) {
+        localReason_ = "the device service cannot be reached (no eventfd)";
+        return;
+    }
+    auto state = connection_->waitForGreeting(settings_.firstAnswer);
+    if (state.phase == Phase::Refused && state.final) {
+        localReason_ = state.refusal == RefusalReason::NoLoginManager
+                           ? "the device service serves no one without systemd-logind"
+                           : "the device service speaks another protocol version (Varnu and "
+                             "varnu-devices come from different installs)";
+        connection_.reset();
+        return;
+    }
+    route_ = Route::Service;
+}
+
+VolumeKeyTaps::Path VolumeKeyTaps::servicePath(const LinkState& state) const {
+    Path path{Route::Service, state.phase == Phase::Welcomed, {}};
+    const std::string service = "Varnu's device service (" + settings_.socketPath + ")";
+    switch (state.phase) {
+    case Phase::Welcomed:
+        path.why = service + " holds the keyboards and asks Varnu about each volume key";
+        break;
+    case Phase::Connecting:
+        path.why = service + " has not answered yet";
+        break;
+    case Phase::Unreachable:
+        path.why = service + " does not answer: sudo systemctl restart varnu-devices.socket";
+        break;
+    case Phase::Refused:
+        path.why = state.refusal == RefusalReason::TooManyClients
+                       ? service + " has too many connections; Varnu keeps trying"
+                       : service + " serves only the user whose session is in front of the seat, "
+                                   "and this user has no session there";
+        break;
+    }
+    return path;
+}
+
+VolumeKeyTaps::Path VolumeKeyTaps::path() {
+    choose();
+    if (*route_ == Route::Service) {
+        return servicePath(connection_->state());
+    }
+    auto access = checkInputAccess(keyEventDevices(), settings_.local.uinput, FileAccess::system());
+    return {Route::Local, access.granted(),
+            "Varnu reads the keyboards itself: " + localReason_ +
+                (access.granted() ? "" : "; that needs the input group")};
+}
+
+bool VolumeKeyTaps::isProcessTrusted(bool prompt) {
+    choose();
+    if (*route_ == Route::Local) {
+        return local_.isProcessTrusted(prompt);
+    }
+    auto path = servicePath(connection_->state());
+    if (!path.ready && prompt && !prompted_ && diagnostics_) {
+        prompted_ = true;
+        *diagnostics_ << "varnu: cannot catch the volume keys: " << path.why << '\n';
+    }
+    return path.ready;
+}
+
+std::unique_ptr<EventTap> VolumeKeyTaps::createTap(std::uint32_t location, std::uint32_t placement,
+                                                   std::uint32_t options,
+                                                   CGEventMask eventsOfInterest,
+                                                   EventTapCallback callback) {
+    choose();
+    if (*route_ == Route::Local) {
+        return local_.createTap(location, placement, options, eventsOfInterest,
+                                std::move(callback));
+    }
+    // The service asks only about volume keys, which come as system-defined events.
+    if ((eventsOfInterest & eventMaskBit(kCGEventSystemDefined)) == 0) {
+        return nullptr;
+    }
+    return std::make_unique<ServiceKeyTap>(connection_, mainQueue_, std::move(callback));
+}
+
+std::optional<LocalizedText> VolumeKeyTaps::missingAccessAdvice() {
+    choose();
+    if (*route_ == Route::Service) {
+        auto state = connection_->state();
+        if (state.phase == Phase::Refused && state.refusal == RefusalReason::NotAtSeat) {
+            return LocalizedText{
+                "Varnu's device service serves only the user whose session is in front of the "
+                "screen, and this session is not (a remote or background login).",
+                "Varnus Gerätedienst bedient nur den Benutzer, dessen Sitzung vorn am Bildschirm "
+                "ist, und diese Sitzung ist es nicht (eine entfernte oder Hintergrund-Anmeldung)."};
+        }
+        return LocalizedText{
+            "Varnu's device service does not answer. Restart it: sudo systemctl restart "
+            "varnu-devices.socket",
+            "Varnus Gerätedienst antwortet nicht. Starten Sie ihn neu: sudo systemctl restart "
+            "varnu-devices.socket"};
+    }
+    auto access = checkInputAccess(keyEventDevices(), settings_.local.uinput, FileAccess::system());
+    if (!access.unreadableKeyboards.empty()) {
+        return LocalizedText{
+            "Without Varnu's package, Varnu reads the keyboards itself, which needs your user in "
+            "the input group: sudo usermod -aG input $USER, then log out and in. Installing the "
+            "package instead needs no group.",
+            "Ohne Varnus Paket liest Varnu die Tastaturen selbst; dafür muss Ihr Benutzer in der "
+            "Gruppe input sein: sudo usermod -aG input $USER, danach ab- und wieder anmelden. "
+            "Mit dem Paket ist keine Gruppe nötig."};
+    }
+    return LocalizedText{
+        "Varnu cannot create the virtual keyboard it passes keys on through: load uinput (sudo "
+        "modprobe uinput) and install the udev rules for the input group.",
+        "Varnu kann die virtuelle Tastatur nicht anlegen, über die es Tasten weitergibt: uinput "
+        "laden (sudo modprobe uinput) und die udev-Regeln für die Gruppe input installieren."};
+}
+
+} // namespace varnu::linux_backend
