@@ -80,15 +80,59 @@ void DeviceCall::complete(long result, int error) {
 }
 
 struct UmockdevBed::Thread {
+    struct Attachment {
+        Thread* thread;
+        DeviceHandler* handler;
+    };
+    struct Client {
+        UMockdevIoctlClient* client;
+        DeviceHandler* handler;
+    };
+    // Every few ms the open clients are looked at: umockdev declares client-vanished but never
+    // emits it, so a descriptor closed, also by a process that died, shows only as a client
+    // that is no longer connected.
+    static constexpr guint kSweepMs = 5;
+
     GMainContext* context = g_main_context_new();
     GMainLoop* loop = g_main_loop_new(context, FALSE);
     std::vector<UMockdevIoctlBase*> handlers;
+    std::vector<std::unique_ptr<Attachment>> attachments;
+    // The handler thread's own.
+    std::vector<Client> clients;
     std::thread thread;
+
+    static void connected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer attachment) {
+        auto& attached = *static_cast<Attachment*>(attachment);
+        attached.handler->opened(client);
+        attached.thread->clients.push_back(
+            {static_cast<UMockdevIoctlClient*>(g_object_ref(client)), attached.handler});
+    }
+
+    static gboolean sweep(gpointer self) {
+        // The list changes first: a handler told of a closed client may see another connect.
+        std::vector<Client> closed;
+        std::erase_if(static_cast<Thread*>(self)->clients, [&](const Client& open) {
+            if (umockdev_ioctl_client_get_connected(open.client)) {
+                return false;
+            }
+            closed.push_back(open);
+            return true;
+        });
+        for (const auto& gone : closed) {
+            gone.handler->closed(gone.client);
+            g_object_unref(gone.client);
+        }
+        return G_SOURCE_CONTINUE;
+    }
 
     // Its loop is the handler thread's default context, where handlers attach.
     Thread()
         : thread([this] {
             g_main_context_push_thread_default(context);
+            GSource* sweeper = g_timeout_source_new(kSweepMs);
+            g_source_set_callback(sweeper, sweep, this, nullptr);
+            g_source_attach(sweeper, context);
+            g_source_unref(sweeper);
             g_main_loop_run(loop);
             g_main_context_pop_thread_default(context);
         }) {}
@@ -97,6 +141,9 @@ struct UmockdevBed::Thread {
         // From inside the loop, which may not be running yet.
         run([this] { g_main_loop_quit(loop); });
         thread.join();
+        for (const auto& open : clients) {
+            g_object_unref(open.client);
+        }
         for (auto* handler : handlers) {
             g_object_unref(handler);
         }
@@ -140,10 +187,6 @@ gboolean onRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer handle
     }
     DeviceCall(client).complete(-1, error);
     return TRUE;
-}
-
-void onConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer handler) {
-    static_cast<DeviceHandler*>(handler)->opened(client);
 }
 
 void onVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer handler) {
@@ -212,10 +255,12 @@ bool UmockdevBed::attach(const std::string& devnode, DeviceHandler& handler) {
     thread_->run([&] {
         std::lock_guard lock(mutex_);
         auto* base = umockdev_ioctl_base_new();
+        auto& attachment = *thread_->attachments.emplace_back(
+            std::make_unique<Thread::Attachment>(Thread::Attachment{thread_.get(), &handler}));
         g_signal_connect(base, "handle-ioctl", G_CALLBACK(onIoctl), &handler);
         g_signal_connect(base, "handle-write", G_CALLBACK(onWrite), &handler);
         g_signal_connect(base, "handle-read", G_CALLBACK(onRead), &handler);
-        g_signal_connect(base, "client-connected", G_CALLBACK(onConnected), &handler);
+        g_signal_connect(base, "client-connected", G_CALLBACK(Thread::connected), &attachment);
         g_signal_connect(base, "client-vanished", G_CALLBACK(onVanished), &handler);
         GError* error = nullptr;
         attached = umockdev_testbed_attach_ioctl(testbed_, devnode.c_str(), base, &error);

@@ -1,5 +1,6 @@
 #include "tests/bed/input/EmulatedUinput.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <linux/uinput.h>
@@ -76,10 +77,10 @@ bool EmulatedUinput::waitFor(
 }
 
 std::string EmulatedUinput::phys(DeviceCall& call) {
-    // A C string of unknown length, which umockdev cannot fetch whole. The caller is this very
-    // process and is blocked in the call, so its pointer is read directly.
-    const auto* text = reinterpret_cast<const char*>(call.value());
-    return text ? std::string(text, ::strnlen(text, kLongestPhys)) : std::string();
+    // A C string of unknown length, which umockdev cannot fetch whole: a window as long as the
+    // longest phys, cut at the string's end. The caller may be another process.
+    auto window = call.bytes(kLongestPhys);
+    return std::string(window.begin(), std::find(window.begin(), window.end(), '\0'));
 }
 
 void EmulatedUinput::ioctl(DeviceCall& call) {
