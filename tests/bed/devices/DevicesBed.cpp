@@ -1,0 +1,239 @@
+#include "tests/bed/devices/DevicesBed.h"
+
+#include "platform/linux/devices-link/PacketSocket.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace varnu::bed {
+namespace {
+
+using namespace linux_backend::devices;
+using std::chrono::milliseconds;
+
+constexpr std::uint8_t kEndedMark = 0;
+
+int connectTo(const std::string& path) {
+    auto address = socketAddress(path);
+    int fd = address ? ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0) : -1;
+    if (fd >= 0 &&
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0) {
+        ::close(fd);
+        fd = -1;
+    }
+    return fd;
+}
+
+void writeAll(int fd, const void* data, std::size_t size) {
+    [[maybe_unused]] auto written = ::write(fd, data, size);
+}
+
+} // namespace
+
+DevicesBed::DevicesBed() {
+    char folder[] = "/tmp/varnu-devices-XXXXXX";
+    folder_ = ::mkdtemp(folder);
+    // Other users' clients reach the socket through it.
+    ::chmod(folder_.c_str(), 0755);
+    socketPath_ = folder_ + "/devices.socket";
+    int script[2];
+    if (::pipe2(script, O_CLOEXEC | O_NONBLOCK) == 0) {
+        scriptForService_ = script[0];
+        script_ = script[1];
+    }
+}
+
+DevicesBed::~DevicesBed() {
+    if (service_ > 0) {
+        stopService(SIGKILL);
+    }
+    ::close(script_);
+    ::close(scriptForService_);
+    ::unlink(socketPath_.c_str());
+    ::rmdir(folder_.c_str());
+}
+
+void DevicesBed::seat(std::initializer_list<std::pair<uid_t, const char*>> presences) {
+    // One write, read as one change.
+    std::string lines;
+    for (const auto& [user, presence] : presences) {
+        lines += std::to_string(user) + " " + presence + "\n";
+    }
+    seatSaid_ += lines;
+    writeAll(script_, lines.data(), lines.size());
+}
+
+bool DevicesBed::startService() {
+    ::unlink(socketPath_.c_str());
+    // A service started again reads the seat from the start.
+    if (service_ < 0 && started_) {
+        writeAll(script_, seatSaid_.data(), seatSaid_.size());
+    }
+    started_ = true;
+    service_ = ::fork();
+    if (service_ == 0) {
+        // The script's end keeps its number across exec; nothing else of the test does.
+        int script = ::fcntl(scriptForService_, F_DUPFD, 3);
+        std::string scriptFd = std::to_string(script);
+        ::execl(VARNU_BED_DEVICES_SERVICE, VARNU_BED_DEVICES_SERVICE, "--socket",
+                socketPath_.c_str(), "--seat-script", scriptFd.c_str(), nullptr);
+        ::_exit(127);
+    }
+    // Listening once a connection is taken.
+    for (int tries = 0; tries < 500; ++tries) {
+        if (int fd = connectTo(socketPath_); fd >= 0) {
+            ::close(fd);
+            return true;
+        }
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    return false;
+}
+
+bool DevicesBed::serviceRuns() {
+    return service_ > 0 && ::waitpid(service_, nullptr, WNOHANG) == 0;
+}
+
+int DevicesBed::stopService(int signal) {
+    int status = -1;
+    if (service_ > 0) {
+        ::kill(service_, signal);
+        ::waitpid(service_, &status, 0);
+        service_ = -1;
+    }
+    return status;
+}
+
+RawClient::RawClient(const std::string& socketPath)
+    : fd_(connectTo(socketPath)) {}
+
+RawClient::~RawClient() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+bool RawClient::send(const ClientMessage& message) {
+    return sendBytes(encode(message).view());
+}
+
+bool RawClient::sendBytes(std::span<const std::uint8_t> bytes) {
+    return fd_ >= 0 && ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+                           static_cast<ssize_t>(bytes.size());
+}
+
+bool RawClient::receiveOne(milliseconds limit) {
+    pollfd watched{fd_, POLLIN, 0};
+    if (fd_ < 0 || ended_ || ::poll(&watched, 1, static_cast<int>(limit.count())) <= 0) {
+        return false;
+    }
+    Packet packet;
+    switch (receivePacket(fd_, packet)) {
+    case Received::Packet:
+        if (auto message = parseServiceMessage(packet.view())) {
+            received.push_back(*message);
+        } else {
+            ++garbled;
+        }
+        return true;
+    case Received::Nothing:
+        return false;
+    case Received::Oversized:
+        ++garbled;
+        return true;
+    case Received::Ended:
+        ended_ = true;
+        return false;
+    }
+    return false;
+}
+
+void RawClient::receiveFor(milliseconds limit) {
+    receiveUntil([] { return false; }, limit);
+}
+
+ClientOfUser::ClientOfUser(const std::string& socketPath, uid_t user) {
+    int results[2];
+    int stop[2];
+    if (::pipe2(results, O_CLOEXEC) != 0 || ::pipe2(stop, O_CLOEXEC) != 0) {
+        return;
+    }
+    child_ = ::fork();
+    if (child_ == 0) {
+        ::close(results[0]);
+        ::close(stop[1]);
+        if (::setgid(user) != 0 || ::setuid(user) != 0) {
+            ::_exit(1);
+        }
+        int fd = connectTo(socketPath);
+        // Like Varnu, it asks for the keys once welcomed.
+        sendPacket(fd, encode(Hello{}));
+        for (;;) {
+            pollfd watched[] = {{fd, POLLIN, 0}, {stop[0], POLLIN, 0}};
+            ::poll(watched, 2, -1);
+            // What the service said before the stop is read first.
+            if (watched[0].revents == 0) {
+                ::_exit(0);
+            }
+            Packet packet;
+            if (receivePacket(fd, packet) != Received::Packet) {
+                writeAll(results[1], &kEndedMark, 1);
+                ::_exit(0);
+            }
+            if (parseServiceMessage(packet.view()) == ServiceMessage{Welcome{}}) {
+                sendPacket(fd, encode(TapWanted{true}));
+            }
+            auto size = static_cast<std::uint8_t>(packet.size);
+            writeAll(results[1], &size, 1);
+            writeAll(results[1], packet.bytes.data(), packet.size);
+        }
+    }
+    ::close(results[1]);
+    ::close(stop[0]);
+    results_ = results[0];
+    // The child stops when this end closes.
+    stop_ = stop[1];
+}
+
+ClientOfUser::~ClientOfUser() {
+    bool ended = false;
+    finish(ended);
+}
+
+std::vector<ServiceMessage> ClientOfUser::finish(bool& ended) {
+    std::vector<ServiceMessage> messages;
+    if (child_ <= 0) {
+        return messages;
+    }
+    // What the child has written so far, then it is told to stop.
+    std::this_thread::sleep_for(milliseconds(50));
+    ::close(stop_);
+    std::uint8_t size = 0;
+    while (::read(results_, &size, 1) == 1) {
+        if (size == kEndedMark) {
+            ended = true;
+            continue;
+        }
+        Packet packet;
+        packet.size = size;
+        if (::read(results_, packet.bytes.data(), size) != size) {
+            break;
+        }
+        if (auto message = parseServiceMessage(packet.view())) {
+            messages.push_back(*message);
+        }
+    }
+    ::close(results_);
+    ::waitpid(child_, nullptr, 0);
+    child_ = -1;
+    return messages;
+}
+
+} // namespace varnu::bed

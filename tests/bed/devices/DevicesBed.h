@@ -1,0 +1,115 @@
+#pragma once
+
+// The device service on the keyboard bed: varnu-devices started as a child process with a
+// socket of its own and a seat the test plays, and clients that speak its words byte for byte,
+// as this process or as another user.
+
+#include "platform/linux/devices-link/DevicesProtocol.h"
+
+#include <chrono>
+#include <csignal>
+#include <initializer_list>
+#include <optional>
+#include <span>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace varnu::bed {
+
+class DevicesBed {
+public:
+    DevicesBed();
+    // Stops the service, if it runs.
+    ~DevicesBed();
+    DevicesBed(const DevicesBed&) = delete;
+    DevicesBed& operator=(const DevicesBed&) = delete;
+
+    // Starts the service and waits until it listens; false if it did not.
+    bool startService();
+    // Sends the signal and waits for the service to end; answers its wait status.
+    int stopService(int signal = SIGTERM);
+    bool serviceRuns();
+    // How the seat sees users from now on: "active", "inactive" or "absent", all at once.
+    void seat(std::initializer_list<std::pair<uid_t, const char*>> presences);
+
+    const std::string& socketPath() const { return socketPath_; }
+
+private:
+    std::string folder_;
+    std::string socketPath_;
+    int script_ = -1;
+    int scriptForService_ = -1;
+    pid_t service_ = -1;
+    bool started_ = false;
+    std::string seatSaid_;
+};
+
+// A client on the service's socket that records every word it receives.
+class RawClient {
+public:
+    explicit RawClient(const std::string& socketPath);
+    ~RawClient();
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+
+    bool connected() const { return fd_ >= 0; }
+    bool send(const linux_backend::devices::ClientMessage& message);
+    bool sendBytes(std::span<const std::uint8_t> bytes);
+    // Reads what has come within the limit (all of it, or until the condition holds).
+    void receiveFor(std::chrono::milliseconds limit);
+    template <typename Condition>
+    bool receiveUntil(Condition condition, std::chrono::milliseconds limit);
+    // Whether the service ended the connection.
+    bool ended() const { return ended_; }
+
+    std::vector<linux_backend::devices::ServiceMessage> received;
+    // Words that did not parse: there must be none.
+    int garbled = 0;
+
+private:
+    bool receiveOne(std::chrono::milliseconds limit);
+    int fd_ = -1;
+    bool ended_ = false;
+};
+
+template <typename Condition>
+bool RawClient::receiveUntil(Condition condition, std::chrono::milliseconds limit) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || ended_) {
+            return condition();
+        }
+        receiveOne(left);
+    }
+    return true;
+}
+
+// Connects as another user in a child process, says Hello and asks for the keys, and records
+// what the service says until finish().
+class ClientOfUser {
+public:
+    ClientOfUser(const std::string& socketPath, uid_t user);
+    ~ClientOfUser();
+    // Ends the child and answers everything it received, and whether the service ended the
+    // connection.
+    std::vector<linux_backend::devices::ServiceMessage> finish(bool& ended);
+
+private:
+    pid_t child_ = -1;
+    int results_ = -1;
+    int stop_ = -1;
+};
+
+template <typename Message>
+int countOf(const std::vector<linux_backend::devices::ServiceMessage>& messages) {
+    int count = 0;
+    for (const auto& message : messages) {
+        count += std::holds_alternative<Message>(message) ? 1 : 0;
+    }
+    return count;
+}
+
+} // namespace varnu::bed

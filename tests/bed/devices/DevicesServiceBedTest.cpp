@@ -1,0 +1,307 @@
+// varnu-devices against the emulated keyboards: whom it serves, what it tells them, and that
+// every way a client or the service itself fails leaves the keyboards to the desktop.
+
+#include "platform/linux/VolumeKeyTaps.h"
+#include "tests/bed/devices/DevicesBed.h"
+#include "tests/bed/input/KeyboardBed.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace varnu::bed {
+namespace {
+
+using namespace linux_backend::devices;
+using std::chrono::milliseconds;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using Key = std::pair<std::uint16_t, std::int32_t>;
+using Keys = std::vector<Key>;
+
+constexpr uid_t kUser = 0; // the tests' own user is the one in front
+constexpr uid_t kSwitchedAwayUser = 1234;
+constexpr uid_t kRemoteUser = 4321;
+constexpr milliseconds kBound{1000};
+
+const std::string kLaptop = laptopKeyboard().name;
+const std::string kConsumer = usbConsumerControl().name;
+
+// The keys of the newest clone of that name, gone or not.
+Keys lastCloneKeys(const KeyboardBed& machine, const std::string& name) {
+    Keys keys;
+    auto devices = machine.uinput.devices();
+    auto last = std::find_if(devices.rbegin(), devices.rend(), [&](const VirtualDevice& device) {
+        return device.created && device.description.name == name;
+    });
+    if (last != devices.rend()) {
+        for (const auto& event : last->events) {
+            if (event.type == EV_KEY) {
+                keys.emplace_back(event.code, event.value);
+            }
+        }
+    }
+    return keys;
+}
+
+std::vector<std::uint8_t> bytesOf(const Packet& packet) {
+    auto view = packet.view();
+    return {view.begin(), view.end()};
+}
+
+std::uint16_t keyOfLetter(char letter) {
+    constexpr std::string_view kRows[] = {"qwertyuiop", "asdfghjkl", "zxcvbnm"};
+    constexpr std::uint16_t kRowStarts[] = {KEY_Q, KEY_A, KEY_Z};
+    for (std::size_t row = 0; row < 3; ++row) {
+        if (auto at = kRows[row].find(letter); at != std::string_view::npos) {
+            return static_cast<std::uint16_t>(kRowStarts[row] + at);
+        }
+    }
+    return KEY_SPACE;
+}
+
+bool saidLast(const RawClient& client, const ServiceMessage& message) {
+    return !client.received.empty() && client.received.back() == message;
+}
+
+class DevicesServiceBed : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(UmockdevBed::isActive()) << "run under umockdev-wrapper";
+        devices.seat({{kUser, "active"}});
+        ASSERT_TRUE(devices.startService());
+    }
+
+    bool held() { return laptop.isGrabbed() && consumer.isGrabbed(); }
+    bool letGo() {
+        return !laptop.isGrabbed() && !consumer.isGrabbed() && !machine.clone(kLaptop) &&
+               !machine.clone(kConsumer);
+    }
+    // A client of this process that asked for the keys and is served.
+    void serve(RawClient& client) {
+        ASSERT_TRUE(client.send(Hello{}));
+        ASSERT_TRUE(client.send(TapWanted{true}));
+        ASSERT_TRUE(machine.until([&] { return held(); }));
+    }
+    // Waits for the next question and answers it.
+    void answerNext(RawClient& client, bool keep) {
+        auto before = countOf<Question>(client.received);
+        ASSERT_TRUE(client.receiveUntil([&] { return countOf<Question>(client.received) > before; },
+                                        kBound));
+        auto question =
+            std::find_if(client.received.rbegin(), client.received.rend(), [](const auto& message) {
+                return std::holds_alternative<Question>(message);
+            });
+        auto id = std::get<Question>(*question).id;
+        ASSERT_TRUE(client.send(Answer{id, keep}));
+    }
+
+    KeyboardBed machine;
+    EmulatedEvdevDevice& laptop = machine.plug(laptopKeyboard());
+    EmulatedEvdevDevice& consumer = machine.plug(usbConsumerControl());
+    // Goes first: the service's device calls are answered by the machine's bed.
+    DevicesBed devices;
+};
+
+TEST_F(DevicesServiceBed, HoldsTheKeyboardsOnlyForTheUserInFrontAndTellsThatUserOnlyVolumeKeys) {
+    devices.seat({{kSwitchedAwayUser, "inactive"}});
+    // With no Varnu asking, no keyboard is touched.
+    machine.pumpFor(milliseconds(200));
+    EXPECT_EQ(laptop.grabAttempts() + consumer.grabAttempts(), 0);
+    EXPECT_FALSE(machine.clone(kLaptop));
+
+    ClientOfUser remote(devices.socketPath(), kRemoteUser);
+    ClientOfUser switchedAway(devices.socketPath(), kSwitchedAwayUser);
+    RawClient client(devices.socketPath());
+    ASSERT_NO_FATAL_FAILURE(serve(client));
+
+    // A sentence typed through the clone, with the volume keys in between: up with Shift held
+    // (kept), down (passed), mute (passed).
+    Keys typed;
+    for (char letter : std::string_view("The quick brown fox jumps over the lazy dog")) {
+        bool capital = letter >= 'A' && letter <= 'Z';
+        auto code = keyOfLetter(capital ? static_cast<char>(letter - 'A' + 'a') : letter);
+        if (capital) {
+            laptop.press(KEY_LEFTSHIFT);
+            typed.emplace_back(KEY_LEFTSHIFT, 1);
+        }
+        laptop.type(code);
+        typed.insert(typed.end(), {{code, 1}, {code, 0}});
+        if (capital) {
+            laptop.release(KEY_LEFTSHIFT);
+            typed.emplace_back(KEY_LEFTSHIFT, 0);
+        }
+        // A word at a time: the bed's stream is a terminal, which splits longer bursts
+        // mid-event where a keyboard never would.
+        if (letter == ' ') {
+            ASSERT_TRUE(
+                machine.until([&] { return machine.keysOf(kLaptop).size() == typed.size(); }));
+        }
+    }
+    laptop.press(KEY_LEFTSHIFT);
+    consumer.press(KEY_VOLUMEUP);
+    ASSERT_NO_FATAL_FAILURE(answerNext(client, true));
+    // Shift goes up once the kept key's release has been told, with Shift still held.
+    consumer.release(KEY_VOLUMEUP);
+    ASSERT_TRUE(client.receiveUntil([&] { return countOf<Notice>(client.received) == 1; }, kBound));
+    laptop.release(KEY_LEFTSHIFT);
+    typed.insert(typed.end(), {{KEY_LEFTSHIFT, 1}, {KEY_LEFTSHIFT, 0}});
+    for (auto code : {KEY_VOLUMEDOWN, KEY_MUTE}) {
+        laptop.press(code);
+        ASSERT_NO_FATAL_FAILURE(answerNext(client, false));
+        laptop.release(code);
+        typed.insert(typed.end(), {{code, 1}, {code, 0}});
+    }
+    ASSERT_TRUE(machine.until([&] { return machine.keysOf(kLaptop).size() >= typed.size(); }));
+    EXPECT_THAT(machine.keysOf(kLaptop), ElementsAreArray(typed));
+    EXPECT_TRUE(machine.keysOf(kConsumer).empty());
+
+    // What reached the client: three questions and the kept key's release, nothing else.
+    client.receiveFor(milliseconds(100));
+    EXPECT_EQ(client.garbled, 0);
+    std::vector<KeyStroke> strokes;
+    for (const auto& message : client.received) {
+        if (auto* question = std::get_if<Question>(&message)) {
+            strokes.push_back(question->stroke);
+        } else if (auto* notice = std::get_if<Notice>(&message)) {
+            strokes.push_back(notice->stroke);
+        } else {
+            EXPECT_TRUE(std::holds_alternative<Welcome>(message) ||
+                        std::holds_alternative<Standing>(message));
+        }
+    }
+    EXPECT_THAT(strokes, ElementsAre(KeyStroke{VolumeKey::Up, KeyAction::Press, kShiftHeld},
+                                     KeyStroke{VolumeKey::Up, KeyAction::Release, kShiftHeld},
+                                     KeyStroke{VolumeKey::Down, KeyAction::Press, 0},
+                                     KeyStroke{VolumeKey::Mute, KeyAction::Press, 0}));
+
+    // The user in front changes: the client that was switched away is served now, and when a
+    // greeter comes to the front, nobody is.
+    devices.seat({{kSwitchedAwayUser, "active"}, {kUser, "inactive"}});
+    const ServiceMessage inactive{Standing{ClientStanding::SessionInactive}};
+    ASSERT_TRUE(client.receiveUntil([&] { return saidLast(client, inactive); }, kBound));
+    EXPECT_TRUE(held());
+    devices.seat({{kSwitchedAwayUser, "inactive"}});
+    ASSERT_TRUE(machine.until([&] { return letGo(); }));
+
+    bool remoteEnded = false;
+    EXPECT_THAT(remote.finish(remoteEnded),
+                ElementsAre(ServiceMessage{Refused{RefusalReason::NotAtSeat}}));
+    EXPECT_TRUE(remoteEnded);
+    bool switchedAwayEnded = false;
+    EXPECT_THAT(switchedAway.finish(switchedAwayEnded),
+                ElementsAre(ServiceMessage{Welcome{}},
+                            ServiceMessage{Standing{ClientStanding::TapNotWanted}},
+                            ServiceMessage{Standing{ClientStanding::SessionInactive}},
+                            ServiceMessage{Standing{ClientStanding::Served}},
+                            ServiceMessage{Standing{ClientStanding::SessionInactive}}));
+    EXPECT_FALSE(switchedAwayEnded);
+}
+
+TEST_F(DevicesServiceBed, AClientThatHangsOrGoesHasEveryKeyboardLetGoWithinTheBound) {
+    auto client = std::make_unique<RawClient>(devices.socketPath());
+    ASSERT_NO_FATAL_FAILURE(serve(*client));
+
+    // A question left unanswered: the key goes on to the desktop, then every keyboard.
+    consumer.press(KEY_VOLUMEUP);
+    ASSERT_TRUE(machine.until([&] { return letGo(); }, kBound));
+    EXPECT_THAT(lastCloneKeys(machine, kConsumer), ElementsAre(Key{KEY_VOLUMEUP, 1}));
+    consumer.release(KEY_VOLUMEUP);
+    const ServiceMessage notAnswering{Standing{ClientStanding::NotAnswering}};
+    ASSERT_TRUE(client->receiveUntil([&] { return saidLast(*client, notAnswering); }, kBound));
+    EXPECT_EQ(countOf<TapSwitchedOff>(client->received), 1);
+
+    // The late answer shows it is back: the keyboards are taken again.
+    auto late =
+        std::find_if(client->received.begin(), client->received.end(),
+                     [](const auto& message) { return std::holds_alternative<Question>(message); });
+    ASSERT_TRUE(client->send(Answer{std::get<Question>(*late).id, true}));
+    ASSERT_TRUE(machine.until([&] { return held(); }));
+    consumer.type(KEY_VOLUMEDOWN);
+    ASSERT_NO_FATAL_FAILURE(answerNext(*client, false));
+    ASSERT_TRUE(machine.until([&] { return machine.keysOf(kConsumer).size() == 2; }));
+
+    // A client that is killed closes its socket.
+    client.reset();
+    ASSERT_TRUE(machine.until([&] { return letGo(); }, kBound));
+    EXPECT_TRUE(devices.serviceRuns());
+}
+
+TEST_F(DevicesServiceBed, AMalformedMessageEndsOnlyTheConnectionItCameOn) {
+    RawClient client(devices.socketPath());
+    ASSERT_NO_FATAL_FAILURE(serve(client));
+    const std::vector<std::vector<std::uint8_t>> spoiled{
+        {0x7F, 0x00},                          // no such word
+        std::vector<std::uint8_t>(4096, 0x12), // far too long
+        bytesOf(encode(Answer{1, true})),      // before any Hello
+    };
+    for (const auto& bytes : spoiled) {
+        RawClient other(devices.socketPath());
+        if (&bytes != &spoiled.back()) {
+            ASSERT_TRUE(other.send(Hello{}));
+        }
+        ASSERT_TRUE(other.sendBytes(bytes));
+        EXPECT_TRUE(other.receiveUntil([&] { return other.ended(); }, kBound)) << bytes.size();
+    }
+    // A second Hello is out of turn, on the served client too.
+    RawClient twice(devices.socketPath());
+    ASSERT_TRUE(twice.send(Hello{}));
+    ASSERT_TRUE(twice.send(Hello{}));
+    EXPECT_TRUE(twice.receiveUntil([&] { return twice.ended(); }, kBound));
+
+    EXPECT_TRUE(devices.serviceRuns());
+    EXPECT_TRUE(held());
+    consumer.type(KEY_MUTE);
+    ASSERT_NO_FATAL_FAILURE(answerNext(client, false));
+    ASSERT_TRUE(machine.until([&] { return machine.keysOf(kConsumer).size() == 2; }));
+}
+
+TEST_F(DevicesServiceBed, VarnuCatchesKeysThroughTheServiceAndTheServiceKilledLeavesTheKeyboards) {
+    linux_backend::VolumeKeyTapSettings settings;
+    settings.socketPath = devices.socketPath();
+    settings.retries = {milliseconds(20), milliseconds(100)};
+    linux_backend::VolumeKeyTaps taps(machine.mainQueue, settings, &machine.diagnostics);
+    ASSERT_TRUE(taps.isProcessTrusted(true));
+    EXPECT_EQ(taps.path().route, linux_backend::VolumeKeyTaps::Route::Service);
+    std::vector<TappedEvent> heard;
+    std::vector<CGEventType> switchedOff;
+    std::unique_ptr<EventTap> tap;
+    tap = taps.createTap(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
+                         eventMaskBit(kCGEventSystemDefined), [&](const TappedEvent& event) {
+                             if (event.type >= kCGEventTapDisabledByTimeout) {
+                                 switchedOff.push_back(event.type);
+                                 tap->enable(true);
+                                 return TapDecision::Pass;
+                             }
+                             heard.push_back(event);
+                             return (event.event->data1 >> 16) == 0 ? TapDecision::Swallow
+                                                                    : TapDecision::Pass;
+                         });
+    ASSERT_TRUE(machine.until([&] { return held(); }));
+    consumer.type(KEY_VOLUMEUP);
+    consumer.type(KEY_VOLUMEDOWN);
+    ASSERT_TRUE(machine.until([&] { return machine.keysOf(kConsumer).size() == 2; }));
+    EXPECT_THAT(machine.keysOf(kConsumer),
+                ElementsAre(Key{KEY_VOLUMEDOWN, 1}, Key{KEY_VOLUMEDOWN, 0}));
+    EXPECT_EQ(heard.size(), 3u);
+
+    // The service dies: the kernel takes its grabs and clones along, Varnu hears the tap went
+    // off and asks again once a new service is there.
+    EXPECT_EQ(WTERMSIG(devices.stopService(SIGKILL)), SIGKILL);
+    ASSERT_TRUE(machine.until([&] { return letGo() && !switchedOff.empty(); }, kBound))
+        << laptop.isGrabbed() << consumer.isGrabbed() << bool(machine.clone(kLaptop))
+        << bool(machine.clone(kConsumer)) << switchedOff.size();
+    EXPECT_EQ(switchedOff[0], kCGEventTapDisabledByUserInput);
+    ASSERT_TRUE(devices.startService());
+    ASSERT_TRUE(machine.until([&] { return held(); }));
+    consumer.type(KEY_VOLUMEUP);
+    ASSERT_TRUE(machine.until([&] { return heard.size() == 5; }));
+    EXPECT_TRUE(machine.keysOf(kConsumer).empty());
+    tap.reset();
+    ASSERT_TRUE(machine.until([&] { return letGo(); }, kBound));
+}
+
+} // namespace
+} // namespace varnu::bed
