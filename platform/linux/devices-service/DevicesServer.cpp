@@ -106,6 +106,18 @@ int DevicesServer::run() {
 
 void DevicesServer::refuse(int fd, RefusalReason reason) {
     sendPacket(fd, encode(Refused{reason}));
+    closeRead(fd);
+}
+
+void DevicesServer::closeRead(int fd) {
+    // A socket closed with words still unread makes the peer's next read fail with
+    // ECONNRESET before it can read what it was sent last (the refusal's reason).
+    Packet packet;
+    for (int turn = 0; turn < kMessagesPerTurn; ++turn) {
+        if (receivePacket(fd, packet) != Received::Packet) {
+            break;
+        }
+    }
     ::close(fd);
 }
 
@@ -186,7 +198,7 @@ void DevicesServer::drop(std::size_t index) {
     if (fd == servedFd_) {
         review();
     }
-    ::close(fd);
+    closeRead(fd);
 }
 
 ClientStanding DevicesServer::standingOf(const Client& client, SeatPresence presence) const {

@@ -53,6 +53,7 @@ private:
     bool handle(Client& client, const ClientMessage& message);
     void drop(std::size_t index);
     void refuse(int fd, RefusalReason reason);
+    static void closeRead(int fd);
     // Chooses the served client again and tells each client where it stands.
     void review();
     ClientStanding standingOf(const Client& client, SeatPresence presence) const;
