@@ -1,7 +1,8 @@
 # The Debian package: everything `cmake --install` puts under the prefix (configure with
 # -DCMAKE_INSTALL_PREFIX=/usr so the help page's compiled-in path matches), its library
-# dependencies read from the binaries by dpkg-shlibdeps, and maintainer scripts that tell udev
-# about the rules. `scripts/package` builds it.
+# dependencies read from the binaries by dpkg-shlibdeps, and maintainer scripts that set up the
+# device service (its user, its socket) and tell udev about the rules. `scripts/package` builds
+# it.
 set(VARNU_PACKAGE_MAINTAINER "Varnu maintainers <maintainers@varnu.invalid>"
     CACHE STRING "The Maintainer field of the Debian package")
 
@@ -22,10 +23,14 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${VARNU_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The maintainer scripts create the device service's user with adduser and enable its socket
+# with deb-systemd-helper.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, init-system-helpers")
 # Varnu talks to whichever PulseAudio server the desktop runs.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire-pulse | pulseaudio")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/debian/postinst
+    ${PROJECT_SOURCE_DIR}/packaging/debian/prerm
     ${PROJECT_SOURCE_DIR}/packaging/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
