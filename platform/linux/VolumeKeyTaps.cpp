@@ -83,8 +83,7 @@ VolumeKeyTaps::Path VolumeKeyTaps::path() {
     }
     auto access = checkInputAccess(keyEventDevices(), settings_.local.uinput, FileAccess::system());
     return {Route::Local, access.granted(),
-            "Varnu reads the keyboards itself: " + localReason_ +
-                (access.granted() ? "" : "; that needs the input group")};
+            "Varnu reads the keyboards itself, which needs the input group: " + localReason_};
 }
 
 bool VolumeKeyTaps::isProcessTrusted(bool prompt) {

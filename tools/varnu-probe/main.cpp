@@ -7,6 +7,7 @@
 #include "ddc/VCP.h"
 #include "platform/PumpedMainQueue.h"
 #include "platform/SleepingPause.h"
+#include "platform/linux/VolumeKeyTaps.h"
 #include "platform/linux/audio/PulseAudioHardware.h"
 #include "platform/linux/displays/DdcBusProbe.h"
 #include "platform/linux/displays/DrmConnectorScan.h"
@@ -47,20 +48,24 @@ constexpr const char* kUinputPath = "/dev/uinput";
 constexpr std::chrono::milliseconds kAudioServerWait{1500};
 
 constexpr std::string_view kUsage =
-    "usage: varnu-probe [--sysfs DIR] [--dev DIR]\n"
+    "usage: varnu-probe [--sysfs DIR] [--dev DIR] [--socket PATH]\n"
     "       varnu-probe [--sysfs DIR] [--dev DIR] monitors\n"
+    "       varnu-probe [--socket PATH] keys\n"
     "       varnu-probe [--sysfs DIR] [--dev DIR] [--force] vcp BUS CODE [VALUE]\n"
     "\n"
     "Without a command, reports the audio outputs, the monitors and whether the volume keys\n"
     "can be caught. \"monitors\" reports only the monitors: per connector the buses tried, what\n"
-    "each did, and which one Varnu uses or why none. \"vcp\" reads a VCP control of the monitor\n"
-    "on /dev/i2c-BUS, or writes VALUE to it. CODE and VALUE are decimal or hexadecimal (0x62).\n"
-    "Names are printed with control characters as \\xNN.\n"
-    "  --sysfs DIR  read the DRM tree from DIR instead of /sys/class/drm (and the I2C buses\n"
-    "               from DIR/../i2c-dev)\n"
-    "  --dev DIR    look for the i2c-N device nodes in DIR instead of /dev\n"
-    "  --force      speak to a bus that belongs to no display connector (whatever else answers\n"
-    "               at 0x37 there gets the request)\n";
+    "each did, and which one Varnu uses or why none. \"keys\" reports only the volume keys:\n"
+    "through the device service or by Varnu itself, and why, and each keyboard with volume\n"
+    "keys. \"vcp\" reads a VCP control of the monitor on /dev/i2c-BUS, or writes VALUE to it.\n"
+    "CODE and VALUE are decimal or hexadecimal (0x62). Names are printed with control\n"
+    "characters as \\xNN.\n"
+    "  --sysfs DIR    read the DRM tree from DIR instead of /sys/class/drm (and the I2C buses\n"
+    "                 from DIR/../i2c-dev)\n"
+    "  --dev DIR      look for the i2c-N device nodes in DIR instead of /dev\n"
+    "  --socket PATH  ask the device service at PATH instead of /run/varnu/devices.socket\n"
+    "  --force        speak to a bus that belongs to no display connector (whatever else\n"
+    "                 answers at 0x37 there gets the request)\n";
 
 bool runningAsRoot() {
     return ::geteuid() == 0;
@@ -220,16 +225,27 @@ std::string grabOutlook(EvdevDevice& device) {
                                                 : "can be taken";
 }
 
-void reportVolumeKeys(std::ostream& out) {
+void reportVolumeKeys(std::ostream& out, const std::string& socketPath) {
     out << "Volume keys\n";
+    VolumeKeyTapSettings settings;
+    settings.socketPath = socketPath;
+    VolumeKeyTaps taps(std::make_shared<PumpedMainQueue>(), settings, nullptr);
+    auto path = taps.path();
+    out << "  " << printableText(path.why) << '\n';
     auto devices = findKeyEventDevices();
     std::vector<std::pair<KeyEventDevice, std::unique_ptr<EvdevDevice>>> opened;
+    const bool throughService = path.route == VolumeKeyTaps::Route::Service;
+    int unreadable = 0;
     for (const auto& found : devices) {
         int error = 0;
         auto device = EvdevDevice::open(found.node, error);
         if (!device) {
-            out << "  " << printableText(found.node)
-                << "  cannot be read: " << std::generic_category().message(error) << '\n';
+            // With the service, that is as it should be.
+            if (!throughService || error != EACCES) {
+                out << "  " << printableText(found.node)
+                    << "  cannot be read: " << std::generic_category().message(error) << '\n';
+            }
+            ++unreadable;
             continue;
         }
         opened.emplace_back(found, std::move(device));
@@ -264,8 +280,20 @@ void reportVolumeKeys(std::ostream& out) {
     }
     if (devices.empty()) {
         out << "  no keyboards found\n";
+    } else if (throughService && unreadable > 0) {
+        out << "  (" << unreadable
+            << " keyboards are the service's to read, not this user's, as it should be)\n";
     } else if (withVolumeKeys == 0) {
         out << "  no readable keyboard with volume keys\n";
+    }
+    if (throughService) {
+        out << "  keys can be caught: "
+            << (runningAsRoot() ? "run varnu-probe without sudo: the service answers for the user "
+                                  "in front of the seat, never for root"
+                : path.ready    ? "yes"
+                                : "no")
+            << '\n';
+        return;
     }
     auto access = checkInputAccess(keyEventDevices(), kUinputPath, FileAccess::system());
     if (auto missing = describeMissingAccess(access, kUinputPath, permissionsHelpPage())) {
@@ -372,6 +400,7 @@ int usageError(std::string_view problem) {
 int main(int argc, char** argv) {
     DrmPaths paths;
     bool force = false;
+    std::string socketPath = devices::kServiceSocketPath;
     std::vector<std::string_view> words;
     for (int index = 1; index < argc; ++index) {
         std::string_view argument = argv[index];
@@ -379,11 +408,13 @@ int main(int argc, char** argv) {
             std::cout << kUsage;
             return kSuccess;
         }
-        if (argument == "--sysfs" || argument == "--dev") {
+        if (argument == "--sysfs" || argument == "--dev" || argument == "--socket") {
             if (index + 1 >= argc) {
-                return usageError(std::string(argument) + " needs a folder");
+                return usageError(std::string(argument) + " needs a path");
             }
-            (argument == "--sysfs" ? paths.sysfsRoot : paths.deviceRoot) = argv[++index];
+            (argument == "--sysfs" ? paths.sysfsRoot
+             : argument == "--dev" ? paths.deviceRoot
+                                   : socketPath) = argv[++index];
             continue;
         }
         if (argument == "--force") {
@@ -411,8 +442,12 @@ int main(int argc, char** argv) {
         std::cout << '\n';
         reportMonitors(std::cout, paths);
         std::cout << '\n';
-        reportVolumeKeys(std::cout);
+        reportVolumeKeys(std::cout, socketPath);
         std::cout << "\nOverlay: " << wayland::describe(wayland::sessionOverlayPath()) << '\n';
+        return kSuccess;
+    }
+    if (words[0] == "keys" && words.size() == 1) {
+        reportVolumeKeys(std::cout, socketPath);
         return kSuccess;
     }
     if (words[0] == "monitors" && words.size() == 1) {

@@ -286,6 +286,22 @@ TEST_F(DevicesServiceBed, VarnuCatchesKeysThroughTheServiceAndTheServiceKilledLe
     EXPECT_THAT(machine.keysOf(kConsumer),
                 ElementsAre(Key{KEY_VOLUMEDOWN, 1}, Key{KEY_VOLUMEDOWN, 0}));
     EXPECT_EQ(heard.size(), 3u);
+#ifdef VARNU_PROBE_PATH
+    // The probe says which way the keys are caught.
+    std::string said;
+    FILE* probe =
+        ::popen((VARNU_PROBE_PATH " --socket " + devices.socketPath() + " keys").c_str(), "r");
+    ASSERT_NE(probe, nullptr);
+    char line[512];
+    while (std::fgets(line, sizeof line, probe)) {
+        said += line;
+    }
+    ::pclose(probe);
+    EXPECT_THAT(
+        said, ::testing::HasSubstr("Varnu's device service (" + devices.socketPath() +
+                                   ") holds the keyboards and asks Varnu about each volume key\n"));
+    EXPECT_THAT(said, ::testing::HasSubstr("keys can be caught: yes"));
+#endif
 
     // The service dies: the kernel takes its grabs and clones along, Varnu hears the tap went
     // off and asks again once a new service is there.
