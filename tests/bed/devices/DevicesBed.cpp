@@ -51,8 +51,9 @@ DevicesBed::DevicesBed() {
 }
 
 DevicesBed::~DevicesBed() {
+    // As systemd stops it: the service lets go of everything on its own.
     if (service_ > 0) {
-        stopService(SIGKILL);
+        stopService(SIGTERM);
     }
     ::close(script_);
     ::close(scriptForService_);

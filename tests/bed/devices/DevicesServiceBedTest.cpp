@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <sys/wait.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -72,6 +73,12 @@ protected:
         ASSERT_TRUE(UmockdevBed::isActive()) << "run under umockdev-wrapper";
         devices.seat({{kUser, "active"}});
         ASSERT_TRUE(devices.startService());
+    }
+
+    // Stopped as systemd stops it, the service ends cleanly (and, sanitized, without leaks).
+    void TearDown() override {
+        int status = devices.stopService(SIGTERM);
+        EXPECT_TRUE(status == -1 || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status;
     }
 
     bool held() { return laptop.isGrabbed() && consumer.isGrabbed(); }
