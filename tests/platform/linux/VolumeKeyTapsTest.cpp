@@ -1,0 +1,175 @@
+// Varnu's side of the device service against a service played by the test on a real socket:
+// which way the keys are caught, the questions answered on the main thread within the bound,
+// and the tap switched off and asked for again when the service goes and comes back.
+
+#include "platform/linux/VolumeKeyTaps.h"
+
+#include "platform/PumpedMainQueue.h"
+#include "platform/linux/ServiceKeyTap.h"
+#include "platform/linux/devices-link/PacketSocket.h"
+#include "platform/linux/devices-service/VolumeKeyStrokes.h"
+#include "tests/platform/linux/TempDir.h"
+
+#include <future>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace varnu::linux_backend {
+namespace {
+
+using namespace devices;
+using std::chrono::milliseconds;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+constexpr milliseconds kBound{2000};
+
+// The service's end: one listening socket, one client at a time.
+class PlayedService {
+public:
+    explicit PlayedService(const std::string& path) {
+        auto address = socketAddress(path);
+        listen_ = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        ::bind(listen_, reinterpret_cast<const sockaddr*>(&*address), sizeof *address);
+        ::listen(listen_, 4);
+    }
+    ~PlayedService() {
+        hangUp();
+        ::close(listen_);
+    }
+
+    // Takes the next client and answers its Hello.
+    bool greet(const ServiceMessage& answer = Welcome{}) {
+        pollfd waiting{listen_, POLLIN, 0};
+        if (::poll(&waiting, 1, static_cast<int>(kBound.count())) != 1) {
+            return false;
+        }
+        client_ = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+        return next() == ClientMessage{Hello{}} && say(answer);
+    }
+    bool say(const ServiceMessage& message) { return sendPacket(client_, encode(message)); }
+    std::optional<ClientMessage> next() {
+        pollfd waiting{client_, POLLIN, 0};
+        Packet packet;
+        if (::poll(&waiting, 1, static_cast<int>(kBound.count())) != 1 ||
+            receivePacket(client_, packet) != Received::Packet) {
+            return std::nullopt;
+        }
+        return parseClientMessage(packet.view());
+    }
+    void hangUp() {
+        if (client_ >= 0) {
+            ::close(client_);
+            client_ = -1;
+        }
+    }
+
+private:
+    int listen_ = -1;
+    int client_ = -1;
+};
+
+class VolumeKeyTapsTest : public ::testing::Test {
+protected:
+    VolumeKeyTapSettings settings() const {
+        VolumeKeyTapSettings settings;
+        settings.socketPath = socketPath;
+        settings.retries = {milliseconds(10), milliseconds(50)};
+        return settings;
+    }
+    // Like the core: a tap switched off is switched on again.
+    std::unique_ptr<EventTap> tapWith(VolumeKeyTaps& taps, TapDecision decision) {
+        return taps.createTap(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
+                              eventMaskBit(kCGEventSystemDefined),
+                              [this, decision](const TappedEvent& event) {
+                                  if (event.type >= kCGEventTapDisabledByTimeout) {
+                                      switchedOff.push_back(event.type);
+                                      tap->enable(true);
+                                  } else {
+                                      heard.push_back(*event.event);
+                                  }
+                                  return decision;
+                              });
+    }
+
+    testing::TempDir dir;
+    std::string socketPath = (dir.path() / "devices.socket").string();
+    std::shared_ptr<PumpedMainQueue> mainQueue = std::make_shared<PumpedMainQueue>();
+    std::unique_ptr<EventTap> tap;
+    std::vector<SystemDefinedEvent> heard;
+    std::vector<CGEventType> switchedOff;
+};
+
+TEST_F(VolumeKeyTapsTest, ChoosesTheServiceWhereOneListensAndReadsTheKeyboardsOnlyWhereNone) {
+    VolumeKeyTaps none(mainQueue, settings(), nullptr);
+    EXPECT_EQ(none.path().route, VolumeKeyTaps::Route::Local);
+    EXPECT_THAT(none.path().why, HasSubstr("no device service is installed"));
+
+    const std::vector<std::tuple<RefusalReason, VolumeKeyTaps::Route, std::string>> refusals{
+        {RefusalReason::NoLoginManager, VolumeKeyTaps::Route::Local, "without systemd-logind"},
+        {RefusalReason::UnsupportedVersion, VolumeKeyTaps::Route::Local, "another protocol"},
+        {RefusalReason::NotAtSeat, VolumeKeyTaps::Route::Service, "in front of the seat"},
+    };
+    for (const auto& [reason, route, why] : refusals) {
+        PlayedService service(socketPath);
+        auto greeted =
+            std::async(std::launch::async, [&] { return service.greet(Refused{reason}); });
+        VolumeKeyTaps taps(mainQueue, settings(), nullptr);
+        EXPECT_EQ(taps.path().route, route);
+        EXPECT_THAT(taps.path().why, HasSubstr(why));
+        EXPECT_TRUE(greeted.get());
+        if (route == VolumeKeyTaps::Route::Service) {
+            EXPECT_FALSE(taps.isProcessTrusted(false));
+            EXPECT_THAT(taps.missingAccessAdvice()->german, HasSubstr("vorn am Bildschirm"));
+        }
+        ::unlink(socketPath.c_str());
+    }
+}
+
+TEST_F(VolumeKeyTapsTest, AnswersOnTheMainThreadAndAsksAgainWhenTheServiceComesBack) {
+    PlayedService service(socketPath);
+    auto greeted = std::async(std::launch::async, [&] { return service.greet(); });
+    VolumeKeyTaps taps(mainQueue, settings(), nullptr);
+    ASSERT_TRUE(taps.isProcessTrusted(false));
+    ASSERT_TRUE(greeted.get());
+    tap = tapWith(taps, TapDecision::Swallow);
+    EXPECT_EQ(service.next(), ClientMessage{TapWanted{true}});
+
+    const KeyStroke up{VolumeKey::Up, KeyAction::Press, kShiftHeld | kAltHeld};
+    ASSERT_TRUE(service.say(Question{7, up}));
+    ASSERT_TRUE(mainQueue->pumpUntil([&] { return heard.size() == 1; }, kBound));
+    EXPECT_EQ(heard[0], eventOf(up));
+    EXPECT_EQ(service.next(), (ClientMessage{Answer{7, true}}));
+
+    // A question the main thread reaches after the bound was passed on by the service already:
+    // the core must not act on it as well.
+    ASSERT_TRUE(service.say(Question{8, up}));
+    std::this_thread::sleep_for(ServiceKeyTap::kLatestAnswer + milliseconds(50));
+    mainQueue->pumpFor(milliseconds(20));
+    EXPECT_EQ(heard.size(), 1u);
+    EXPECT_EQ(service.next(), (ClientMessage{Answer{8, false}}));
+
+    // The service switched the tap off, then it went: each time the core switches it on again,
+    // and the keys are asked for once the service is back.
+    ASSERT_TRUE(service.say(TapSwitchedOff{SwitchOffCause::Timeout}));
+    ASSERT_TRUE(mainQueue->pumpUntil([&] { return switchedOff.size() == 1; }, kBound));
+    EXPECT_EQ(service.next(), ClientMessage{TapWanted{true}});
+    service.hangUp();
+    ASSERT_TRUE(mainQueue->pumpUntil([&] { return switchedOff.size() == 2; }, kBound));
+    EXPECT_THAT(switchedOff,
+                ElementsAre(kCGEventTapDisabledByTimeout, kCGEventTapDisabledByUserInput));
+    ASSERT_TRUE(service.greet());
+    EXPECT_EQ(service.next(), ClientMessage{TapWanted{true}});
+
+    // A tap that goes wants no keys.
+    tap.reset();
+    EXPECT_EQ(service.next(), ClientMessage{TapWanted{false}});
+}
+
+} // namespace
+} // namespace varnu::linux_backend
