@@ -74,8 +74,7 @@ int DevicesServer::run() {
                 return 1;
             }
             for (auto& client : clients_) {
-                client.answering =
-                    client.answering && !(signals.notAnswering && client.fd == servedFd_);
+                client.answering = client.answering && client.fd != signals.notAnswering;
             }
             review();
         }

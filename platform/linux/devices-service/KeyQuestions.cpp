@@ -3,6 +3,8 @@
 #include "platform/linux/devices-link/PacketSocket.h"
 #include "platform/linux/devices-service/VolumeKeyStrokes.h"
 
+#include <utility>
+
 namespace varnu::linux_backend::devices {
 namespace {
 
@@ -36,7 +38,14 @@ void KeyQuestions::serve(int fd) {
     if (fd != fd_) {
         settleOpen();
         fd_ = fd;
+        // A client no longer served cannot fail this one; its socket's number may come again.
+        notAnsweringFd_ = -1;
     }
+}
+
+int KeyQuestions::takeNotAnswering() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(notAnsweringFd_, -1);
 }
 
 bool KeyQuestions::answer(const Answer& answer) {
@@ -64,6 +73,7 @@ std::shared_ptr<KeyDecision> KeyQuestions::ask(const TappedEvent& event) {
     }
     auto id = nextId_++;
     if (!sendPacket(fd_, encode(Question{id, *stroke}))) {
+        notAnsweringFd_ = fd_;
         notAnswering_();
         return decided(TapDecision::Pass);
     }
@@ -79,6 +89,7 @@ void KeyQuestions::tell(const TappedEvent& event) {
     }
     if (event.type == kCGEventTapDisabledByTimeout) {
         sendPacket(fd_, encode(TapSwitchedOff{SwitchOffCause::Timeout}));
+        notAnsweringFd_ = fd_;
         notAnswering_();
         return;
     }

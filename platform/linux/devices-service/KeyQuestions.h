@@ -22,8 +22,8 @@ namespace varnu::linux_backend::devices {
 
 class KeyQuestions final : public TapCallbackChannel {
 public:
-    // wakeReader runs after each answer; notAnswering when the client failed to answer. Both
-    // may run on either thread, under the questions' lock.
+    // wakeReader runs after each answer; notAnswering when the client failed to answer (then
+    // ask takeNotAnswering() which). Both may run on either thread, under the questions' lock.
     KeyQuestions(std::function<void()> wakeReader, std::function<void()> notAnswering);
 
     // Server thread: ask the client on this socket from now on, or nobody (-1). The socket stays
@@ -31,6 +31,9 @@ public:
     void serve(int fd);
     // Server thread: an answer of the served client. False for an id no open question has.
     bool answer(const Answer& answer);
+    // Server thread: the socket of the served client that failed to answer since the last call
+    // and is still served, or -1.
+    int takeNotAnswering();
 
     // Reader thread.
     std::shared_ptr<KeyDecision> ask(const TappedEvent& event) override;
@@ -43,6 +46,7 @@ private:
     std::function<void()> notAnswering_;
     std::mutex mutex_;
     int fd_ = -1;
+    int notAnsweringFd_ = -1;
     std::uint32_t nextId_ = 1;
     std::map<std::uint32_t, std::shared_ptr<KeyDecision>> open_;
 };

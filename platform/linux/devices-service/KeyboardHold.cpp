@@ -116,7 +116,7 @@ KeyboardHold::Signals KeyboardHold::takeSignals() {
     if (::read(signalFd_, &count, sizeof count) != sizeof count) {
         return {};
     }
-    return {(count & (kReaderStopped - 1)) != 0, count >= kReaderStopped};
+    return {questions_->takeNotAnswering(), count >= kReaderStopped};
 }
 
 } // namespace varnu::linux_backend::devices

@@ -50,7 +50,7 @@ public:
     // Readable when the served client failed to answer or the reader stopped.
     int signalFd() const { return signalFd_; }
     struct Signals {
-        bool notAnswering = false;
+        int notAnswering = -1; // the socket of the served client that left a question unanswered
         bool readerStopped = false;
     };
     // After signalFd() was readable.
