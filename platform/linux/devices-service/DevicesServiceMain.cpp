@@ -68,7 +68,8 @@ int ownSocket(const std::string& path) {
 
 } // namespace
 
-int runDevicesService(int argc, char** argv, const SeatOpener& openSeat) {
+int runDevicesService(int argc, char** argv, const SeatOpener& openSeat,
+                      const HoldSettings& holdSettings) {
     std::string socketPath;
     std::string seat = "seat0";
     for (int index = 1; index < argc; ++index) {
@@ -106,7 +107,7 @@ int runDevicesService(int argc, char** argv, const SeatOpener& openSeat) {
     ::pthread_sigmask(SIG_BLOCK, &stops, nullptr);
 
     OnceReporter reporter(&std::cerr);
-    auto hold = KeyboardHold::start(HoldSettings{}, reporter);
+    auto hold = KeyboardHold::start(holdSettings, reporter);
     if (!hold) {
         std::cerr << "varnu-devices: cannot watch the input devices (udev): " << errorText()
                   << '\n';

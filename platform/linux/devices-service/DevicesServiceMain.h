@@ -7,6 +7,7 @@
 // for the server's signalfd before any thread starts.
 // Does not implement: who is in front of the seat (the caller passes how to ask).
 
+#include "platform/linux/devices-service/KeyboardHold.h"
 #include "platform/linux/devices-service/SeatSessions.h"
 
 #include <functional>
@@ -17,6 +18,7 @@ namespace varnu::linux_backend::devices {
 
 using SeatOpener = std::function<std::unique_ptr<SeatSessions>(const std::string& seat)>;
 
-int runDevicesService(int argc, char** argv, const SeatOpener& openSeat);
+int runDevicesService(int argc, char** argv, const SeatOpener& openSeat,
+                      const HoldSettings& hold = {});
 
 } // namespace varnu::linux_backend::devices

@@ -1,6 +1,7 @@
 // varnu-devices as the bed runs it: the same server, with a seat the test plays through a pipe
 // instead of logind. `--seat-script FD` names the pipe's reading end; each line on it says
-// "UID active", "UID inactive" or "UID absent", or "no-logind".
+// "UID active", "UID inactive" or "UID absent", or "no-logind". `--grab-retry-ms MS` and
+// `--clone-announce-ms MS` shorten the keyboards' waits as the tap's tests do.
 
 #include "platform/linux/devices-service/DevicesServiceMain.h"
 
@@ -72,16 +73,28 @@ private:
 
 int main(int argc, char** argv) {
     int script = -1;
+    HoldSettings hold;
     std::vector<char*> arguments;
     for (int index = 0; index < argc; ++index) {
-        if (std::strcmp(argv[index], "--seat-script") == 0 && index + 1 < argc) {
-            script = std::atoi(argv[++index]);
-            continue;
+        std::string_view option = argv[index];
+        if (index + 1 < argc) {
+            if (option == "--seat-script") {
+                script = std::atoi(argv[++index]);
+                continue;
+            }
+            if (option == "--grab-retry-ms" || option == "--clone-announce-ms") {
+                std::chrono::milliseconds wait{std::atoi(argv[++index])};
+                (option == "--grab-retry-ms" ? hold.grabRetryInterval : hold.cloneAnnounceLimit) =
+                    wait;
+                continue;
+            }
         }
         arguments.push_back(argv[index]);
     }
-    return runDevicesService(static_cast<int>(arguments.size()), arguments.data(),
-                             [script](const std::string&) -> std::unique_ptr<SeatSessions> {
-                                 return std::make_unique<ScriptedSeat>(script);
-                             });
+    return runDevicesService(
+        static_cast<int>(arguments.size()), arguments.data(),
+        [script](const std::string&) -> std::unique_ptr<SeatSessions> {
+            return std::make_unique<ScriptedSeat>(script);
+        },
+        hold);
 }

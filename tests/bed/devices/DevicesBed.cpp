@@ -71,20 +71,33 @@ void DevicesBed::seat(std::initializer_list<std::pair<uid_t, const char*>> prese
     writeAll(script_, lines.data(), lines.size());
 }
 
-bool DevicesBed::startService() {
+bool DevicesBed::startService(const std::vector<std::string>& options, int reports) {
     ::unlink(socketPath_.c_str());
     // A service started again reads the seat from the start.
     if (service_ < 0 && started_) {
         writeAll(script_, seatSaid_.data(), seatSaid_.size());
     }
     started_ = true;
+    // Made before the fork, so that the child only execs, with the script's reading end as its
+    // descriptor 3 and nothing else of the test's: a copy of an emulated keyboard's stream
+    // there would keep the keyboard from ever hanging up.
+    constexpr int kScriptFd = 3;
+    std::vector<std::string> words{VARNU_BED_DEVICES_SERVICE, "--socket", socketPath_,
+                                   "--seat-script", std::to_string(kScriptFd)};
+    words.insert(words.end(), options.begin(), options.end());
+    std::vector<char*> argv;
+    for (auto& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
     service_ = ::fork();
     if (service_ == 0) {
-        // The script's end keeps its number across exec; nothing else of the test does.
-        int script = ::fcntl(scriptForService_, F_DUPFD, 3);
-        std::string scriptFd = std::to_string(script);
-        ::execl(VARNU_BED_DEVICES_SERVICE, VARNU_BED_DEVICES_SERVICE, "--socket",
-                socketPath_.c_str(), "--seat-script", scriptFd.c_str(), nullptr);
+        if (reports >= 0) {
+            ::dup2(reports, STDERR_FILENO);
+        }
+        ::dup2(scriptForService_, kScriptFd);
+        ::close_range(kScriptFd + 1, ~0U, 0);
+        ::execv(VARNU_BED_DEVICES_SERVICE, argv.data());
         ::_exit(127);
     }
     // Listening once a connection is taken.

@@ -25,8 +25,9 @@ public:
     DevicesBed(const DevicesBed&) = delete;
     DevicesBed& operator=(const DevicesBed&) = delete;
 
-    // Starts the service and waits until it listens; false if it did not.
-    bool startService();
+    // Starts the service with the options and waits until it listens; false if it did not. What
+    // it reports goes to the descriptor given, else to this process's stderr.
+    bool startService(const std::vector<std::string>& options = {}, int reports = -1);
     // Sends the signal and waits for the service to end; answers its wait status.
     int stopService(int signal = SIGTERM);
     bool serviceRuns();

@@ -269,7 +269,7 @@ TEST_F(DevicesServiceBed, VarnuCatchesKeysThroughTheServiceAndTheServiceKilledLe
     linux_backend::VolumeKeyTapSettings settings;
     settings.socketPath = devices.socketPath();
     settings.retries = {milliseconds(20), milliseconds(100)};
-    linux_backend::VolumeKeyTaps taps(machine.mainQueue, settings, &machine.diagnostics);
+    linux_backend::VolumeKeyTaps taps(machine.mainQueue, settings, nullptr);
     ASSERT_TRUE(taps.isProcessTrusted(true));
     EXPECT_EQ(taps.path().route, linux_backend::VolumeKeyTaps::Route::Service);
     std::vector<TappedEvent> heard;

@@ -114,12 +114,19 @@ TEST_F(EvdevEventTapBed, ClonesKeepTheDevicesIdentityAndPassKeysAndPointerUnchan
         }
         return handlers;
     };
-    EXPECT_EQ(stopSignals(), std::set<void (*)(int)>{SIG_IGN});
-    machine.stopTap();
-    EXPECT_EQ(stopSignals(), std::set<void (*)(int)>{SIG_DFL});
+    // Through the device service, Varnu holds none.
+    if (!bedTapGoesThroughService()) {
+        EXPECT_EQ(stopSignals(), std::set<void (*)(int)>{SIG_IGN});
+        machine.stopTap();
+        EXPECT_EQ(stopSignals(), std::set<void (*)(int)>{SIG_DFL});
+    }
 }
 
 TEST_F(EvdevEventTapBed, AStuckMainThreadHoldsNoKeyboardLongerThanTheBound) {
+    if (bedTapGoesThroughService()) {
+        GTEST_SKIP() << "the service lets go of every keyboard instead (the devices bed's test "
+                        "of a client that hangs)";
+    }
     KeyboardBed machine;
     auto& consumer = machine.plug(usbConsumerControl());
     bool passedWhileDeciding = false;

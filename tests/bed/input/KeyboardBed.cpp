@@ -126,6 +126,9 @@ void SwitchableSession::setActive(bool active) {
     state_->active = active;
     std::uint64_t one = 1;
     [[maybe_unused]] auto written = ::write(state_->fd, &one, sizeof one);
+    if (state_->onSwitch) {
+        state_->onSwitch(active);
+    }
 }
 
 KeyboardBed::KeyboardBed() {
@@ -148,24 +151,17 @@ EmulatedEvdevDevice& KeyboardBed::plug(EvdevDescription description, bool announ
 
 std::unique_ptr<EventTap> KeyboardBed::createTap(std::chrono::milliseconds grabRetryInterval,
                                                  std::chrono::milliseconds cloneAnnounceLimit) {
-    linux_backend::EvdevTapPaths paths;
-    paths.loginSession = [session = session] {
-        return std::make_unique<SwitchableSession>(session);
-    };
-    paths.grabRetryInterval = grabRetryInterval;
-    paths.cloneAnnounceLimit = cloneAnnounceLimit;
-    linux_backend::EvdevEventTapService service(mainQueue, paths, &diagnostics_);
     // Like the core: a tap switched off is switched on again at once.
-    return service.createTap(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
-                             eventMaskBit(kCGEventSystemDefined), [this](const TappedEvent& event) {
-                                 if (event.type >= kCGEventTapDisabledByTimeout) {
-                                     switchedOff.push_back(event.type);
-                                     tap->enable(true);
-                                     return TapDecision::Pass;
-                                 }
-                                 heard.push_back(event);
-                                 return decide ? decide(event) : TapDecision::Pass;
-                             });
+    return makeBedTap(*this, diagnostics_, {grabRetryInterval, cloneAnnounceLimit},
+                      [this](const TappedEvent& event) {
+                          if (event.type >= kCGEventTapDisabledByTimeout) {
+                              switchedOff.push_back(event.type);
+                              tap->enable(true);
+                              return TapDecision::Pass;
+                          }
+                          heard.push_back(event);
+                          return decide ? decide(event) : TapDecision::Pass;
+                      });
 }
 
 bool KeyboardBed::until(const std::function<bool()>& condition, std::chrono::milliseconds limit) {

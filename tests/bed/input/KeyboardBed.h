@@ -55,16 +55,33 @@ public:
     int changeFd() const override { return state_->fd; }
     void acknowledgeChange() override;
     void setActive(bool active);
+    // Also told of each switch (the device service's seat, when the tap goes through it).
+    void whenSwitched(std::function<void(bool active)> hook) { state_->onSwitch = std::move(hook); }
 
 private:
     struct State {
         std::atomic<bool> active{true};
         int fd;
+        std::function<void(bool active)> onSwitch;
         State();
         ~State();
     };
     std::shared_ptr<State> state_ = std::make_shared<State>();
 };
+
+struct BedTapSettings {
+    std::chrono::milliseconds grabRetryInterval;
+    std::chrono::milliseconds cloneAnnounceLimit;
+};
+
+class KeyboardBed;
+
+// The tap under test, made in process (InProcessTap.cpp) or through the device service
+// (tests/bed/devices/TapThroughService.cpp); each program that uses the bed links one of the two.
+// What the tap reports goes to the stream.
+std::unique_ptr<EventTap> makeBedTap(KeyboardBed& machine, std::ostream& diagnostics,
+                                     const BedTapSettings& settings, EventTapCallback callback);
+bool bedTapGoesThroughService();
 
 class KeyboardBed {
 public:
