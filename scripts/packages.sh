@@ -15,9 +15,11 @@ VARNU_TEST_PACKAGES=(
     openbox trayer x11-xserver-utils xdotool x11-utils imagemagick
     sway xwayland waybar grim qt6-wayland dbus-daemon libglib2.0-bin jq
 )
-# dpkg-shlibdeps (dpkg-dev) and file compute the package's library dependencies.
+# dpkg-shlibdeps (dpkg-dev) and file compute the package's library dependencies; the package
+# test checks the device service's units with systemd-analyze (systemd) and installs the
+# package, whose scripts use adduser and deb-systemd-helper (init-system-helpers).
 VARNU_PACKAGE_PACKAGES=(
-    dpkg-dev file
+    dpkg-dev file systemd adduser init-system-helpers
 )
 # What scripts/bench needs besides the test packages: jq to read Google Benchmark's JSON.
 VARNU_BENCH_PACKAGES=(
