@@ -28,11 +28,16 @@ DevicesServer::DevicesServer(int listenFd, std::unique_ptr<SeatSessions> seat,
     , seat_(std::move(seat))
     , hold_(std::move(hold))
     , diagnostics_(diagnostics) {
+    auto stops = stopSignals();
+    signalFd_ = ::signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
+}
+
+sigset_t DevicesServer::stopSignals() {
     sigset_t stops;
     sigemptyset(&stops);
     sigaddset(&stops, SIGTERM);
     sigaddset(&stops, SIGINT);
-    signalFd_ = ::signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
+    return stops;
 }
 
 DevicesServer::~DevicesServer() {

@@ -18,6 +18,7 @@
 #include <iosfwd>
 #include <memory>
 #include <optional>
+#include <signal.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -36,6 +37,8 @@ public:
     // Serves until asked to stop (SIGTERM, SIGINT: 0) or until the keyboards cannot be read
     // any more (1). The signals must be blocked in every thread before the hold started.
     int run();
+    // SIGTERM and SIGINT.
+    static sigset_t stopSignals();
 
 private:
     struct Client {

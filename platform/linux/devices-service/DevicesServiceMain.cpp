@@ -100,10 +100,7 @@ int runDevicesService(int argc, char** argv, const SeatOpener& openSeat,
         ::fcntl(listenFd, F_SETFL, ::fcntl(listenFd, F_GETFL) | O_NONBLOCK);
     }
     // Before the reader thread starts, so that it inherits the mask and the signalfd sees them.
-    sigset_t stops;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGTERM);
-    sigaddset(&stops, SIGINT);
+    auto stops = DevicesServer::stopSignals();
     ::pthread_sigmask(SIG_BLOCK, &stops, nullptr);
 
     OnceReporter reporter(&std::cerr);
