@@ -288,10 +288,10 @@ void reportVolumeKeys(std::ostream& out, const std::string& socketPath) {
     }
     if (throughService) {
         out << "  keys can be caught: "
-            << (runningAsRoot() ? "run varnu-probe without sudo: the service answers for the user "
-                                  "in front of the seat, never for root"
-                : path.ready    ? "yes"
-                                : "no")
+            << (path.ready        ? "yes"
+                : runningAsRoot() ? "no: run varnu-probe without sudo, the service answers for "
+                                    "the user in front of the seat, never for root"
+                                  : "no")
             << '\n';
         return;
     }
