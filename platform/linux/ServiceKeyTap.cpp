@@ -14,15 +14,15 @@ using namespace devices;
 class ServiceKeyTap::Link final : public DevicesListener,
                                   public std::enable_shared_from_this<Link> {
 public:
-    Link(std::shared_ptr<DevicesConnection> connection, std::shared_ptr<MainQueue> mainQueue,
+    Link(const std::shared_ptr<DevicesConnection>& connection, std::shared_ptr<MainQueue> mainQueue,
          EventTapCallback callback)
-        : connection_(std::move(connection))
+        : connection_(connection)
         , mainQueue_(std::move(mainQueue))
         , callback_(std::move(callback)) {}
 
     void want(bool wanted) {
         wanted_ = wanted;
-        connection_->send(TapWanted{wanted});
+        send(TapWanted{wanted});
     }
 
     void close() {
@@ -38,7 +38,7 @@ public:
                 if (std::chrono::steady_clock::now() - asked < kLatestAnswer) {
                     decision = link.callback_({kCGEventSystemDefined, eventOf(question.stroke)});
                 }
-                link.connection_->send(Answer{question.id, decision == TapDecision::Swallow});
+                link.send(Answer{question.id, decision == TapDecision::Swallow});
             });
         } else if (auto* notice = std::get_if<Notice>(&message)) {
             onMain([stroke = notice->stroke](Link& link) {
@@ -50,13 +50,13 @@ public:
         }
     }
 
-    void linkChanged(const LinkState& state) override {
+    void linkChanged(const LinkState& state, DevicesConnection& connection) override {
         bool welcomed = state.phase == LinkState::Phase::Welcomed;
         if (welcomed == welcomed_.exchange(welcomed)) {
             return;
         }
         if (welcomed) {
-            connection_->send(TapWanted{wanted_});
+            connection.send(TapWanted{wanted_});
         } else {
             // The service let go of the keyboards; the core switches the tap back on, and the
             // keys are asked for again once the service is back.
@@ -65,6 +65,12 @@ public:
     }
 
 private:
+    void send(const ClientMessage& message) {
+        if (auto connection = connection_.lock()) {
+            connection->send(message);
+        }
+    }
+
     template <typename Job>
     void onMain(Job job) {
         mainQueue_->async([weak = weak_from_this(), job = std::move(job)] {
@@ -85,7 +91,8 @@ private:
         return closed_;
     }
 
-    std::shared_ptr<DevicesConnection> connection_;
+    // Weakly, and locked only on the main thread: a connection must never end on its own thread.
+    std::weak_ptr<DevicesConnection> connection_;
     std::shared_ptr<MainQueue> mainQueue_;
     EventTapCallback callback_;
     std::atomic<bool> wanted_{true};
@@ -99,7 +106,7 @@ ServiceKeyTap::ServiceKeyTap(std::shared_ptr<DevicesConnection> connection,
     : link_(std::make_shared<Link>(connection, std::move(mainQueue), std::move(callback))) {
     connection->listen(Family::Keys, link_);
     // A connection that is welcomed already does not say so again.
-    link_->linkChanged(connection->state());
+    link_->linkChanged(connection->state(), *connection);
 }
 
 ServiceKeyTap::~ServiceKeyTap() {

@@ -10,7 +10,8 @@
 // disable notification; a connection that ends is told to the core as the tap switched off
 // (its re-enable asks for the keys again once the service welcomes Varnu back). Wants the keys
 // while enabled, and not after it is gone.
-// Does not implement: connecting (DevicesConnection), holding keyboards (the service).
+// Does not implement: connecting (DevicesConnection, which its owner keeps alive), holding
+// keyboards (the service).
 
 #include "platform/Dispatch.h"
 #include "platform/EventTap.h"

@@ -96,7 +96,7 @@ void DevicesConnection::setState(const LinkState& state) {
     }
     greeted_.notify_all();
     for (auto& listener : listeners) {
-        listener->linkChanged(state);
+        listener->linkChanged(state, *this);
     }
 }
 

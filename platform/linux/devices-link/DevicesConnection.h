@@ -36,13 +36,17 @@ struct LinkState {
     bool final = false;
 };
 
+class DevicesConnection;
+
 class DevicesListener {
 public:
     virtual ~DevicesListener() = default;
     // The connection's thread: a word of the listener's family.
     virtual void received(const ServiceMessage& message) = 0;
-    // The connection's thread: welcomed, refused, a new standing, or the connection ended.
-    virtual void linkChanged(const LinkState& state) = 0;
+    // The connection's thread: welcomed, refused, a new standing, or the connection ended. What
+    // the listener says at once goes through the connection given: on this thread a listener
+    // must not take a reference of its own, lest the connection end on its own thread.
+    virtual void linkChanged(const LinkState& state, DevicesConnection& connection) = 0;
 };
 
 class DevicesConnection {
