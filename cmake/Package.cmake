@@ -23,15 +23,21 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${VARNU_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The maintainer scripts create the device service's user with adduser and enable its socket
-# with deb-systemd-helper.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, init-system-helpers")
+# The maintainer scripts create the device service's user with adduser, enable its socket with
+# deb-systemd-helper and take device ACLs back with setfacl (acl).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, init-system-helpers, acl")
 # Varnu talks to whichever PulseAudio server the desktop runs.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire-pulse | pulseaudio")
+# postinst and postrm share what they do to the devices the rules cover.
+file(READ ${PROJECT_SOURCE_DIR}/packaging/debian/device-access.sh VARNU_DEVICE_ACCESS)
+foreach(script postinst postrm)
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/${script}.in
+                   ${PROJECT_BINARY_DIR}/packaging/debian/${script} @ONLY)
+endforeach()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    ${PROJECT_SOURCE_DIR}/packaging/debian/postinst
+    ${PROJECT_BINARY_DIR}/packaging/debian/postinst
     ${PROJECT_SOURCE_DIR}/packaging/debian/prerm
-    ${PROJECT_SOURCE_DIR}/packaging/debian/postrm)
+    ${PROJECT_BINARY_DIR}/packaging/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

@@ -17,9 +17,9 @@ VARNU_TEST_PACKAGES=(
 )
 # dpkg-shlibdeps (dpkg-dev) and file compute the package's library dependencies; the package
 # test checks the device service's units with systemd-analyze (systemd) and installs the
-# package, whose scripts use adduser and deb-systemd-helper (init-system-helpers).
+# package, whose scripts use adduser, deb-systemd-helper (init-system-helpers) and setfacl (acl).
 VARNU_PACKAGE_PACKAGES=(
-    dpkg-dev file systemd adduser init-system-helpers
+    dpkg-dev file systemd adduser init-system-helpers acl
 )
 # What scripts/bench needs besides the test packages: jq to read Google Benchmark's JSON.
 VARNU_BENCH_PACKAGES=(

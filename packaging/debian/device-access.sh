@@ -1,0 +1,52 @@
+# The devices the rules of this package, and of its earlier versions, cover: uinput and the I2C
+# buses of display adapters (under a PCI display controller or a DRM device).
+varnu_covered_devices() {
+    if [ -c /dev/uinput ]; then
+        echo /dev/uinput
+    fi
+    for bus in /sys/class/i2c-dev/i2c-*; do
+        node=/dev/${bus##*/}
+        [ -c "$node" ] || continue
+        device=$(readlink -f "$bus/device") || continue
+        while [ "${device#/sys/}" != "$device" ]; do
+            case "$(cat "$device/class" 2>/dev/null)" in 0x03*)
+                echo "$node"
+                break
+                ;;
+            esac
+            case "$(readlink "$device/subsystem" 2>/dev/null)" in */drm)
+                echo "$node"
+                break
+                ;;
+            esac
+            device=${device%/*}
+        done
+    done
+}
+
+# Applies the rules as they now stand to those devices, and to no others.
+varnu_retrigger_devices() {
+    [ -S /run/udev/control ] && command -v udevadm >/dev/null 2>&1 || return 0
+    udevadm control --reload-rules || true
+    devices=$(varnu_covered_devices)
+    if [ -n "$devices" ]; then
+        # shellcheck disable=SC2086 # one device per word
+        udevadm trigger --action=change $devices || true
+        udevadm settle --timeout=10 || true
+    fi
+}
+
+# The ACLs an earlier rule's uaccess tag gave the user at the seat outlive the rule until the
+# next boot. Takes them back from every covered device no rule tags any more (where one still
+# does, logind keeps its ACLs right).
+varnu_clear_left_acls() {
+    command -v setfacl >/dev/null 2>&1 || return 0
+    for node in $(varnu_covered_devices); do
+        if [ -S /run/udev/control ] &&
+            udevadm info --query=property --name="$node" 2>/dev/null |
+            grep -q '^CURRENT_TAGS=.*:uaccess:'; then
+            continue
+        fi
+        setfacl --remove-all "$node" 2>/dev/null || true
+    done
+}
