@@ -179,9 +179,7 @@ TEST(DisplayList, AMonitorFoundAfterLaunchIsSetUpAsAtLaunchAndGetsItsOverlayBack
 TEST(WeakCallbacks, DoNothingOnceTheDelegateIsGone) {
     SimDesk desk;
     desk.addOutput("mbp", "MacBook Pro Speakers", true);
-    desk.addOutput("dell", "DELL U2723QE");
-    desk.addMonitor("DELL U2723QE");
-    desk.defaults->put("selectedDeviceUID", std::string("dell"));
+    desk.addRememberedDell();
     auto delegate = desk.launch();
     auto settings = delegate->settings;
     auto menu = delegate->statusMenu();

@@ -19,7 +19,8 @@ struct SimDesk : sim::SimWorld {
     std::string systemDisplayName = "macOS";
     std::string accessibilitySettingsURL = "settings:accessibility";
 
-    SimDesk() {
+    explicit SimDesk(sim::SimDispatch dispatch = {})
+        : SimWorld(std::move(dispatch)) {
         screens->addScreen(Rect{0, 0, 1920, 1080});
         screens->setMouseLocation(Point{960, 540});
     }
@@ -48,6 +49,13 @@ struct SimDesk : sim::SimWorld {
         auto monitor = sim::SimMonitor::create(scheduler);
         registry->addExternalDisplay(monitor, productName);
         return monitor;
+    }
+
+    // The monitor most tests use, on its own output, remembered as the user's choice.
+    std::shared_ptr<sim::SimMonitor> addRememberedDell() {
+        addOutput("dell", "DELL U2723QE");
+        defaults->put("selectedDeviceUID", std::string("dell"));
+        return addMonitor("DELL U2723QE");
     }
 
     // The process's start, with everything due at launch done.

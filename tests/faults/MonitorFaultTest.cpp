@@ -46,10 +46,8 @@ HeldKey hold(SimDesk& desk, std::int64_t keyCode, std::chrono::milliseconds dura
 
 TEST(MonitorFault, AMonitorThatStopsAnsweringMidHoldNeverHoldsTheKeyboardOrTheQuit) {
     SimDesk desk;
-    desk.addOutput("dell", "DELL U2723QE");
-    const auto monitor = desk.addMonitor("DELL U2723QE");
+    const auto monitor = desk.addRememberedDell();
     monitor->setControl(kVCPAudioSpeakerVolume, {20, 100});
-    desk.defaults->put("selectedDeviceUID", std::string("dell"));
     desk.defaults->put("step", std::int64_t{1});
     auto delegate = desk.launch();
     ASSERT_TRUE(delegate->tap);

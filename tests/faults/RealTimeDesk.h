@@ -8,7 +8,6 @@
 #include "platform/PumpedMainQueue.h"
 #include "platform/SleepingPause.h"
 #include "platform/ThreadSerialQueue.h"
-#include "platform/sim/SimWorld.h"
 #include "tests/app/SimDesk.h"
 
 #include <chrono>
@@ -20,17 +19,14 @@ constexpr auto kLongestKeyWait = std::chrono::milliseconds(250);
 // The quit's wait for the "ddc" queue, and a little for the rest of the way out.
 constexpr auto kQuitBound = std::chrono::milliseconds(2000 + 250);
 
-struct RealTimeDesk : sim::SimWorld {
+struct RealTimeDesk : SimDesk {
     explicit RealTimeDesk(
         std::shared_ptr<PumpedMainQueue> queue = std::make_shared<PumpedMainQueue>())
-        : SimWorld(sim::SimDispatch{
+        : SimDesk(sim::SimDispatch{
               queue,
               [](const std::string& label) { return std::make_shared<ThreadSerialQueue>(label); },
               std::make_shared<SleepingPause>()})
-        , mainQueue(std::move(queue)) {
-        screens->addScreen(Rect{0, 0, 1920, 1080});
-        screens->setMouseLocation(Point{960, 540});
-    }
+        , mainQueue(std::move(queue)) {}
 
     struct Press {
         std::optional<TapDecision> decision;
