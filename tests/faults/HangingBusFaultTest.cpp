@@ -88,10 +88,7 @@ TEST(HangingBus, NeitherTheKeysNorTheMainThreadNorTheQuitWaitForIt) {
     auto transport = std::make_shared<HangingTransport>();
     {
         RealTimeDesk desk;
-        sim::SimAudioDevice screen;
-        screen.uid = "dell";
-        screen.name = "DELL U2723QE";
-        desk.audio->setDefaultOutput(desk.audio->addDevice(screen));
+        desk.addOutput("dell", "DELL U2723QE");
         desk.defaults->put("selectedDeviceUID", std::string("dell"));
         desk.defaults->put("step", std::int64_t{1});
         auto services = desk.services();

@@ -13,16 +13,9 @@ using namespace std::chrono_literals;
 
 TEST(ThreadedMerge, EveryJobSetsTheLevelBeforeItUnmutesAndTheMonitorEndsAtTheLastPress) {
     testing::RealTimeDesk desk;
-    sim::SimAudioDevice screen;
-    screen.uid = "dell";
-    screen.name = "DELL U2723QE";
-    desk.audio->setDefaultOutput(desk.audio->addDevice(screen));
-    desk.defaults->put("selectedDeviceUID", std::string("dell"));
+    const auto monitor = desk.addRememberedDell();
     desk.defaults->put("hideMonitorOSD", false);
-    const auto monitor = sim::SimMonitor::create(desk.scheduler);
-    desk.registry->addExternalDisplay(monitor, "DELL U2723QE");
-    auto delegate = startApplication(desk.services());
-    desk.application->run();
+    auto delegate = desk.launch();
     // Past the launch's level and overlay jobs.
     ASSERT_TRUE(desk.mainQueue->pumpUntil([&] { return !monitor->appliedSets().empty(); }, 5s));
     desk.mainQueue->pumpFor(300ms);
