@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 #include "settings/SettingsModel.h"
 #include "tests/app/SimDesk.h"
+#include "tools/varnu-sim/TraceFormat.h"
 
 #include <string>
 #include <vector>
@@ -12,14 +13,11 @@ namespace {
 
 using testing::SimDesk;
 
-// What a person sees of each item: "[x] name", "---", "(disabled) text", "text [key]".
+// What a person sees of each item, as the scenario traces show it.
 std::vector<std::string> shown(const Menu& menu) {
     std::vector<std::string> lines;
     for (const auto& item : menu.items()) {
-        const char* mark = item.representedObject ? (item.checked ? "[x] " : "[ ] ")
-                                                  : (item.enabled ? "" : "(disabled) ");
-        const auto key = item.keyEquivalent.empty() ? "" : " [" + item.keyEquivalent + "]";
-        lines.push_back(item.separator ? "---" : mark + item.title + key);
+        lines.push_back(sim::menuItem(item));
     }
     return lines;
 }
