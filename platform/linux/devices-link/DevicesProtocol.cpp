@@ -1,5 +1,7 @@
 #include "platform/linux/devices-link/DevicesProtocol.h"
 
+#include <algorithm>
+
 namespace varnu::linux_backend::devices {
 namespace {
 
@@ -28,9 +30,36 @@ public:
     Writer& stroke(const KeyStroke& stroke) {
         return code(stroke.key).code(stroke.action).byte(stroke.modifiers);
     }
+    // Up to the field's size or the first NUL, then zeros to the field's end.
+    Writer& text(const std::string& text, std::size_t field) {
+        std::size_t used = 0;
+        for (; used < field && used < text.size() && text[used] != '\0'; ++used) {
+            byte(static_cast<std::uint8_t>(text[used]));
+        }
+        return zeros(field - used);
+    }
+    // The count, the bytes (at most the field's size) and zeros to the field's end.
+    Writer& blob(const std::vector<std::uint8_t>& bytes, std::size_t field) {
+        auto used = std::min(bytes.size(), field);
+        byte(static_cast<std::uint8_t>(used));
+        for (std::size_t index = 0; index < used; ++index) {
+            byte(bytes[index]);
+        }
+        return zeros(field - used);
+    }
+    Writer& token(const DisplayToken& display) {
+        return u32(display.generation).byte(display.index);
+    }
     Packet done() const { return packet_; }
 
 private:
+    Writer& zeros(std::size_t count) {
+        for (std::size_t index = 0; index < count; ++index) {
+            byte(0);
+        }
+        return *this;
+    }
+
     Packet packet_;
 };
 
@@ -80,6 +109,41 @@ public:
         ok_ = ok_ && (stroke.modifiers & ~kModifierBits) == 0;
         return stroke;
     }
+    // Nothing but zeros after the first NUL.
+    std::string text(std::size_t field) {
+        std::string text;
+        bool ended = false;
+        for (std::size_t index = 0; index < field; ++index) {
+            auto value = byte();
+            ended = ended || value == 0;
+            ok_ = ok_ && (!ended || value == 0);
+            if (!ended) {
+                text += static_cast<char>(value);
+            }
+        }
+        return text;
+    }
+    std::vector<std::uint8_t> blob(std::size_t field) {
+        auto used = byte();
+        ok_ = ok_ && used <= field;
+        std::vector<std::uint8_t> bytes;
+        for (std::size_t index = 0; index < field; ++index) {
+            auto value = byte();
+            if (index < used) {
+                bytes.push_back(value);
+            } else {
+                ok_ = ok_ && value == 0;
+            }
+        }
+        return bytes;
+    }
+    DisplayToken token() {
+        DisplayToken display;
+        display.generation = u32();
+        display.index = byte();
+        return display;
+    }
+    void require(bool condition) { ok_ = ok_ && condition; }
 
 private:
     std::span<const std::uint8_t> packet_;
@@ -105,6 +169,27 @@ struct ClientEncoder {
     Packet operator()(const Answer& answer) const {
         return Writer(MessageKind::Answer).u32(answer.id).flag(answer.keep).done();
     }
+    Packet operator()(const DisplaysWanted&) const {
+        return Writer(MessageKind::DisplaysWanted).done();
+    }
+    Packet operator()(const DdcWrite& write) const {
+        return Writer(MessageKind::DdcWrite)
+            .u32(write.id)
+            .token(write.display)
+            .byte(write.chipAddress)
+            .byte(write.dataAddress)
+            .blob(write.bytes, kDdcBytesField)
+            .done();
+    }
+    Packet operator()(const DdcRead& read) const {
+        return Writer(MessageKind::DdcRead)
+            .u32(read.id)
+            .token(read.display)
+            .byte(read.chipAddress)
+            .byte(read.dataAddress)
+            .byte(read.length)
+            .done();
+    }
 };
 
 struct ServiceEncoder {
@@ -125,6 +210,22 @@ struct ServiceEncoder {
     }
     Packet operator()(const TapSwitchedOff& off) const {
         return Writer(MessageKind::TapSwitchedOff).code(off.cause).done();
+    }
+    Packet operator()(const DisplayEntry& entry) const {
+        return Writer(MessageKind::DisplayEntry)
+            .u32(entry.generation)
+            .byte(entry.index)
+            .byte(entry.count)
+            .text(entry.productName, kProductNameField)
+            .text(entry.identity, kIdentityField)
+            .done();
+    }
+    Packet operator()(const DdcResult& result) const {
+        return Writer(MessageKind::DdcResult)
+            .u32(result.id)
+            .u32(result.status)
+            .blob(result.bytes, kDdcBytesField)
+            .done();
     }
 };
 
@@ -175,6 +276,27 @@ std::optional<ClientMessage> parseClientMessage(std::span<const std::uint8_t> pa
         answer.keep = reader.flag();
         return whole<ClientMessage>(reader, answer);
     }
+    case MessageKind::DisplaysWanted:
+        return whole<ClientMessage>(reader, DisplaysWanted{});
+    case MessageKind::DdcWrite: {
+        DdcWrite write;
+        write.id = reader.u32();
+        write.display = reader.token();
+        write.chipAddress = reader.byte();
+        write.dataAddress = reader.byte();
+        write.bytes = reader.blob(kDdcBytesField);
+        return whole<ClientMessage>(reader, write);
+    }
+    case MessageKind::DdcRead: {
+        DdcRead read;
+        read.id = reader.u32();
+        read.display = reader.token();
+        read.chipAddress = reader.byte();
+        read.dataAddress = reader.byte();
+        read.length = reader.byte();
+        reader.require(read.length <= kDdcBytesField);
+        return whole<ClientMessage>(reader, read);
+    }
     default:
         return std::nullopt;
     }
@@ -212,6 +334,24 @@ std::optional<ServiceMessage> parseServiceMessage(std::span<const std::uint8_t> 
     case MessageKind::TapSwitchedOff: {
         TapSwitchedOff off{reader.code(SwitchOffCause::Timeout, SwitchOffCause::UserInput)};
         return whole<ServiceMessage>(reader, off);
+    }
+    case MessageKind::DisplayEntry: {
+        DisplayEntry entry;
+        entry.generation = reader.u32();
+        entry.index = reader.byte();
+        entry.count = reader.byte();
+        reader.require(entry.index < entry.count || entry.index == 0);
+        entry.productName = reader.text(kProductNameField);
+        entry.identity = reader.text(kIdentityField);
+        return whole<ServiceMessage>(reader, entry);
+    }
+    case MessageKind::DdcResult: {
+        DdcResult result;
+        result.id = reader.u32();
+        result.status = reader.u32();
+        reader.require(result.status <= kLargestStatus);
+        result.bytes = reader.blob(kDdcBytesField);
+        return whole<ServiceMessage>(reader, result);
     }
     default:
         return std::nullopt;

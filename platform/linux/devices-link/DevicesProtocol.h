@@ -2,28 +2,30 @@
 
 // The words Varnu and its device service (varnu-devices) say to each other over the service's
 // Unix socket (SOCK_SEQPACKET: one message per packet, never split or merged).
-// Implements: the message kinds in families (the connection itself, volume keys; DDC/CI takes
-// 0x20..0x2F later), each of one fixed size, written and parsed byte by byte in little-endian
-// order; a parse accepts only a message of its own size whose every field holds one of its
-// values, so that any other packet ends the connection it came on.
+// Implements: the message kinds in families (the connection itself, volume keys, displays and
+// their DDC/CI), each of one fixed size, written and parsed byte by byte in little-endian
+// order, text zero-padded to its field; a parse accepts only a message of its own size whose
+// every field holds one of its values, so that any other packet ends the connection it came on.
 // Does not implement: sockets (DevicesConnection, the service's server), what either side does
-// with a message. A volume key travels as which of the three keys, what it did and the four
-// modifiers: the words cannot carry any other key.
+// with a message, which DDC/CI transfers the service performs. A volume key travels as which of
+// the three keys, what it did and the four modifiers: the words cannot carry any other key.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <variant>
+#include <vector>
 
 namespace varnu::linux_backend::devices {
 
 // A Hello is the same in every version, so that a service can say which it speaks.
-constexpr std::uint16_t kProtocolVersion = 1;
+constexpr std::uint16_t kProtocolVersion = 2;
 constexpr std::uint32_t kHelloMagic = 0x444E5256; // "VRND"
 // No message is longer; a longer packet ends the connection.
-constexpr std::size_t kLargestMessage = 32;
+constexpr std::size_t kLargestMessage = 80;
 constexpr const char* kServiceSocketPath = "/run/varnu/devices.socket";
 
 enum class Family : std::uint8_t { Connection = 0x0, Keys = 0x1, Displays = 0x2 };
@@ -38,6 +40,11 @@ enum class MessageKind : std::uint8_t {
     Answer = 0x12,
     Notice = 0x13,         // service: a repeat or release of a key the client kept
     TapSwitchedOff = 0x14, // service: keys pass without asking until the tap is wanted again
+    DisplaysWanted = 0x20, // client: the display list now and after each change
+    DisplayEntry = 0x21,   // service: one display of a list
+    DdcWrite = 0x22,       // client: bytes for a listed display's DDC/CI
+    DdcRead = 0x23,        // client: a reply from a listed display's DDC/CI
+    DdcResult = 0x24,      // service: how a write or read went, and the bytes read
 };
 
 constexpr Family familyOf(MessageKind kind) {
@@ -116,8 +123,58 @@ struct TapSwitchedOff {
     friend bool operator==(const TapSwitchedOff&, const TapSwitchedOff&) = default;
 };
 
-using ClientMessage = std::variant<Hello, TapWanted, Answer>;
-using ServiceMessage = std::variant<Welcome, Refused, Standing, Question, Notice, TapSwitchedOff>;
+// Sizes of the display family's fields. A product name is at most an EDID descriptor's 13
+// characters; an identity is the connector's name and the EDID's hash.
+constexpr std::size_t kProductNameField = 13;
+constexpr std::size_t kIdentityField = 48;
+constexpr std::size_t kDdcBytesField = 11;
+// The largest errno a result carries.
+constexpr std::uint32_t kLargestStatus = 4095;
+
+struct DisplaysWanted {
+    friend bool operator==(const DisplaysWanted&, const DisplaysWanted&) = default;
+};
+// A list is `count` entries of one generation, index 0 first; an empty list is one entry of
+// count 0. A display is named by its list's generation and its index in it.
+struct DisplayEntry {
+    std::uint32_t generation = 0;
+    std::uint8_t index = 0;
+    std::uint8_t count = 0;
+    std::string productName; // at most kProductNameField bytes, no NUL
+    std::string identity;    // at most kIdentityField bytes, no NUL
+    friend bool operator==(const DisplayEntry&, const DisplayEntry&) = default;
+};
+struct DisplayToken {
+    std::uint32_t generation = 0;
+    std::uint8_t index = 0;
+    friend bool operator==(const DisplayToken&, const DisplayToken&) = default;
+};
+struct DdcWrite {
+    std::uint32_t id = 0;
+    DisplayToken display;
+    std::uint8_t chipAddress = 0;
+    std::uint8_t dataAddress = 0;
+    std::vector<std::uint8_t> bytes; // at most kDdcBytesField
+    friend bool operator==(const DdcWrite&, const DdcWrite&) = default;
+};
+struct DdcRead {
+    std::uint32_t id = 0;
+    DisplayToken display;
+    std::uint8_t chipAddress = 0;
+    std::uint8_t dataAddress = 0;
+    std::uint8_t length = 0; // at most kDdcBytesField
+    friend bool operator==(const DdcRead&, const DdcRead&) = default;
+};
+struct DdcResult {
+    std::uint32_t id = 0;
+    std::uint32_t status = 0;        // 0, or the errno of the failure or refusal
+    std::vector<std::uint8_t> bytes; // a read's, at most kDdcBytesField
+    friend bool operator==(const DdcResult&, const DdcResult&) = default;
+};
+
+using ClientMessage = std::variant<Hello, TapWanted, Answer, DisplaysWanted, DdcWrite, DdcRead>;
+using ServiceMessage = std::variant<Welcome, Refused, Standing, Question, Notice, TapSwitchedOff,
+                                    DisplayEntry, DdcResult>;
 
 // One message as it goes on the wire.
 struct Packet {
