@@ -1,6 +1,7 @@
 #include "platform/linux/devices-service/DevicesServer.h"
 
 #include "platform/linux/devices-link/PacketSocket.h"
+#include "platform/linux/devices-service/DdcRequests.h"
 
 #include <cerrno>
 #include <csignal>
@@ -23,10 +24,12 @@ constexpr int kMessagesPerTurn = 64;
 } // namespace
 
 DevicesServer::DevicesServer(int listenFd, std::unique_ptr<SeatSessions> seat,
-                             std::unique_ptr<KeyboardHold> hold, std::ostream& diagnostics)
+                             std::unique_ptr<KeyboardHold> hold,
+                             std::unique_ptr<DisplayHold> displays, std::ostream& diagnostics)
     : listenFd_(listenFd)
     , seat_(std::move(seat))
     , hold_(std::move(hold))
+    , displays_(std::move(displays))
     , diagnostics_(diagnostics) {
     auto stops = stopSignals();
     signalFd_ = ::signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
@@ -57,8 +60,9 @@ int DevicesServer::run() {
         std::vector<pollfd> fds{{signalFd_, POLLIN, 0},
                                 {hold_->signalFd(), POLLIN, 0},
                                 {listenFd_, POLLIN, 0},
-                                {seat_->changeFd(), POLLIN, 0}};
-        constexpr std::size_t kFirstClient = 4;
+                                {seat_->changeFd(), POLLIN, 0},
+                                {displays_ ? displays_->signalFd() : -1, POLLIN, 0}};
+        constexpr std::size_t kFirstClient = 5;
         for (const auto& client : clients_) {
             fds.push_back({client.fd, POLLIN, 0});
         }
@@ -86,6 +90,9 @@ int DevicesServer::run() {
         if (fds[3].revents != 0) {
             seat_->acknowledgeChange();
             review();
+        }
+        if (fds[4].revents != 0) {
+            takeDisplaySignals();
         }
         // A client may go while others are read: follow them by descriptor.
         std::vector<int> ready;
@@ -143,6 +150,7 @@ void DevicesServer::accept() {
         } else {
             Client client;
             client.fd = fd;
+            client.id = nextClientId_++;
             client.uid = peer->uid;
             clients_.push_back(client);
         }
@@ -184,7 +192,18 @@ bool DevicesServer::handle(Client& client, const ClientMessage& message) {
     }
     // Any word from a client shows it answers again.
     bool wasAnswering = std::exchange(client.answering, true);
-    if (auto* tap = std::get_if<TapWanted>(&message)) {
+    if (std::holds_alternative<DisplaysWanted>(message)) {
+        client.displaysWanted = true;
+        sendDisplays(client);
+    } else if (auto* write = std::get_if<DdcWrite>(&message)) {
+        if (auto refused = transfer(client, *write)) {
+            sendPacket(client.fd, encode(DdcResult{write->id, *refused, {}}));
+        }
+    } else if (auto* read = std::get_if<DdcRead>(&message)) {
+        if (auto refused = transfer(client, *read)) {
+            sendPacket(client.fd, encode(DdcResult{read->id, *refused, {}}));
+        }
+    } else if (auto* tap = std::get_if<TapWanted>(&message)) {
         client.tapWanted = tap->wanted;
     } else if (auto* answer = std::get_if<Answer>(&message); answer && client.fd == servedFd_) {
         hold_->answer(*answer);
@@ -195,8 +214,45 @@ bool DevicesServer::handle(Client& client, const ClientMessage& message) {
     return true;
 }
 
+template <typename Request>
+std::optional<std::uint32_t> DevicesServer::transfer(const Client& client, const Request& request) {
+    // The same user's other programs are no less trusted than its Varnu; another session's
+    // are not served.
+    if (!isAllowed(request) || seat_->presence(client.uid) != SeatPresence::Active) {
+        return EPERM;
+    }
+    if (!displays_) {
+        return ENODEV;
+    }
+    return displays_->transfer(client.id, request);
+}
+
+void DevicesServer::sendDisplays(const Client& client) {
+    auto entries = displays_ ? displays_->entries() : std::vector<DisplayEntry>{DisplayEntry{}};
+    for (const auto& entry : entries) {
+        sendPacket(client.fd, encode(entry));
+    }
+}
+
+void DevicesServer::takeDisplaySignals() {
+    auto signals = displays_->takeSignals();
+    for (const auto& client : clients_) {
+        if (signals.listChanged && client.displaysWanted) {
+            sendDisplays(client);
+        }
+        for (const auto& [id, result] : signals.results) {
+            if (id == client.id) {
+                sendPacket(client.fd, encode(result));
+            }
+        }
+    }
+}
+
 void DevicesServer::drop(std::size_t index) {
     int fd = clients_[index].fd;
+    if (displays_) {
+        displays_->forget(clients_[index].id);
+    }
     clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(index));
     // Let go of the socket before closing it: its number may be the next client's.
     if (fd == servedFd_) {

@@ -6,12 +6,17 @@
 // most kMostClients at a time), the Hello and its version, the key family's words, the standing
 // each client is told; choosing the served client (the longest connected one that wants the
 // tap, answers, and whose user's session is in front of the seat); following the seat's
-// changes; ending a connection that says anything malformed, oversized or out of turn, and
-// only that connection; stopping on SIGTERM or SIGINT, or when the reader stops.
-// Does not implement: the keyboards (KeyboardHold), who is in front (SeatSessions), where the
-// listening socket comes from (DevicesServiceMain). Logs no key and no key code.
+// changes; the display family: the list to each client that asked for it, now and after each
+// change, and DDC/CI transfers for a client whose user's session is in front of the seat, when
+// DdcRequests allows them (any other is refused with EPERM, and nothing reaches a bus); ending
+// a connection that says anything malformed, oversized or out of turn, and only that
+// connection; stopping on SIGTERM or SIGINT, or when the reader stops.
+// Does not implement: the keyboards (KeyboardHold), the displays and their buses
+// (DisplayHold), who is in front (SeatSessions), where the listening socket comes from
+// (DevicesServiceMain). Logs no key and no key code.
 
 #include "platform/linux/devices-link/DevicesProtocol.h"
+#include "platform/linux/devices-service/DisplayHold.h"
 #include "platform/linux/devices-service/KeyboardHold.h"
 #include "platform/linux/devices-service/SeatSessions.h"
 
@@ -28,8 +33,10 @@ class DevicesServer {
 public:
     static constexpr std::size_t kMostClients = 16;
 
+    // Without displays, every transfer is refused with ENODEV and the list is empty.
     DevicesServer(int listenFd, std::unique_ptr<SeatSessions> seat,
-                  std::unique_ptr<KeyboardHold> hold, std::ostream& diagnostics);
+                  std::unique_ptr<KeyboardHold> hold, std::unique_ptr<DisplayHold> displays,
+                  std::ostream& diagnostics);
     ~DevicesServer();
     DevicesServer(const DevicesServer&) = delete;
     DevicesServer& operator=(const DevicesServer&) = delete;
@@ -43,6 +50,8 @@ public:
 private:
     struct Client {
         int fd = -1;
+        DisplayHold::ClientId id = 0;
+        bool displaysWanted = false;
         uid_t uid = 0;
         bool greeted = false;
         bool tapWanted = false;
@@ -55,6 +64,11 @@ private:
     // False when the message is out of turn: the connection ends.
     bool handle(Client& client, const ClientMessage& message);
     void drop(std::size_t index);
+    void sendDisplays(const Client& client);
+    // Nothing when the transfer was queued; else why not.
+    template <typename Request>
+    std::optional<std::uint32_t> transfer(const Client& client, const Request& request);
+    void takeDisplaySignals();
     void refuse(int fd, RefusalReason reason);
     static void closeRead(int fd);
     // Chooses the served client again and tells each client where it stands.
@@ -65,7 +79,9 @@ private:
     int signalFd_ = -1;
     std::unique_ptr<SeatSessions> seat_;
     std::unique_ptr<KeyboardHold> hold_;
+    std::unique_ptr<DisplayHold> displays_;
     std::ostream& diagnostics_;
+    DisplayHold::ClientId nextClientId_ = 1;
     std::vector<Client> clients_;
     int servedFd_ = -1;
 };

@@ -31,8 +31,8 @@ constexpr std::string_view kUsage =
     "usage: varnu-devices [--socket PATH] [--seat SEAT]\n"
     "\n"
     "Holds the keyboards for the user in front of the seat while that user's Varnu asks for\n"
-    "them, and passes every key on that is not a volume key Varnu keeps. Started by systemd\n"
-    "through varnu-devices.socket.\n"
+    "them, and passes every key on that is not a volume key Varnu keeps; sets that user's\n"
+    "monitors' volume over DDC/CI. Started by systemd through varnu-devices.socket.\n"
     "  --socket PATH  listen on a socket of its own at PATH instead of systemd's\n"
     "  --seat SEAT    serve the user in front of SEAT (default seat0)\n";
 
@@ -69,7 +69,7 @@ int ownSocket(const std::string& path) {
 } // namespace
 
 int runDevicesService(int argc, char** argv, const SeatOpener& openSeat,
-                      const HoldSettings& holdSettings) {
+                      const HoldSettings& holdSettings, const DrmPaths& displayPaths) {
     std::string socketPath;
     std::string seat = "seat0";
     for (int index = 1; index < argc; ++index) {
@@ -110,7 +110,11 @@ int runDevicesService(int argc, char** argv, const SeatOpener& openSeat,
                   << '\n';
         return kFailure;
     }
-    DevicesServer server(listenFd, openSeat(seat), std::move(hold), std::cerr);
+    auto displays = DisplayHold::start(displayPaths, &std::cerr);
+    if (!displays) {
+        std::cerr << "varnu-devices: cannot follow the displays: " << errorText() << '\n';
+    }
+    DevicesServer server(listenFd, openSeat(seat), std::move(hold), std::move(displays), std::cerr);
     int status = server.run();
     if (!socketPath.empty()) {
         ::unlink(socketPath.c_str());

@@ -9,6 +9,7 @@
 
 #include "platform/linux/devices-service/KeyboardHold.h"
 #include "platform/linux/devices-service/SeatSessions.h"
+#include "platform/linux/displays/DrmDisplays.h"
 
 #include <functional>
 #include <memory>
@@ -19,6 +20,6 @@ namespace varnu::linux_backend::devices {
 using SeatOpener = std::function<std::unique_ptr<SeatSessions>(const std::string& seat)>;
 
 int runDevicesService(int argc, char** argv, const SeatOpener& openSeat,
-                      const HoldSettings& hold = {});
+                      const HoldSettings& hold = {}, const DrmPaths& displays = {});
 
 } // namespace varnu::linux_backend::devices

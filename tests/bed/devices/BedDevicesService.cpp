@@ -1,7 +1,8 @@
 // varnu-devices as the bed runs it: the same server, with a seat the test plays through a pipe
 // instead of logind. `--seat-script FD` names the pipe's reading end; each line on it says
 // "UID active", "UID inactive" or "UID absent", or "no-logind". `--grab-retry-ms MS` and
-// `--clone-announce-ms MS` shorten the keyboards' waits as the tap's tests do.
+// `--clone-announce-ms MS` shorten the keyboards' waits as the tap's tests do; `--dev PATH` is
+// the display bed's folder of i2c-N nodes.
 
 #include "platform/linux/devices-service/DevicesServiceMain.h"
 
@@ -74,12 +75,17 @@ private:
 int main(int argc, char** argv) {
     int script = -1;
     HoldSettings hold;
+    varnu::linux_backend::DrmPaths displays;
     std::vector<char*> arguments;
     for (int index = 0; index < argc; ++index) {
         std::string_view option = argv[index];
         if (index + 1 < argc) {
             if (option == "--seat-script") {
                 script = std::atoi(argv[++index]);
+                continue;
+            }
+            if (option == "--dev") {
+                displays.deviceRoot = argv[++index];
                 continue;
             }
             if (option == "--grab-retry-ms" || option == "--clone-announce-ms") {
@@ -96,5 +102,5 @@ int main(int argc, char** argv) {
         [script](const std::string&) -> std::unique_ptr<SeatSessions> {
             return std::make_unique<ScriptedSeat>(script);
         },
-        hold);
+        hold, displays);
 }

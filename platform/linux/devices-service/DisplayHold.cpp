@@ -1,0 +1,231 @@
+#include "platform/linux/devices-service/DisplayHold.h"
+
+#include "ddc/VCP.h"
+#include "platform/PumpedMainQueue.h"
+#include "platform/ThreadSerialQueue.h"
+#include "platform/linux/displays/I2cDevChannel.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <limits>
+#include <set>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace varnu::linux_backend::devices {
+namespace {
+
+void signal(int fd) {
+    std::uint64_t one = 1;
+    [[maybe_unused]] auto written = ::write(fd, &one, sizeof one);
+}
+
+// An index travels in one byte.
+constexpr std::size_t kMostDisplays = std::numeric_limits<std::uint8_t>::max();
+
+} // namespace
+
+// What the worker and the server share: the results on their way, the count of transfers each
+// client has waiting, and (worker only) the channels.
+struct DisplayHold::Shared {
+    explicit Shared(int fd, std::ostream* diagnostics)
+        : signalFd(fd)
+        , reports(std::make_shared<I2cDevReports>(diagnostics)) {}
+
+    void finish(ClientId client, DdcResult result) {
+        if (result.status > kLargestStatus) {
+            result.status = EIO;
+        }
+        {
+            std::lock_guard lock(mutex);
+            results.emplace_back(client, std::move(result));
+            if (auto waiting = pending.find(client);
+                waiting != pending.end() && --waiting->second == 0) {
+                pending.erase(waiting);
+            }
+        }
+        signal(signalFd);
+    }
+
+    I2cDevChannel& channel(ClientId client, const std::string& busPath) {
+        auto& channel = channels[{client, busPath}];
+        if (!channel) {
+            channel = std::make_unique<I2cDevChannel>(
+                transport, busPath, static_cast<std::uint8_t>(kDDCChipAddress), reports);
+        }
+        return *channel;
+    }
+
+    const int signalFd;
+    const std::shared_ptr<I2cTransport> transport = std::make_shared<SystemI2cTransport>();
+    const std::shared_ptr<I2cDevReports> reports;
+    std::mutex mutex;
+    std::vector<std::pair<ClientId, DdcResult>> results;
+    std::map<ClientId, int> pending;
+    std::map<std::pair<ClientId, std::string>, std::unique_ptr<I2cDevChannel>> channels;
+};
+
+// The main queue DrmDisplays posts its changes to: run by the server when it picks up signals.
+class DisplayHold::SignalingQueue final : public MainQueue {
+public:
+    explicit SignalingQueue(int fd)
+        : signalFd_(fd) {}
+    void async(Job job) override {
+        jobs_.async(std::move(job));
+        signal(signalFd_);
+    }
+    // Timers run at the next signal; DrmDisplays sets none.
+    std::shared_ptr<Cancellable> asyncAfter(std::chrono::milliseconds delay, Job job) override {
+        return jobs_.asyncAfter(delay, std::move(job));
+    }
+    std::shared_ptr<Cancellable> scheduleRepeatingTimer(std::chrono::milliseconds interval,
+                                                        Job job) override {
+        return jobs_.scheduleRepeatingTimer(interval, std::move(job));
+    }
+    void run() { jobs_.pumpFor(std::chrono::milliseconds(0)); }
+
+private:
+    int signalFd_;
+    PumpedMainQueue jobs_;
+};
+
+std::unique_ptr<DisplayHold> DisplayHold::start(const DrmPaths& paths, std::ostream* diagnostics) {
+    std::unique_ptr<DisplayHold> hold(new DisplayHold());
+    hold->signalFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (hold->signalFd_ < 0) {
+        return nullptr;
+    }
+    hold->shared_ = std::make_shared<Shared>(hold->signalFd_, diagnostics);
+    hold->mainQueue_ = std::make_shared<SignalingQueue>(hold->signalFd_);
+    hold->worker_ = std::make_unique<ThreadSerialQueue>("ddc");
+    hold->displays_ = std::make_unique<DrmDisplays>(hold->mainQueue_, paths, DrmDisplaysTiming{},
+                                                    hold->shared_->transport, nullptr, diagnostics);
+    // Its first look may have ended before the handler was set.
+    hold->displays_->setChangeHandler([raw = hold.get()] { raw->refresh(); });
+    hold->refresh();
+    return hold;
+}
+
+DisplayHold::~DisplayHold() {
+    displays_.reset();
+    // The worker finishes what was queued; the channels go with the last job's reference.
+    worker_.reset();
+    if (signalFd_ >= 0) {
+        ::close(signalFd_);
+    }
+}
+
+DisplayHold::Signals DisplayHold::takeSignals() {
+    std::uint64_t count = 0;
+    [[maybe_unused]] auto got = ::read(signalFd_, &count, sizeof count);
+    const auto generation = generation_;
+    mainQueue_->run();
+    Signals signals;
+    signals.listChanged = generation != generation_;
+    std::lock_guard lock(shared_->mutex);
+    signals.results.swap(shared_->results);
+    return signals;
+}
+
+void DisplayHold::refresh() {
+    std::vector<Listed> listed;
+    for (const auto& display : displays_->externalDisplays()) {
+        if (listed.size() == kMostDisplays) {
+            break;
+        }
+        const auto* channel = dynamic_cast<const I2cDevChannel*>(display.service.get());
+        if (channel) {
+            listed.push_back({display.productName, display.identity, channel->path()});
+        }
+    }
+    if (listed == listed_) {
+        return;
+    }
+    ++generation_;
+    listed_ = std::move(listed);
+    std::set<std::string> buses;
+    for (const auto& each : listed_) {
+        buses.insert(each.busPath);
+    }
+    // Channels to buses that left the list are closed.
+    worker_->async([shared = shared_, buses] {
+        std::erase_if(shared->channels,
+                      [&](const auto& entry) { return !buses.contains(entry.first.second); });
+    });
+}
+
+std::vector<DisplayEntry> DisplayHold::entries() const {
+    std::vector<DisplayEntry> entries;
+    const auto count = static_cast<std::uint8_t>(listed_.size());
+    for (std::size_t index = 0; index < listed_.size(); ++index) {
+        entries.push_back({generation_, static_cast<std::uint8_t>(index), count,
+                           listed_[index].productName, listed_[index].identity});
+    }
+    if (entries.empty()) {
+        entries.push_back({generation_, 0, 0, {}, {}});
+    }
+    return entries;
+}
+
+std::optional<std::string> DisplayHold::busOf(const DisplayToken& display) const {
+    if (display.generation != generation_ || display.index >= listed_.size()) {
+        return std::nullopt;
+    }
+    return listed_[display.index].busPath;
+}
+
+std::optional<std::uint32_t> DisplayHold::admit(ClientId client) {
+    std::lock_guard lock(shared_->mutex);
+    auto& waiting = shared_->pending[client];
+    if (waiting >= kMostPending) {
+        return EBUSY;
+    }
+    ++waiting;
+    return std::nullopt;
+}
+
+std::optional<std::uint32_t> DisplayHold::queue(ClientId client, const DisplayToken& display,
+                                                std::function<DdcResult(I2cDevChannel&)> work) {
+    auto bus = busOf(display);
+    if (!bus) {
+        return ENODEV;
+    }
+    if (auto refused = admit(client)) {
+        return refused;
+    }
+    worker_->async([shared = shared_, client, bus = *bus, work = std::move(work)] {
+        shared->finish(client, work(shared->channel(client, bus)));
+    });
+    return std::nullopt;
+}
+
+std::optional<std::uint32_t> DisplayHold::transfer(ClientId client, const DdcWrite& write) {
+    return queue(client, write.display, [write](I2cDevChannel& channel) {
+        auto status = channel.writeI2C(write.chipAddress, write.dataAddress, write.bytes);
+        return DdcResult{write.id, static_cast<std::uint32_t>(status), {}};
+    });
+}
+
+std::optional<std::uint32_t> DisplayHold::transfer(ClientId client, const DdcRead& read) {
+    return queue(client, read.display, [read](I2cDevChannel& channel) {
+        std::vector<std::uint8_t> reply(read.length);
+        auto status = channel.readI2C(read.chipAddress, read.dataAddress, reply);
+        if (status != kIOReturnSuccess) {
+            reply.clear();
+        }
+        return DdcResult{read.id, static_cast<std::uint32_t>(status), std::move(reply)};
+    });
+}
+
+void DisplayHold::forget(ClientId client) {
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->pending.erase(client);
+    }
+    worker_->async([shared = shared_, client] {
+        std::erase_if(shared->channels,
+                      [&](const auto& entry) { return entry.first.first == client; });
+    });
+}
+
+} // namespace varnu::linux_backend::devices

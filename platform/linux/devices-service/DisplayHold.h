@@ -1,0 +1,96 @@
+#pragma once
+
+// The displays the device service reaches for its clients: the same discovery as Varnu's own
+// (DrmDisplays), and DDC/CI transfers on a thread of their own.
+// Implements: the current list, numbered by generation, each display named by the list's
+// generation and its index, and a signal when it changed; transfers to a display of the
+// current list only, each client with a channel of its own per display (so that its Get VCP
+// Feature write and the read of the reply stay one transaction, as in Varnu), run one at a time
+// on the worker thread so that a slow bus never holds up the server, at most kMostPending per
+// client at a time; the results, picked up by the server.
+// Does not implement: which transfers are allowed (DdcRequests), who may ask (DevicesServer).
+
+#include "platform/linux/devices-link/DevicesProtocol.h"
+#include "platform/linux/displays/DrmDisplays.h"
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace varnu {
+class ThreadSerialQueue;
+}
+namespace varnu::linux_backend {
+class I2cDevChannel;
+}
+
+namespace varnu::linux_backend::devices {
+
+class DisplayHold {
+public:
+    using ClientId = std::uint64_t;
+    static constexpr int kMostPending = 4;
+
+    // Null when no eventfd can be had. Problems with buses go to the diagnostics, once each.
+    static std::unique_ptr<DisplayHold> start(const DrmPaths& paths, std::ostream* diagnostics);
+    // Waits for the transfer in progress, which the bus timeouts bound.
+    ~DisplayHold();
+    DisplayHold(const DisplayHold&) = delete;
+    DisplayHold& operator=(const DisplayHold&) = delete;
+
+    // Readable when the list changed or a transfer ended.
+    int signalFd() const { return signalFd_; }
+    struct Signals {
+        bool listChanged = false;
+        std::vector<std::pair<ClientId, DdcResult>> results;
+    };
+    // Server thread, after signalFd() was readable.
+    Signals takeSignals();
+
+    // The current list as it goes to a client: one entry per display, or one of count 0.
+    std::vector<DisplayEntry> entries() const;
+
+    // Server thread: queues the transfer, already found allowed, for a display of the current
+    // list. Nothing when queued; else the errno it is refused with (ENODEV: not a display of
+    // the current list; EBUSY: too many of the client's are waiting).
+    std::optional<std::uint32_t> transfer(ClientId client, const DdcWrite& write);
+    std::optional<std::uint32_t> transfer(ClientId client, const DdcRead& read);
+    // Server thread: the client is gone; its channels go too.
+    void forget(ClientId client);
+
+private:
+    struct Listed {
+        std::string productName;
+        std::string identity;
+        std::string busPath;
+        bool operator==(const Listed&) const = default;
+    };
+    struct Shared;
+    class SignalingQueue;
+
+    DisplayHold() = default;
+    void refresh();
+    // The display's bus, when the token names one of the current list.
+    std::optional<std::string> busOf(const DisplayToken& display) const;
+    std::optional<std::uint32_t> admit(ClientId client);
+    std::optional<std::uint32_t> queue(ClientId client, const DisplayToken& display,
+                                       std::function<DdcResult(I2cDevChannel&)> work);
+
+    int signalFd_ = -1;
+    std::shared_ptr<Shared> shared_;
+    std::shared_ptr<SignalingQueue> mainQueue_;
+    std::unique_ptr<DrmDisplays> displays_;
+    std::uint32_t generation_ = 0;
+    std::vector<Listed> listed_;
+    // Worker only after the start.
+    std::unique_ptr<ThreadSerialQueue> worker_;
+};
+
+} // namespace varnu::linux_backend::devices

@@ -1,0 +1,115 @@
+// The displays through varnu-devices: the service started as a child on the display bed, a
+// client speaking its words byte for byte, and what reaches the buses.
+
+#include "tests/bed/devices/DevicesBed.h"
+#include "tests/bed/displays/DrmDisplaysBed.h"
+
+#include <unistd.h>
+
+namespace varnu::linux_backend::testing {
+namespace {
+
+using namespace devices;
+using Bytes = std::vector<std::uint8_t>;
+
+class DisplaysThroughServiceBed : public DrmDisplaysBed {
+protected:
+    // Says Hello, asks for the list and answers the first one that is not empty.
+    std::optional<DisplayEntry> listed(bed::RawClient& client) {
+        client.send(Hello{});
+        client.send(DisplaysWanted{});
+        std::optional<DisplayEntry> entry;
+        client.receiveUntil(
+            [&] {
+                for (const auto& message : client.received) {
+                    if (auto* each = std::get_if<DisplayEntry>(&message); each && each->count) {
+                        entry = *each;
+                    }
+                }
+                return entry.has_value();
+            },
+            10s);
+        return entry;
+    }
+
+    // The service's answer to the request, or nothing.
+    static std::optional<DdcResult> ask(bed::RawClient& client, const ClientMessage& request,
+                                        std::uint32_t id) {
+        client.send(request);
+        std::optional<DdcResult> answer;
+        client.receiveUntil(
+            [&] {
+                for (const auto& message : client.received) {
+                    if (auto* result = std::get_if<DdcResult>(&message);
+                        result && result->id == id) {
+                        answer = *result;
+                    }
+                }
+                return answer.has_value();
+            },
+            5s);
+        return answer;
+    }
+
+    bed::DevicesBed service;
+};
+
+TEST_F(DisplaysThroughServiceBed, CarriesOnlyVarnusRequestsToTheDisplaysOfItsList) {
+    plugHDMI();
+    service.seat({{::getuid(), "active"}});
+    ASSERT_TRUE(service.startService({"--dev", dev.root()}));
+    bed::RawClient client(service.socketPath());
+    auto entry = listed(client);
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->productName, "AMD HDMI");
+    EXPECT_THAT(entry->identity, ::testing::StartsWith("card0-HDMI-A-1 "));
+    const DisplayToken display{entry->generation, 0};
+    const Bytes setVolume{0x84, 0x03, 0x62, 0x00, 0x1E, 0xC4};
+    dev.clearTransfers();
+
+    const struct {
+        const char* what;
+        ClientMessage request;
+        std::uint32_t status;
+    } requests[] = {
+        {"volume", DdcWrite{1, display, 0x37, 0x51, setVolume}, 0},
+        {"Get VCP", DdcWrite{2, display, 0x37, 0x51, kGetVolume}, 0},
+        {"its reply", DdcRead{3, display, 0x37, 0x51, 11}, 0},
+        {"an EDID write", DdcWrite{4, display, kEdidAddress, 0x00, {0x00, 0x12}}, EPERM},
+        {"an EDID read", DdcRead{5, display, kEdidAddress, 0x51, 11}, EPERM},
+        {"another address", DdcWrite{6, display, 0x3A, 0x51, kGetVolume}, EPERM},
+        {"another control", DdcWrite{7, display, 0x37, 0x51, {0x82, 0x01, 0x10, 0xAC}}, EPERM},
+        {"a display not listed", DdcWrite{8, {display.generation, 1}, 0x37, 0x51, kGetVolume},
+         ENODEV},
+        {"an older list", DdcWrite{9, {display.generation - 1, 0}, 0x37, 0x51, kGetVolume}, ENODEV},
+    };
+    std::uint32_t id = 1;
+    for (const auto& each : requests) {
+        auto result = ask(client, each.request, id++);
+        ASSERT_TRUE(result) << each.what;
+        EXPECT_EQ(result->status, each.status) << each.what;
+    }
+    EXPECT_EQ(amdHDMI.monitor->control(kVCPAudioSpeakerVolume)->current, 30);
+    EXPECT_EQ(std::get<DdcResult>(client.received.back()).id, 9u);
+
+    // Another session in front: its user's programs reach no display. Its standing tells when
+    // the service saw the switch.
+    client.send(TapWanted{true});
+    service.seat({{::getuid(), "inactive"}});
+    ASSERT_TRUE(client.receiveUntil(
+        [&] {
+            return std::get_if<Standing>(&client.received.back()) &&
+                   std::get<Standing>(client.received.back()).standing ==
+                       ClientStanding::SessionInactive;
+        },
+        5s));
+    auto refused = ask(client, DdcWrite{id, display, 0x37, 0x51, setVolume}, id);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, static_cast<std::uint32_t>(EPERM));
+    EXPECT_THAT(dev.transfers(4), ElementsAre("write 37: 51 84 03 62 00 1E C4",
+                                              "write 37: 51 82 01 62 DE", "read 37: 11"));
+    EXPECT_FALSE(client.ended());
+}
+
+} // namespace
+} // namespace varnu::linux_backend::testing
