@@ -2,6 +2,7 @@
 
 #include "platform/SleepingPause.h"
 #include "platform/ThreadSerialQueue.h"
+#include "platform/linux/ServiceDisplays.h"
 #include "platform/linux/VolumeKeyTaps.h"
 #include "platform/linux/audio/PulseAudioHardware.h"
 #include "platform/linux/desktop/LocaleLanguages.h"
@@ -20,14 +21,20 @@ std::shared_ptr<JsonUserDefaults> addLinuxServices(PlatformServices& services) {
     services.defaults = defaults;
     services.languages = std::make_shared<LocaleLanguages>(environment);
     services.audio = std::make_shared<PulseAudioHardware>(mainQueue);
-    services.displays = std::make_shared<DrmDisplays>(mainQueue);
     services.pause = std::make_shared<SleepingPause>();
     services.makeSerialQueue = [](const std::string& label) {
         return std::make_shared<ThreadSerialQueue>(label);
     };
     VolumeKeyTapSettings keys;
     keys.local.helpPage = permissionsHelpPage();
-    services.eventTaps = std::make_shared<VolumeKeyTaps>(mainQueue, keys);
+    auto taps = std::make_shared<VolumeKeyTaps>(mainQueue, keys);
+    services.eventTaps = taps;
+    // The displays go the way the keys go: through the service where it serves Varnu.
+    if (auto connection = taps->serviceConnection()) {
+        services.displays = std::make_shared<ServiceDisplays>(connection, mainQueue);
+    } else {
+        services.displays = std::make_shared<DrmDisplays>(mainQueue);
+    }
     services.loginItem = std::make_shared<XdgAutostart>();
     services.systemDisplayName = "Linux";
     return defaults;

@@ -86,6 +86,11 @@ VolumeKeyTaps::Path VolumeKeyTaps::path() {
             "Varnu reads the keyboards itself, which needs the input group: " + localReason_};
 }
 
+std::shared_ptr<devices::DevicesConnection> VolumeKeyTaps::serviceConnection() {
+    choose();
+    return connection_;
+}
+
 bool VolumeKeyTaps::isProcessTrusted(bool prompt) {
     choose();
     if (*route_ == Route::Local) {

@@ -7,7 +7,8 @@
 // otherwise the in-process evdev tap, which needs the input group. On the service's path the
 // process counts as trusted while the service welcomes it; the first answer is awaited for at
 // most a second, later ones are not awaited. Why the keys cannot be caught, in one English line
-// (stderr, varnu-probe) and as advice in English and German for the settings window.
+// (stderr, varnu-probe) and as advice in English and German for the settings window. The
+// connection chosen is the one the displays take too.
 // Does not implement: either tap (ServiceKeyTap, EvdevEventTapService).
 
 #include "platform/Dispatch.h"
@@ -43,6 +44,8 @@ public:
                            std::ostream* diagnostics = &std::cerr);
 
     Path path();
+    // The connection to the device service when Varnu goes through it, for the displays too.
+    std::shared_ptr<devices::DevicesConnection> serviceConnection();
 
     bool isProcessTrusted(bool prompt) override;
     std::unique_ptr<EventTap> createTap(std::uint32_t location, std::uint32_t placement,

@@ -1,6 +1,7 @@
 // The displays through varnu-devices: the service started as a child on the display bed, a
 // client speaking its words byte for byte, and what reaches the buses.
 
+#include "platform/linux/ServiceDisplays.h"
 #include "tests/bed/devices/DevicesBed.h"
 #include "tests/bed/displays/DrmDisplaysBed.h"
 
@@ -109,6 +110,32 @@ TEST_F(DisplaysThroughServiceBed, CarriesOnlyVarnusRequestsToTheDisplaysOfItsLis
     EXPECT_THAT(dev.transfers(4), ElementsAre("write 37: 51 84 03 62 00 1E C4",
                                               "write 37: 51 82 01 62 DE", "read 37: 11"));
     EXPECT_FALSE(client.ended());
+}
+
+TEST_F(DisplaysThroughServiceBed, VarnusMonitorsSpeakThroughTheServiceUntilItGoes) {
+    plugHDMI();
+    service.seat({{::getuid(), "active"}});
+    ASSERT_TRUE(service.startService({"--dev", dev.root()}));
+    auto connection = DevicesConnection::open(service.socketPath());
+    ServiceDisplays displays(connection, mainQueue);
+    ASSERT_TRUE(mainQueue->pumpUntil([&] { return displays.externalDisplays().size() == 1; }, 10s));
+    auto listed = displays.externalDisplays();
+    EXPECT_EQ(listed[0].productName, "AMD HDMI");
+    dev.clearTransfers();
+    DDCMonitor monitor(std::move(listed[0].service), listed[0].productName,
+                       std::make_shared<SleepingPause>(), listed[0].identity);
+    EXPECT_TRUE(monitor.write(kVCPAudioSpeakerVolume, 30));
+    auto reading = monitor.read(kVCPAudioSpeakerVolume);
+    ASSERT_TRUE(reading);
+    EXPECT_EQ(reading->current, 30);
+    // The same bytes and sends as on a bus of Varnu's own.
+    const std::string setVolume = "write 37: 51 84 03 62 00 1E C4";
+    EXPECT_THAT(dev.transfers(4),
+                ElementsAre(setVolume, setVolume, "write 37: 51 82 01 62 DE", "read 37: 11"));
+
+    service.stopService();
+    EXPECT_FALSE(monitor.write(kVCPAudioSpeakerVolume, 40));
+    EXPECT_TRUE(mainQueue->pumpUntil([&] { return displays.externalDisplays().empty(); }, 5s));
 }
 
 } // namespace
