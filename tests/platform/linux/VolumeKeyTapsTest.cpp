@@ -1,10 +1,12 @@
 // Varnu's side of the device service against a service played by the test on a real socket:
 // which way the keys are caught, the questions answered on the main thread within the bound,
-// and the tap switched off and asked for again when the service goes and comes back.
+// the tap switched off and asked for again when the service goes and comes back, and the
+// displays the service lists with their transfers.
 
 #include "platform/linux/VolumeKeyTaps.h"
 
 #include "platform/PumpedMainQueue.h"
+#include "platform/linux/ServiceDisplays.h"
 #include "platform/linux/ServiceKeyTap.h"
 #include "platform/linux/devices-link/PacketSocket.h"
 #include "platform/linux/devices-service/VolumeKeyStrokes.h"
@@ -169,6 +171,46 @@ TEST_F(VolumeKeyTapsTest, AnswersOnTheMainThreadAndAsksAgainWhenTheServiceComesB
     // A tap that goes wants no keys.
     tap.reset();
     EXPECT_EQ(service.next(), ClientMessage{TapWanted{false}});
+}
+
+TEST_F(VolumeKeyTapsTest, DisplaysComeWholeFromTheServiceAndFailAtOnceWhenItGoes) {
+    PlayedService service(socketPath);
+    auto connection = DevicesConnection::open(socketPath, settings().retries);
+    ASSERT_TRUE(service.greet());
+    ServiceDisplays displays(connection, mainQueue);
+    int changes = 0;
+    displays.setChangeHandler([&] { ++changes; });
+    ASSERT_EQ(service.next(), ClientMessage{DisplaysWanted{}});
+    service.say(DisplayEntry{4, 0, 2, "LG", "card0-DP-1 01"});
+    mainQueue->pumpFor(milliseconds(20));
+    EXPECT_TRUE(displays.externalDisplays().empty()) << "half a list";
+    service.say(DisplayEntry{4, 1, 2, "Dell", "card0-DP-2 02"});
+    ASSERT_TRUE(mainQueue->pumpUntil([&] { return changes == 1; }, kBound));
+    auto listed = displays.externalDisplays();
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[1].productName, "Dell");
+    EXPECT_EQ(listed[1].identity, "card0-DP-2 02");
+
+    // As on the "ddc" queue: each call waits for the service's answer.
+    std::array<std::uint8_t, 11> reply{};
+    auto read = std::async(std::launch::async,
+                           [&] { return listed[1].service->readI2C(0x37, 0x51, reply); });
+    ASSERT_EQ(service.next(), (ClientMessage{DdcRead{1, {4, 1}, 0x37, 0x51, 11}}));
+    const std::vector<std::uint8_t> answer{0x6E, 0x88, 0x02, 0x00, 0x62, 0x00,
+                                           0x00, 0x64, 0x00, 0x1E, 0x00};
+    service.say(DdcResult{1, 0, answer});
+    EXPECT_EQ(read.get(), kIOReturnSuccess);
+    EXPECT_TRUE(std::equal(reply.begin(), reply.end(), answer.begin(), answer.end()));
+
+    const std::array<std::uint8_t, 4> getVolume{0x82, 0x01, 0x62, 0xDE};
+    auto write = std::async(std::launch::async,
+                            [&] { return listed[0].service->writeI2C(0x37, 0x51, getVolume); });
+    ASSERT_EQ(service.next(),
+              (ClientMessage{DdcWrite{2, {4, 0}, 0x37, 0x51, {0x82, 0x01, 0x62, 0xDE}}}));
+    service.hangUp();
+    EXPECT_EQ(write.get(), ENOTCONN);
+    EXPECT_TRUE(mainQueue->pumpUntil(
+        [&] { return changes == 2 && displays.externalDisplays().empty(); }, kBound));
 }
 
 } // namespace
