@@ -211,12 +211,17 @@ ServiceDisplays::~ServiceDisplays() {
 std::vector<ExternalDisplay> ServiceDisplays::externalDisplays() {
     std::vector<ExternalDisplay> displays;
     for (const auto& entry : link_->list()) {
-        displays.push_back({entry.productName,
-                            std::make_unique<ServiceDdcChannel>(
-                                link_, DisplayToken{entry.generation, entry.index}),
-                            entry.identity});
+        displays.push_back({entry.productName, channelFor(entry), entry.identity});
     }
     return displays;
+}
+
+std::vector<DisplayEntry> ServiceDisplays::entries() {
+    return link_->list();
+}
+
+std::unique_ptr<AVService> ServiceDisplays::channelFor(const DisplayEntry& entry) {
+    return std::make_unique<ServiceDdcChannel>(link_, DisplayToken{entry.generation, entry.index});
 }
 
 void ServiceDisplays::setChangeHandler(std::function<void()> handler) {

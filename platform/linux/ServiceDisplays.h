@@ -37,6 +37,10 @@ public:
     void setChangeHandler(std::function<void()> handler) override;
     // Waits at most the bound for the service's first list; false when none came.
     bool waitForList(std::chrono::milliseconds bound);
+    // The list as the service told it, with the buses' numbers, and a display's channel, for a
+    // tool that names displays by bus.
+    std::vector<devices::DisplayEntry> entries();
+    std::unique_ptr<AVService> channelFor(const devices::DisplayEntry& entry);
 
     class Link;
 

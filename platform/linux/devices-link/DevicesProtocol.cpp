@@ -218,6 +218,7 @@ struct ServiceEncoder {
             .byte(entry.count)
             .text(entry.productName, kProductNameField)
             .text(entry.identity, kIdentityField)
+            .u16(entry.bus)
             .done();
     }
     Packet operator()(const DdcResult& result) const {
@@ -343,6 +344,7 @@ std::optional<ServiceMessage> parseServiceMessage(std::span<const std::uint8_t> 
         reader.require(entry.index < entry.count || entry.index == 0);
         entry.productName = reader.text(kProductNameField);
         entry.identity = reader.text(kIdentityField);
+        entry.bus = reader.u16();
         return whole<ServiceMessage>(reader, entry);
     }
     case MessageKind::DdcResult: {

@@ -142,6 +142,7 @@ struct DisplayEntry {
     std::uint8_t count = 0;
     std::string productName; // at most kProductNameField bytes, no NUL
     std::string identity;    // at most kIdentityField bytes, no NUL
+    std::uint16_t bus = 0;   // N of /dev/i2c-N, for people to name it by
     friend bool operator==(const DisplayEntry&, const DisplayEntry&) = default;
 };
 struct DisplayToken {

@@ -228,6 +228,10 @@ std::optional<std::uint32_t> DevicesServer::transfer(const Client& client, const
 }
 
 void DevicesServer::sendDisplays(const Client& client) {
+    // Told once there is a list.
+    if (displays_ && !displays_->ready()) {
+        return;
+    }
     auto entries = displays_ ? displays_->entries() : std::vector<DisplayEntry>{DisplayEntry{}};
     for (const auto& entry : entries) {
         sendPacket(client.fd, encode(entry));

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <limits>
 #include <set>
 #include <sys/eventfd.h>
@@ -22,6 +23,15 @@ void signal(int fd) {
 
 // An index travels in one byte.
 constexpr std::size_t kMostDisplays = std::numeric_limits<std::uint8_t>::max();
+constexpr std::chrono::milliseconds kStopCheckInterval{100};
+
+// N of ".../i2c-N".
+std::uint16_t busNumber(const std::string& path) {
+    auto digits = path.find_last_not_of("0123456789") + 1;
+    unsigned number = 0;
+    std::from_chars(path.data() + digits, path.data() + path.size(), number);
+    return static_cast<std::uint16_t>(number);
+}
 
 } // namespace
 
@@ -100,13 +110,21 @@ std::unique_ptr<DisplayHold> DisplayHold::start(const DrmPaths& paths, std::ostr
     hold->worker_ = std::make_unique<ThreadSerialQueue>("ddc");
     hold->displays_ = std::make_unique<DrmDisplays>(hold->mainQueue_, paths, DrmDisplaysTiming{},
                                                     hold->shared_->transport, nullptr, diagnostics);
-    // Its first look may have ended before the handler was set.
     hold->displays_->setChangeHandler([raw = hold.get()] { raw->refresh(); });
-    hold->refresh();
+    hold->firstLook_ = std::jthread([raw = hold.get()](std::stop_token stop) {
+        while (!stop.stop_requested() && !raw->displays_->waitForLooks(1, kStopCheckInterval)) {
+        }
+        raw->looked_ = true;
+        signal(raw->signalFd_);
+    });
     return hold;
 }
 
 DisplayHold::~DisplayHold() {
+    if (firstLook_.joinable()) {
+        firstLook_.request_stop();
+        firstLook_.join();
+    }
     displays_.reset();
     // The worker finishes what was queued; the channels go with the last job's reference.
     worker_.reset();
@@ -119,9 +137,14 @@ DisplayHold::Signals DisplayHold::takeSignals() {
     std::uint64_t count = 0;
     [[maybe_unused]] auto got = ::read(signalFd_, &count, sizeof count);
     const auto generation = generation_;
+    const bool wasReady = ready_;
     mainQueue_->run();
+    if (!ready_ && looked_) {
+        ready_ = true;
+        refresh();
+    }
     Signals signals;
-    signals.listChanged = generation != generation_;
+    signals.listChanged = ready_ && (!wasReady || generation != generation_);
     std::lock_guard lock(shared_->mutex);
     signals.results.swap(shared_->results);
     return signals;
@@ -135,7 +158,8 @@ void DisplayHold::refresh() {
         }
         const auto* channel = dynamic_cast<const I2cDevChannel*>(display.service.get());
         if (channel) {
-            listed.push_back({display.productName, display.identity, channel->path()});
+            listed.push_back({display.productName, display.identity, channel->path(),
+                              busNumber(channel->path())});
         }
     }
     if (listed == listed_) {
@@ -159,10 +183,11 @@ std::vector<DisplayEntry> DisplayHold::entries() const {
     const auto count = static_cast<std::uint8_t>(listed_.size());
     for (std::size_t index = 0; index < listed_.size(); ++index) {
         entries.push_back({generation_, static_cast<std::uint8_t>(index), count,
-                           listed_[index].productName, listed_[index].identity});
+                           listed_[index].productName, listed_[index].identity,
+                           listed_[index].bus});
     }
     if (entries.empty()) {
-        entries.push_back({generation_, 0, 0, {}, {}});
+        entries.push_back({generation_, 0, 0, {}, {}, 0});
     }
     return entries;
 }

@@ -3,7 +3,9 @@
 // The displays the device service reaches for its clients: the same discovery as Varnu's own
 // (DrmDisplays), and DDC/CI transfers on a thread of their own.
 // Implements: the current list, numbered by generation, each display named by the list's
-// generation and its index, and a signal when it changed; transfers to a display of the
+// generation and its index, ready once the first look at the displays ended (so that a client
+// is not told of an empty list that only was not looked for yet), and a signal when it became
+// ready or changed; transfers to a display of the
 // current list only, each client with a channel of its own per display (so that its Get VCP
 // Feature write and the read of the reply stay one transaction, as in Varnu), run one at a time
 // on the worker thread so that a slow bus never holds up the server, at most kMostPending per
@@ -13,6 +15,7 @@
 #include "platform/linux/devices-link/DevicesProtocol.h"
 #include "platform/linux/displays/DrmDisplays.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -21,6 +24,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -54,6 +58,8 @@ public:
     // Server thread, after signalFd() was readable.
     Signals takeSignals();
 
+    // Whether the first look has ended: before, there is no list to tell.
+    bool ready() const { return ready_; }
     // The current list as it goes to a client: one entry per display, or one of count 0.
     std::vector<DisplayEntry> entries() const;
 
@@ -70,6 +76,7 @@ private:
         std::string productName;
         std::string identity;
         std::string busPath;
+        std::uint16_t bus = 0;
         bool operator==(const Listed&) const = default;
     };
     struct Shared;
@@ -87,6 +94,10 @@ private:
     std::shared_ptr<Shared> shared_;
     std::shared_ptr<SignalingQueue> mainQueue_;
     std::unique_ptr<DrmDisplays> displays_;
+    // Waits for the first look without holding up the server.
+    std::jthread firstLook_;
+    std::atomic<bool> looked_{false};
+    bool ready_ = false;
     std::uint32_t generation_ = 0;
     std::vector<Listed> listed_;
     // Worker only after the start.

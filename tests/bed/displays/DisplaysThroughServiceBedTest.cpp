@@ -64,6 +64,7 @@ TEST_F(DisplaysThroughServiceBed, CarriesOnlyVarnusRequestsToTheDisplaysOfItsLis
     ASSERT_TRUE(entry);
     EXPECT_EQ(entry->productName, "AMD HDMI");
     EXPECT_THAT(entry->identity, ::testing::StartsWith("card0-HDMI-A-1 "));
+    EXPECT_EQ(entry->bus, 4);
     const DisplayToken display{entry->generation, 0};
     const Bytes setVolume{0x84, 0x03, 0x62, 0x00, 0x1E, 0xC4};
     dev.clearTransfers();

@@ -53,7 +53,8 @@ TEST(DevicesProtocol, EveryMessageRoundTripsInItsOwnFixedLayout) {
     entry.resize(entry.size() + kProductNameField - 2);
     entry.insert(entry.end(), {'c', 'a', 'r', 'd', '0'});
     entry.resize(entry.size() + kIdentityField - 5);
-    const ServiceMessage listed{DisplayEntry{2, 1, 3, "LG", "card0"}};
+    entry.insert(entry.end(), {0x05, 0x01});
+    const ServiceMessage listed{DisplayEntry{2, 1, 3, "LG", "card0", 0x105}};
     EXPECT_EQ(bytesOf(encode(listed)), entry);
     EXPECT_EQ(parseServiceMessage(entry), listed);
     entry[10] = 'x';
