@@ -119,7 +119,10 @@ TEST_F(DisplaysThroughServiceBed, VarnusMonitorsSpeakThroughTheServiceUntilItGoe
     ASSERT_TRUE(service.startService({"--dev", dev.root()}));
     auto connection = DevicesConnection::open(service.socketPath());
     ServiceDisplays displays(connection, mainQueue);
-    ASSERT_TRUE(mainQueue->pumpUntil([&] { return displays.externalDisplays().size() == 1; }, 10s));
+    int changes = 0;
+    displays.setChangeHandler([&] { ++changes; });
+    ASSERT_TRUE(mainQueue->pumpUntil([&] { return changes == 1; }, 10s));
+    ASSERT_EQ(displays.externalDisplays().size(), 1u);
     auto listed = displays.externalDisplays();
     EXPECT_EQ(listed[0].productName, "AMD HDMI");
     dev.clearTransfers();
@@ -136,7 +139,8 @@ TEST_F(DisplaysThroughServiceBed, VarnusMonitorsSpeakThroughTheServiceUntilItGoe
 
     service.stopService();
     EXPECT_FALSE(monitor.write(kVCPAudioSpeakerVolume, 40));
-    EXPECT_TRUE(mainQueue->pumpUntil([&] { return displays.externalDisplays().empty(); }, 5s));
+    EXPECT_TRUE(mainQueue->pumpUntil([&] { return changes == 2; }, 5s));
+    EXPECT_THAT(displays.externalDisplays(), IsEmpty());
 }
 
 } // namespace
