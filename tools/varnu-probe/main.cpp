@@ -3,16 +3,10 @@
 // same code the application uses.
 
 #include "audio/Audio.h"
-#include "ddc/DDCMonitor.h"
-#include "ddc/VCP.h"
 #include "platform/PumpedMainQueue.h"
-#include "platform/SleepingPause.h"
 #include "platform/linux/VolumeKeyTaps.h"
 #include "platform/linux/audio/PulseAudioHardware.h"
-#include "platform/linux/displays/DdcBusProbe.h"
-#include "platform/linux/displays/DrmConnectorScan.h"
 #include "platform/linux/displays/DrmDisplays.h"
-#include "platform/linux/displays/I2cDevChannel.h"
 #include "platform/linux/files/PermissionsHelp.h"
 #include "platform/linux/files/PrintableText.h"
 #include "platform/linux/input/EvdevCapabilities.h"
@@ -20,6 +14,7 @@
 #include "platform/linux/input/InputDeviceList.h"
 #include "platform/linux/input/InputPermissions.h"
 #include "platform/wayland/OverlayPath.h"
+#include "tools/varnu-probe/Monitors.h"
 
 #include <charconv>
 #include <chrono>
@@ -49,15 +44,17 @@ constexpr std::chrono::milliseconds kAudioServerWait{1500};
 
 constexpr std::string_view kUsage =
     "usage: varnu-probe [--sysfs DIR] [--dev DIR] [--socket PATH]\n"
-    "       varnu-probe [--sysfs DIR] [--dev DIR] monitors\n"
+    "       varnu-probe [--sysfs DIR] [--dev DIR] [--socket PATH] monitors\n"
     "       varnu-probe [--socket PATH] keys\n"
-    "       varnu-probe [--sysfs DIR] [--dev DIR] [--force] vcp BUS CODE [VALUE]\n"
+    "       varnu-probe [--sysfs DIR] [--dev DIR] [--socket PATH] [--force] vcp BUS CODE [VALUE]\n"
     "\n"
     "Without a command, reports the audio outputs, the monitors and whether the volume keys\n"
-    "can be caught. \"monitors\" reports only the monitors: per connector the buses tried, what\n"
-    "each did, and which one Varnu uses or why none. \"keys\" reports only the volume keys:\n"
-    "through the device service or by Varnu itself, and why, and each keyboard with volume\n"
-    "keys. \"vcp\" reads a VCP control of the monitor on /dev/i2c-BUS, or writes VALUE to it.\n"
+    "can be caught. \"monitors\" reports only the monitors: through the device service or by\n"
+    "Varnu itself, and why; then the displays the service found, or per connector the buses\n"
+    "tried, what each did, and which one Varnu uses or why none. \"keys\" reports only the\n"
+    "volume keys: through the device service or by Varnu itself, and why, and each keyboard\n"
+    "with volume keys. \"vcp\" reads a VCP control of the monitor on /dev/i2c-BUS, or writes\n"
+    "VALUE to it, through the device service where it serves you (0x62, 0x8D and 0xCA only).\n"
     "CODE and VALUE are decimal or hexadecimal (0x62). Names are printed with control\n"
     "characters as \\xNN.\n"
     "  --sysfs DIR    read the DRM tree from DIR instead of /sys/class/drm (and the I2C buses\n"
@@ -69,12 +66,6 @@ constexpr std::string_view kUsage =
 
 bool runningAsRoot() {
     return ::geteuid() == 0;
-}
-
-std::string hex(unsigned value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", value);
-    return text;
 }
 
 std::optional<unsigned> parseNumber(std::string_view text, unsigned largest) {
@@ -138,69 +129,6 @@ void reportAudioOutputs(std::ostream& out) {
     }
     if (!outputs.empty()) {
         out << "  (* the default output)\n";
-    }
-}
-
-const char* routeName(BusRoute route) {
-    switch (route) {
-    case BusRoute::DdcLink:
-        return "ddc link";
-    case BusRoute::ConnectorAdapter:
-        return "connector's adapter";
-    case BusRoute::CardAdapter:
-        return "card's adapter";
-    case BusRoute::GpuBus:
-        return "GPU's adapter";
-    }
-    return "";
-}
-
-// Each connector with the buses tried for it, in order, what each did, and the verdict.
-void reportMonitors(std::ostream& out, const DrmPaths& paths) {
-    out << "Monitors (" << paths.sysfsRoot << ")\n";
-    auto connectors = scanConnectedConnectors(paths.sysfsRoot);
-    if (connectors.empty()) {
-        out << "  no connected display found\n";
-    }
-    DdcBusProbe probe(std::make_shared<SystemI2cTransport>(), paths.deviceRoot,
-                      std::make_shared<SleepingPause>());
-    std::set<int> taken;
-    for (const auto& connector : connectors) {
-        if (connector.withoutConnector) {
-            out << "  " << printableText(connector.name) << "  (a GPU without connectors)\n";
-        } else {
-            out << "  " << printableText(connector.name) << "  \""
-                << (connector.productName.empty() ? "(no name)"
-                                                  : printableText(connector.productName))
-                << "\"  "
-                << (!connector.internal        ? "external"
-                    : mayBeExternal(connector) ? "internal connector, named like a monitor"
-                                               : "internal, not controlled")
-                << '\n';
-        }
-        if (!mayBeExternal(connector)) {
-            continue;
-        }
-        auto verdict = probe.probe(connector, taken);
-        for (const auto& trial : verdict.trials) {
-            const auto path = probe.busPath(trial.candidate.bus);
-            out << "    i2c-" << trial.candidate.bus << " (" << routeName(trial.candidate.route);
-            if (!trial.candidate.adapterName.empty()) {
-                out << ", \"" << printableText(trial.candidate.adapterName) << '"';
-            }
-            out << "): " << printableText(describeTrial(trial, path)) << '\n';
-        }
-        if (verdict.bus) {
-            taken.insert(*verdict.bus);
-            if (connector.withoutConnector) {
-                out << "    -> \"" << printableText(DdcBusProbe::displayName(connector, verdict))
-                    << "\"\n";
-            }
-            out << "    -> DDC/CI on " << probe.busPath(*verdict.bus) << '\n';
-        } else {
-            out << "    -> not controlled: "
-                << printableText(describeVerdict(verdict, paths.deviceRoot)) << '\n';
-        }
     }
 }
 
@@ -308,88 +236,6 @@ void reportVolumeKeys(std::ostream& out, const std::string& socketPath) {
     }
 }
 
-// The connector whose display Varnu's discovery finds on the bus.
-std::optional<DrmConnector> connectorFoundOn(const DrmPaths& paths, int bus) {
-    DdcBusProbe probe(std::make_shared<SystemI2cTransport>(), paths.deviceRoot,
-                      std::make_shared<SleepingPause>());
-    std::set<int> taken;
-    for (const auto& connector : scanConnectedConnectors(paths.sysfsRoot)) {
-        if (!mayBeExternal(connector)) {
-            continue;
-        }
-        if (auto found = probe.probe(connector, taken).bus) {
-            if (*found == bus) {
-                return connector;
-            }
-            taken.insert(*found);
-        }
-    }
-    return std::nullopt;
-}
-
-int runVcp(const DrmPaths& paths, int bus, std::uint8_t code, std::optional<std::uint16_t> value,
-           bool force) {
-    std::string name;
-    bool known = false;
-    bool cardAdapter = false;
-    const auto sayOwner = [&](const DrmConnector& connector) {
-        name = connector.productName;
-        known = true;
-        std::cout << "bus " << bus << ": " << printableText(connector.name) << " \""
-                  << (name.empty() ? "(no name)" : printableText(name)) << "\"\n";
-    };
-    for (const auto& connector : scanConnectedConnectors(paths.sysfsRoot)) {
-        for (const auto& candidate : connector.candidates) {
-            // An adapter the whole card or GPU shares does not say which display it reaches.
-            if (candidate.bus == bus && isOwnBus(candidate.route)) {
-                sayOwner(connector);
-            }
-            cardAdapter = cardAdapter || candidate.bus == bus;
-        }
-    }
-    if (!known && cardAdapter) {
-        if (auto owner = connectorFoundOn(paths, bus)) {
-            sayOwner(*owner);
-        }
-    }
-    // Even a read begins with a request written to 0x37, which on a bus of the graphics card's
-    // own may reach another chip.
-    if (!known && !force) {
-        std::cerr << "varnu-probe: bus " << bus << " belongs to no connector under "
-                  << paths.sysfsRoot << "; pass --force to speak to it anyway\n";
-        return kFailure;
-    }
-    if (!known) {
-        std::cout << "bus " << bus << " belongs to no connector under " << paths.sysfsRoot
-                  << "; trying anyway (--force)\n";
-    }
-    auto path = i2cDevicePath(paths.deviceRoot, bus);
-    // Why the bus failed goes to stderr as it happens, before the verdict below.
-    DDCMonitor monitor(std::make_unique<I2cDevChannel>(std::make_shared<SystemI2cTransport>(), path,
-                                                       static_cast<std::uint8_t>(kDDCChipAddress),
-                                                       std::make_shared<I2cDevReports>(&std::cerr)),
-                       name, std::make_shared<SleepingPause>());
-    if (value) {
-        if (!monitor.write(code, *value)) {
-            std::cerr << "varnu-probe: the monitor on bus " << bus
-                      << " did not accept the write (no answer on the bus)\n";
-            return kFailure;
-        }
-        std::cout << "VCP " << hex(code) << " set to " << *value << '\n';
-        return kSuccess;
-    }
-    auto reading = monitor.read(code);
-    if (!reading) {
-        std::cerr << "varnu-probe: the monitor on bus " << bus << " did not answer for VCP "
-                  << hex(code)
-                  << " (it may not support the control, or DDC/CI is off in its own menu)\n";
-        return kFailure;
-    }
-    std::cout << "VCP " << hex(code) << ": current " << reading->current << ", maximum "
-              << reading->max << '\n';
-    return kSuccess;
-}
-
 int usageError(std::string_view problem) {
     std::cerr << "varnu-probe: " << problem << "\n\n" << kUsage;
     return kUsageError;
@@ -440,7 +286,7 @@ int main(int argc, char** argv) {
             reportAudioOutputs(std::cout);
         }
         std::cout << '\n';
-        reportMonitors(std::cout, paths);
+        probe::reportMonitors(std::cout, {paths, socketPath});
         std::cout << '\n';
         reportVolumeKeys(std::cout, socketPath);
         std::cout << "\nOverlay: " << wayland::describe(wayland::sessionOverlayPath()) << '\n';
@@ -451,7 +297,7 @@ int main(int argc, char** argv) {
         return kSuccess;
     }
     if (words[0] == "monitors" && words.size() == 1) {
-        reportMonitors(std::cout, paths);
+        probe::reportMonitors(std::cout, {paths, socketPath});
         return kSuccess;
     }
     if (words[0] != "vcp") {
@@ -479,5 +325,6 @@ int main(int argc, char** argv) {
     if (value) {
         newValue = static_cast<std::uint16_t>(*value);
     }
-    return runVcp(paths, *bus, static_cast<std::uint8_t>(*code), newValue, force);
+    return probe::runVcp({paths, socketPath}, *bus, static_cast<std::uint8_t>(*code), newValue,
+                         force);
 }

@@ -1,5 +1,6 @@
 // The displays through varnu-devices: the service started as a child on the display bed, a
-// client speaking its words byte for byte, and what reaches the buses.
+// client speaking its words byte for byte, Varnu's own client and varnu-probe, and what reaches
+// the buses.
 
 #include "platform/linux/ServiceDisplays.h"
 #include "tests/bed/devices/DevicesBed.h"
@@ -113,7 +114,7 @@ TEST_F(DisplaysThroughServiceBed, CarriesOnlyVarnusRequestsToTheDisplaysOfItsLis
     EXPECT_FALSE(client.ended());
 }
 
-TEST_F(DisplaysThroughServiceBed, VarnusMonitorsSpeakThroughTheServiceUntilItGoes) {
+TEST_F(DisplaysThroughServiceBed, VarnuAndTheProbeSpeakThroughTheServiceUntilItGoes) {
     plugHDMI();
     service.seat({{::getuid(), "active"}});
     ASSERT_TRUE(service.startService({"--dev", dev.root()}));
@@ -136,6 +137,14 @@ TEST_F(DisplaysThroughServiceBed, VarnusMonitorsSpeakThroughTheServiceUntilItGoe
     const std::string setVolume = "write 37: 51 84 03 62 00 1E C4";
     EXPECT_THAT(dev.transfers(4),
                 ElementsAre(setVolume, setVolume, "write 37: 51 82 01 62 DE", "read 37: 11"));
+
+    // varnu-probe goes the same way, and reaches no bus the service did not list.
+    const auto socket = "--socket " + service.socketPath();
+    EXPECT_THAT(probe(socket + " monitors"), AllOf(HasSubstr("through Varnu's device service"),
+                                                   HasSubstr("i2c-4  \"AMD HDMI\"")));
+    EXPECT_THAT(probe(socket + " vcp 4 0x62"), HasSubstr("VCP 0x62: current 30"));
+    EXPECT_THAT(probe(socket + " --force vcp 5 0x62", true),
+                HasSubstr("carries no display the device service found"));
 
     service.stopService();
     EXPECT_FALSE(monitor.write(kVCPAudioSpeakerVolume, 40));
