@@ -1,6 +1,7 @@
 #include "platform/linux/ServiceDisplays.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <map>
@@ -71,7 +72,11 @@ public:
     }
 
     void linkChanged(const LinkState& state, DevicesConnection& connection) override {
-        if (state.phase == LinkState::Phase::Welcomed) {
+        bool welcomed = state.phase == LinkState::Phase::Welcomed;
+        if (welcomed == welcomed_.exchange(welcomed)) {
+            return;
+        }
+        if (welcomed) {
             connection.send(DisplaysWanted{});
             return;
         }
@@ -140,6 +145,7 @@ private:
     bool listed_ = false;
     std::map<std::uint32_t, std::optional<DdcResult>> answers_;
     std::uint32_t lastId_ = 0;
+    std::atomic<bool> welcomed_{false};
 };
 
 namespace {
@@ -199,9 +205,7 @@ ServiceDisplays::ServiceDisplays(std::shared_ptr<DevicesConnection> connection,
     : link_(std::make_shared<Link>(connection, std::move(mainQueue))) {
     connection->listen(Family::Displays, link_);
     // A connection that is welcomed already does not say so again.
-    if (connection->state().phase == LinkState::Phase::Welcomed) {
-        connection->send(DisplaysWanted{});
-    }
+    link_->linkChanged(connection->state(), *connection);
 }
 
 ServiceDisplays::~ServiceDisplays() {
