@@ -1,7 +1,8 @@
 // Arbitrary packets on the device service's socket, from either side: a packet is taken only
 // when it is exactly one message, which then encodes back to the very same bytes and is never
-// longer than the longest message, and a key stroke taken is one of the three volume keys with
-// the four modifiers; every other packet is refused, never half read.
+// longer than the longest message, a key stroke taken is one of the three volume keys with
+// the four modifiers, and a display's text and DDC/CI bytes fit their fields; every other
+// packet is refused, never half read.
 
 #include "platform/linux/devices-link/DevicesProtocol.h"
 
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <span>
+#include <string>
 
 namespace {
 
@@ -33,6 +35,26 @@ void checkStroke(const std::optional<ServiceMessage>& message) {
         stroke = &notice->stroke;
     }
     if (stroke && !isVolumeKeyStroke(*stroke)) {
+        std::abort();
+    }
+}
+
+bool fits(const std::string& text, std::size_t field) {
+    return text.size() <= field && text.find('\0') == std::string::npos;
+}
+
+void checkDisplays(const std::optional<ClientMessage>& fromClient,
+                   const std::optional<ServiceMessage>& fromService) {
+    const auto* write = fromClient ? std::get_if<DdcWrite>(&*fromClient) : nullptr;
+    const auto* read = fromClient ? std::get_if<DdcRead>(&*fromClient) : nullptr;
+    const auto* entry = fromService ? std::get_if<DisplayEntry>(&*fromService) : nullptr;
+    const auto* result = fromService ? std::get_if<DdcResult>(&*fromService) : nullptr;
+    if ((write && write->bytes.size() > kDdcBytesField) ||
+        (read && read->length > kDdcBytesField) ||
+        (entry &&
+         (!fits(entry->productName, kProductNameField) || !fits(entry->identity, kIdentityField) ||
+          (entry->index >= entry->count && entry->index != 0))) ||
+        (result && (result->bytes.size() > kDdcBytesField || result->status > kLargestStatus))) {
         std::abort();
     }
 }
@@ -66,6 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         checkTaken(fromClient, packet);
         checkTaken(fromService, packet);
         checkStroke(fromService);
+        checkDisplays(fromClient, fromService);
         input = input.subspan(1 + length);
     }
     return 0;
