@@ -190,20 +190,28 @@ bool DevicesServer::handle(Client& client, const ClientMessage& message) {
     if (!client.greeted) {
         return false;
     }
-    // Any word from a client shows it answers again.
-    bool wasAnswering = std::exchange(client.answering, true);
+    // The displays' words come from Varnu's DDC/CI thread, which goes on while its main thread
+    // may hang: they say nothing of whether it answers questions.
     if (std::holds_alternative<DisplaysWanted>(message)) {
         client.displaysWanted = true;
         sendDisplays(client);
-    } else if (auto* write = std::get_if<DdcWrite>(&message)) {
+        return true;
+    }
+    if (auto* write = std::get_if<DdcWrite>(&message)) {
         if (auto refused = transfer(client, *write)) {
             sendPacket(client.fd, encode(DdcResult{write->id, *refused, {}}));
         }
-    } else if (auto* read = std::get_if<DdcRead>(&message)) {
+        return true;
+    }
+    if (auto* read = std::get_if<DdcRead>(&message)) {
         if (auto refused = transfer(client, *read)) {
             sendPacket(client.fd, encode(DdcResult{read->id, *refused, {}}));
         }
-    } else if (auto* tap = std::get_if<TapWanted>(&message)) {
+        return true;
+    }
+    // Any word of the keys from a client shows it answers again.
+    bool wasAnswering = std::exchange(client.answering, true);
+    if (auto* tap = std::get_if<TapWanted>(&message)) {
         client.tapWanted = tap->wanted;
     } else if (auto* answer = std::get_if<Answer>(&message); answer && client.fd == servedFd_) {
         hold_->answer(*answer);

@@ -220,6 +220,13 @@ TEST_F(DevicesServiceBed, AClientThatHangsOrGoesHasEveryKeyboardLetGoWithinTheBo
     ASSERT_TRUE(client->receiveUntil([&] { return saidLast(*client, notAnswering); }, kBound));
     EXPECT_EQ(countOf<TapSwitchedOff>(client->received), 1);
 
+    // Its DDC/CI thread goes on while its main thread hangs: that takes no keyboard back.
+    ASSERT_TRUE(client->send(DdcRead{1, {}, 0x37, 0x51, 11}));
+    ASSERT_TRUE(
+        client->receiveUntil([&] { return countOf<DdcResult>(client->received) == 1; }, kBound));
+    client->receiveFor(milliseconds(50));
+    EXPECT_TRUE(std::holds_alternative<DdcResult>(client->received.back()));
+
     // The late answer shows it is back: the keyboards are taken again.
     auto late =
         std::find_if(client->received.begin(), client->received.end(),
