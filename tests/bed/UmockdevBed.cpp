@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <future>
+#include <mutex>
 #include <string_view>
 #include <termios.h>
 #include <thread>
@@ -97,13 +98,16 @@ struct UmockdevBed::Thread {
     GMainLoop* loop = g_main_loop_new(context, FALSE);
     std::vector<UMockdevIoctlBase*> handlers;
     std::vector<std::unique_ptr<Attachment>> attachments;
-    // The handler thread's own.
+    // umockdev announces a client from a GLib worker thread of its own, while the sweep runs on
+    // the handler thread.
+    std::mutex clientsMutex;
     std::vector<Client> clients;
     std::thread thread;
 
     static void connected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer attachment) {
         auto& attached = *static_cast<Attachment*>(attachment);
         attached.handler->opened(client);
+        std::lock_guard lock(attached.thread->clientsMutex);
         attached.thread->clients.push_back(
             {static_cast<UMockdevIoctlClient*>(g_object_ref(client)), attached.handler});
     }
@@ -111,13 +115,17 @@ struct UmockdevBed::Thread {
     static gboolean sweep(gpointer self) {
         // The list changes first: a handler told of a closed client may see another connect.
         std::vector<Client> closed;
-        std::erase_if(static_cast<Thread*>(self)->clients, [&](const Client& open) {
-            if (umockdev_ioctl_client_get_connected(open.client)) {
-                return false;
-            }
-            closed.push_back(open);
-            return true;
-        });
+        auto& thread = *static_cast<Thread*>(self);
+        {
+            std::lock_guard lock(thread.clientsMutex);
+            std::erase_if(thread.clients, [&](const Client& open) {
+                if (umockdev_ioctl_client_get_connected(open.client)) {
+                    return false;
+                }
+                closed.push_back(open);
+                return true;
+            });
+        }
         for (const auto& gone : closed) {
             gone.handler->closed(gone.client);
             g_object_unref(gone.client);
@@ -141,6 +149,7 @@ struct UmockdevBed::Thread {
         // From inside the loop, which may not be running yet.
         run([this] { g_main_loop_quit(loop); });
         thread.join();
+        std::lock_guard lock(clientsMutex);
         for (const auto& open : clients) {
             g_object_unref(open.client);
         }

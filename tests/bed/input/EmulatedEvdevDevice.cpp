@@ -92,7 +92,9 @@ bool EmulatedEvdevDevice::plug(bool announce) {
     if (description_.processed) {
         text << "E: ID_INPUT=1\nE: ID_INPUT_KEY=1\n";
     }
-    if (!bed_.add(text.str()) || !bed_.attach(node(), *this)) {
+    // Answering before the node shows, as a kernel device does: a reader that finds the node
+    // by enumerating, before any announcement, must not open a dead one.
+    if (!bed_.attach(node(), *this) || !bed_.add(text.str())) {
         return false;
     }
     stream_ = bed_.streamFd(node());
