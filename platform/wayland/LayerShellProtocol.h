@@ -1,8 +1,8 @@
 #pragma once
 
 // The client side of the wlr layer-shell protocol (zwlr_layer_shell_v1, version 1), written by
-// hand from the protocol's public specification: Debian packages libwayland and the stable and
-// staging wayland-protocols, but not this protocol's description, so there is nothing for
+// hand from the protocol's published XML: Debian packages libwayland and the stable and staging
+// wayland-protocols, but not this protocol's description, so there is nothing for
 // wayland-scanner to read.
 // Implements: the two interfaces' message tables, the requests Varnu sends and the layer
 // surface's events.

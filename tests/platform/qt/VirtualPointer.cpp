@@ -1,6 +1,6 @@
 // varnu-test-pointer: a pointer for a Wayland session that has none (a headless compositor),
 // through the wlr virtual-pointer protocol, whose description Debian does not package; its two
-// interfaces are written out here from the protocol's public specification. Reads commands from
+// interfaces are written out here from the protocol's published XML. Reads commands from
 // standard input, one a line, and answers "ok" once the compositor has handled each:
 //   move X Y     the pointer to X Y of the layout (WIDTHxHEIGHT given as the argument)
 //   click X Y    move there, then press and release the left button
