@@ -24,16 +24,16 @@ varnu_covered_devices() {
     done
 }
 
-# Applies the rules as they now stand to those devices, and to no others.
+# Applies the rules as they now stand to those devices, and to no others. One by one: udevadm
+# applies nothing when one of several devices has no sysfs device (uinput's static node before
+# its module is loaded).
 varnu_retrigger_devices() {
     [ -S /run/udev/control ] && command -v udevadm >/dev/null 2>&1 || return 0
     udevadm control --reload-rules || true
-    devices=$(varnu_covered_devices)
-    if [ -n "$devices" ]; then
-        # shellcheck disable=SC2086 # one device per word
-        udevadm trigger --action=change $devices || true
-        udevadm settle --timeout=10 || true
-    fi
+    for node in $(varnu_covered_devices); do
+        udevadm trigger --action=change "$node" 2>/dev/null || true
+    done
+    udevadm settle --timeout=10 || true
 }
 
 # The ACLs an earlier rule's uaccess tag gave the user at the seat outlive the rule until the
