@@ -36,6 +36,22 @@ varnu_retrigger_devices() {
     udevadm settle --timeout=10 || true
 }
 
+# udev leaves a node's owner and mode as they are when no rule sets them, so the nodes the
+# package's group held would keep its number after the group is deleted, and pass to whichever
+# group gets that number next. Gives them back to root with the kernel's mode, then lets the
+# rules that remain (another package's) set theirs.
+varnu_release_devices() {
+    group=$1
+    gid=$(getent group "$group" | cut -d: -f3)
+    [ -n "$gid" ] || return 0
+    for node in $(varnu_covered_devices); do
+        if [ "$(stat -c %g "$node")" = "$gid" ]; then
+            chown root:root "$node" && chmod 0600 "$node" || true
+        fi
+    done
+    varnu_retrigger_devices
+}
+
 # The ACLs an earlier rule's uaccess tag gave the user at the seat outlive the rule until the
 # next boot. Takes them back from every covered device no rule tags any more (where one still
 # does, logind keeps its ACLs right).
