@@ -184,7 +184,8 @@ void AppDelegate::refreshSettings() {
     settings->setSelectedUID(output ? output->uid : std::string());
     settings->setAutostart(services_.loginItem->status() == LoginItemStatus::Enabled);
     settings->setAccessibilityOK(tap != nullptr);
-    settings->setAccessAdvice(tap ? std::nullopt : services_.eventTaps->missingAccessAdvice());
+    settings->setAccessAdvice(tap ? services_.eventTaps->sharedAccessNotice()
+                                  : services_.eventTaps->missingAccessAdvice());
 
     // Without a current output the line keeps what it said before.
     if (output) {

@@ -73,6 +73,9 @@ public:
     // While the process may not tap: what keeps it from doing so and what the user can do, for
     // the settings window. Nothing where the platform's own permission wording says it all.
     virtual std::optional<LocalizedText> missingAccessAdvice() { return std::nullopt; }
+    // While the process taps: what else on the system gives the user the same devices, which
+    // the settings window should not hide behind "active". Nothing where there is nothing.
+    virtual std::optional<LocalizedText> sharedAccessNotice() { return std::nullopt; }
 };
 
 } // namespace varnu

@@ -271,6 +271,12 @@ ViewNode SettingsView::body() {
             makeLabel("keys.active", kActiveSymbol,
                       text("Volume keys are active", "Lautstärketasten sind aktiv"),
                       TextStyle::Body, TextColor::Green));
+        // What else gives the user the devices the keys go through.
+        if (const auto& notice = model.accessAdvice()) {
+            keys.children.push_back(makeText("keys.shared",
+                                             german ? notice->german : notice->english,
+                                             TextStyle::Callout, TextColor::Secondary));
+        }
     } else {
         // The platform's advice says what is missing there; the button then leads to its help.
         const auto& advice = model.accessAdvice();

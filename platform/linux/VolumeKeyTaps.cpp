@@ -3,8 +3,10 @@
 #include "platform/linux/ServiceKeyTap.h"
 #include "platform/linux/input/InputDeviceList.h"
 #include "platform/linux/input/InputPermissions.h"
+#include "platform/linux/input/OtherDeviceAccess.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace varnu::linux_backend {
 namespace {
@@ -118,6 +120,15 @@ std::unique_ptr<EventTap> VolumeKeyTaps::createTap(std::uint32_t location, std::
         return nullptr;
     }
     return std::make_unique<ServiceKeyTap>(connection_, mainQueue_, std::move(callback));
+}
+
+std::optional<LocalizedText> VolumeKeyTaps::sharedAccessNotice() {
+    choose();
+    // Without the service, the user holds these devices anyway; root holds everything.
+    if (*route_ != Route::Service || ::geteuid() == 0) {
+        return std::nullopt;
+    }
+    return otherDeviceAccessNotice(otherDeviceAccess(HeldDevices::All, FileAccess::system()));
 }
 
 std::optional<LocalizedText> VolumeKeyTaps::missingAccessAdvice() {

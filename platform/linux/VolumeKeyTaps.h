@@ -52,6 +52,7 @@ public:
                                         std::uint32_t options, CGEventMask eventsOfInterest,
                                         EventTapCallback callback) override;
     std::optional<LocalizedText> missingAccessAdvice() override;
+    std::optional<LocalizedText> sharedAccessNotice() override;
 
 private:
     void choose();

@@ -102,6 +102,16 @@ TEST(StatusMenu, ItemsActOnTheDelegateAndTheApplication) {
     ASSERT_TRUE(item->chooseItem("Settings…"));
     ASSERT_EQ(desk.windows->windows().size(), 1u);
     EXPECT_TRUE(desk.windows->windows()[0]->isVisible());
+
+    // Once the keys are caught, the advice gives way to what else holds the same devices.
+    desk.eventTaps->setNotice(LocalizedText{"Others open uinput.", "Andere öffnen uinput."});
+    desk.eventTaps->setTrusted(true);
+    desk.scheduler->advance(std::chrono::seconds(3));
+    ASSERT_TRUE(delegate->tap);
+    EXPECT_EQ(delegate->settings->accessAdvice()->english, "Others open uinput.");
+    desk.eventTaps->setNotice(std::nullopt);
+    desk.scheduler->advance(std::chrono::seconds(3));
+    EXPECT_EQ(delegate->settings->accessAdvice(), std::nullopt);
 }
 
 TEST(SettingsWindow, IsMadeOnceAndOpensOnFreshSettingsInFront) {

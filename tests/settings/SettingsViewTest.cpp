@@ -75,7 +75,12 @@ TEST(SettingsView, KeepsItsIdentitiesWhateverTheModelHolds) {
     world.store->put(kLanguageKey, std::string("de"));
     EXPECT_EQ(at(world.view->body(), "keys.explanation").text, "Der Gruppe beitreten.");
     world.store->put(kLanguageKey, std::string("en"));
+    // Active keys with a notice say both, the notice beneath.
+    world.model->setAccessibilityOK(true);
+    EXPECT_EQ(at(world.view->body(), "keys.shared").text, "Join the group.");
+    EXPECT_EQ(at(world.view->body(), "keys.active").color, TextColor::Green);
     world.model->setAccessAdvice(std::nullopt);
+    EXPECT_EQ(world.view->body().find("keys.shared"), nullptr);
 
     // The same identities whatever the model holds.
     world.model->setAccessibilityOK(false);

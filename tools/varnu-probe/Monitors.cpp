@@ -10,6 +10,7 @@
 #include "platform/linux/displays/DrmConnectorScan.h"
 #include "platform/linux/displays/I2cDevChannel.h"
 #include "platform/linux/files/PrintableText.h"
+#include "platform/linux/input/OtherDeviceAccess.h"
 
 #include <algorithm>
 #include <array>
@@ -18,6 +19,7 @@
 #include <iostream>
 #include <memory>
 #include <set>
+#include <unistd.h>
 
 namespace varnu::probe {
 namespace {
@@ -255,6 +257,12 @@ void reportMonitors(std::ostream& out, const MonitorsSetup& setup) {
     if (path.connection) {
         ServiceDisplays displays(path.connection, std::make_shared<PumpedMainQueue>());
         reportThroughService(out, displays);
+        if (::geteuid() != 0) {
+            auto open = otherDeviceAccess(HeldDevices::DisplayBuses, FileAccess::system());
+            if (auto line = describeOtherDeviceAccess(open)) {
+                out << "  " << printableText(*line) << '\n';
+            }
+        }
         return;
     }
     out << "  (" << setup.paths.sysfsRoot << ")\n";

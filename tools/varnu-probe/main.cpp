@@ -13,6 +13,7 @@
 #include "platform/linux/input/EvdevDevice.h"
 #include "platform/linux/input/InputDeviceList.h"
 #include "platform/linux/input/InputPermissions.h"
+#include "platform/linux/input/OtherDeviceAccess.h"
 #include "platform/wayland/OverlayPath.h"
 #include "tools/varnu-probe/Monitors.h"
 
@@ -213,6 +214,12 @@ void reportVolumeKeys(std::ostream& out, const std::string& socketPath) {
             << " keyboards are the service's to read, not this user's, as it should be)\n";
     } else if (withVolumeKeys == 0) {
         out << "  no readable keyboard with volume keys\n";
+    }
+    if (throughService && !runningAsRoot()) {
+        auto open = otherDeviceAccess(HeldDevices::Uinput, FileAccess::system());
+        if (auto line = describeOtherDeviceAccess(open)) {
+            out << "  " << printableText(*line) << '\n';
+        }
     }
     if (throughService) {
         out << "  keys can be caught: "
