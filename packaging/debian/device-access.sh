@@ -39,13 +39,18 @@ varnu_retrigger_devices() {
 # udev leaves a node's owner and mode as they are when no rule sets them, so the nodes the
 # package's group held would keep its number after the group is deleted, and pass to whichever
 # group gets that number next. Gives them back to root with the kernel's mode, then lets the
-# rules that remain (another package's) set theirs.
+# rules that remain (another package's) set theirs. The ACLs go first: with one in place, chmod
+# changes only its mask, and the group's own entry would come back once the ACL goes; udev's
+# uaccess gives the seat user theirs again where a rule still tags the device.
 varnu_release_devices() {
     group=$1
     gid=$(getent group "$group" | cut -d: -f3)
     [ -n "$gid" ] || return 0
     for node in $(varnu_covered_devices); do
         if [ "$(stat -c %g "$node")" = "$gid" ]; then
+            if command -v setfacl >/dev/null 2>&1; then
+                setfacl --remove-all "$node" 2>/dev/null || true
+            fi
             chown root:root "$node" && chmod 0600 "$node" || true
         fi
     done
