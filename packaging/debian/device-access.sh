@@ -71,3 +71,40 @@ varnu_clear_left_acls() {
         setfacl --remove-all "$node" 2>/dev/null || true
     done
 }
+
+# The service's user and group must be the ones this package made, or made alike: a local system
+# account whose group has no other members. Anyone else's (a person's, a directory service's, a
+# group with members) would get the keyboards' copies and the display buses, and is not the
+# package's to delete. Prints why, and succeeds, when the account of that name is such a one.
+varnu_foreign_account() {
+    name=$1
+    gid_ok=
+    if entry=$(getent group "$name"); then
+        gid=$(echo "$entry" | cut -d: -f3)
+        members=$(echo "$entry" | cut -d: -f4)
+        if ! grep -q "^$name:" /etc/group; then
+            echo "the group $name comes from outside /etc/group."
+        elif [ "$gid" -lt 100 ] || [ "$gid" -gt 999 ]; then
+            echo "the group $name (gid $gid) is not a system group."
+        elif [ -n "$members" ]; then
+            echo "the group $name has members: $members."
+        else
+            gid_ok=1
+        fi
+        [ -n "${gid_ok:-}" ] || return 0
+    fi
+    if entry=$(getent passwd "$name"); then
+        uid=$(echo "$entry" | cut -d: -f3)
+        if ! grep -q "^$name:" /etc/passwd; then
+            echo "the user $name comes from outside /etc/passwd."
+        elif [ "$uid" -lt 100 ] || [ "$uid" -gt 999 ]; then
+            echo "the user $name (uid $uid) is not a system user."
+        elif [ "$(echo "$entry" | cut -d: -f4)" != "$(getent group "$name" | cut -d: -f3)" ]; then
+            echo "the user $name belongs to another group."
+        else
+            return 1
+        fi
+        return 0
+    fi
+    return 1
+}
