@@ -21,6 +21,11 @@ VARNU_TEST_PACKAGES=(
 VARNU_PACKAGE_PACKAGES=(
     dpkg-dev file systemd adduser init-system-helpers acl
 )
+# The system test boots a Debian virtual machine: QEMU, and mmdebstrap and mkfs.ext4 for its
+# image.
+VARNU_SYSTEM_PACKAGES=(
+    qemu-system-x86 qemu-utils mmdebstrap e2fsprogs
+)
 # What scripts/bench needs besides the test packages: jq to read Google Benchmark's JSON.
 VARNU_BENCH_PACKAGES=(
     jq
