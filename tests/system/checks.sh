@@ -4,20 +4,20 @@
 # Right after the install, in the session that was there before it.
 installed_and_set_up() {
     guest '
-systemctl is-enabled --quiet varnu-devices.socket || fail "the socket is not enabled"
-systemctl is-active --quiet varnu-devices.socket || fail "the socket is not listening"
-[ -S /run/varnu/devices.socket ] || fail "no /run/varnu/devices.socket"
+systemctl is-enabled --quiet varnu-devices.socket || problem "the socket is not enabled"
+systemctl is-active --quiet varnu-devices.socket || problem "the socket is not listening"
+[ -S /run/varnu/devices.socket ] || problem "no /run/varnu/devices.socket"
 for module in i2c_dev uinput; do
-    [ -d /sys/module/$module ] || fail "$module is not loaded"
+    [ -d /sys/module/$module ] || problem "$module is not loaded"
 done
 buses=$(display_buses)
-[ -n "$buses" ] || fail "the display adapter has no I2C bus"
+[ -n "$buses" ] || problem "the display adapter has no I2C bus"
 for node in /dev/uinput $buses; do
-    [ "$(node_state $node)" = "root:varnu-devices 660" ] || fail "$node is $(node_state $node)"
-    getfacl -cp $node | grep -q "^user:alice:" && fail "alice has an ACL on $node"
+    [ "$(node_state $node)" = "root:varnu-devices 660" ] || problem "$node is $(node_state $node)"
+    getfacl -cp $node | grep -q "^user:alice:" && problem "alice has an ACL on $node"
 done
-id -nG alice | grep -qw input && fail "alice is in the input group"
-true'
+id -nG alice | grep -qw input && problem "alice is in the input group"
+exit $problems'
 }
 
 # Varnu started from alice's shell, by what she types.
@@ -173,19 +173,19 @@ purged() {
 
 nothing_left() {
     guest '
-getent passwd varnu-devices && fail "the user is left"
-getent group varnu-devices && fail "the group is left"
+getent passwd varnu-devices && problem "the user is left"
+getent group varnu-devices && problem "the group is left"
 for node in /dev/uinput $(display_buses); do
-    [ "$(node_state $node)" = "root:root 600" ] || fail "$node is $(node_state $node)"
-    getfacl -cp $node | grep "^user:[^:]" && fail "an ACL is left on $node"
+    [ "$(node_state $node)" = "root:root 600" ] || problem "$node is $(node_state $node)"
+    getfacl -cp $node | grep "^user:[^:]" && problem "an ACL is left on $node"
 done
 # A Varnu still running keeps its own socket in the user'"'"'s runtime folder, as any program would.
 left=$(find /etc /usr /run /var/lib/systemd -path /run/user -prune -o -name "*varnu*" -print 2>/dev/null)
-[ -z "$left" ] || fail "left: $left"
-systemctl list-units --all --plain --no-legend "varnu*" | grep . && fail "units are left"
-pgrep -f varnu-devices && fail "the service still runs"
-free "$keyboard" || fail "the keyboard is still held"
-true'
+[ -z "$left" ] || problem "left: $left"
+systemctl list-units --all --plain --no-legend "varnu*" | grep . && problem "units are left"
+pgrep -f varnu-devices && problem "the service still runs"
+free "$keyboard" || problem "the keyboard is still held"
+exit $problems'
 }
 
 # What installing ddcutil and steam-devices beside Varnu means: their rules give the seat user
@@ -205,7 +205,9 @@ for bus in $(display_buses); do
     as alice sh -c "exec 3<>$bus" 2>/dev/null || continue
     echo "$monitors" | grep -q "this user can open.*$bus" || fail "varnu-probe monitors: $monitors"
 done
-apt-get purge -y -qq ddcutil steam-devices >/tmp/others.log 2>&1 || fail "$(cat /tmp/others.log)"
+# With what they pulled in: i2c-tools gives the buses to its i2c group.
+apt-get purge -y -qq --autoremove ddcutil steam-devices >/tmp/others.log 2>&1 ||
+    fail "$(cat /tmp/others.log)"
 for node in /dev/uinput $(display_buses); do
     [ "$(node_state $node)" = "root:varnu-devices 660" ] || fail "$node is $(node_state $node)"
 done

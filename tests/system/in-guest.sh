@@ -8,6 +8,12 @@ fail() {
     echo "$*"
     exit 1
 }
+# A check that tells every fault it finds, then fails.
+problems=0
+problem() {
+    echo "$*"
+    problems=1
+}
 
 # as USER COMMAND...: runs the command as that user, in the environment of their session.
 as() {
