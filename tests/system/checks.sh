@@ -201,10 +201,13 @@ keys=$(as alice varnu-probe keys 2>&1)
 echo "$keys" | grep -q "this user can open /dev/uinput by an ACL.*60-steam-input.rules" ||
     fail "varnu-probe keys: $keys"
 monitors=$(as alice varnu-probe monitors 2>&1)
+opened=
 for bus in $(display_buses); do
     as alice sh -c "exec 3<>$bus" 2>/dev/null || continue
+    opened=$bus
     echo "$monitors" | grep -q "this user can open.*$bus" || fail "varnu-probe monitors: $monitors"
 done
+[ -n "$opened" ] || fail "ddcutil gave alice no display bus: $(ls -l /dev/i2c-*)"
 # With what they pulled in: i2c-tools gives the buses to its i2c group.
 apt-get purge -y -qq --autoremove ddcutil steam-devices >/tmp/others.log 2>&1 ||
     fail "$(cat /tmp/others.log)"
