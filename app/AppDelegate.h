@@ -140,8 +140,11 @@ private:
     std::vector<std::string> osdHiddenOn_;
     // Those an earlier run left hidden that have not been seen since.
     std::vector<std::string> leftOverHidden_;
-    // The monitors the overlay was last set on and the level last asked of.
+    // The monitor the overlay was last set on, and the latest setting, whose outcome alone is
+    // shown.
     std::string overlaySetOn_;
+    std::uint64_t overlaySettings_ = 0;
+    // The monitor the level was last asked of.
     std::string levelAskedOf_;
     // Key presses that set the level so far, so that a level read back later than such a press
     // is not taken. A mute leaves the level as it is.

@@ -36,6 +36,8 @@ std::string textOf(const std::vector<std::string>& identities) {
 } // namespace
 
 void AppDelegate::applyOSD() {
+    // Only the latest setting's outcome is shown: an earlier one may finish after it.
+    const std::uint64_t setting = ++overlaySettings_;
     std::shared_ptr<DDCMonitor> monitor;
     if (auto output = currentOutput();
         output && !Audio::hasNativeVolume(*services_.audio, output->id)) {
@@ -49,15 +51,15 @@ void AppDelegate::applyOSD() {
     overlaySetOn_ = monitor->identity();
     const bool hide = settings->hideMonitorOSD();
     noteOSDSent(monitor, hide);
-    ddcQueue->async([monitor, hide, weak = weak_from_this(), pause = services_.pause,
+    ddcQueue->async([monitor, hide, setting, weak = weak_from_this(), pause = services_.pause,
                      mainQueue = services_.mainQueue] {
         monitor->write(kVCPOSD, hide ? kOSDHidden : kOSDShown);
         pause->usleep(kOSDSettleMicroseconds);
         const auto reading = monitor->read(kVCPOSD);
-        mainQueue->async([weak, hide, answered = reading.has_value(),
+        mainQueue->async([weak, hide, setting, answered = reading.has_value(),
                           current = reading ? reading->current : 0] {
             auto self = weak.lock();
-            if (!self) {
+            if (!self || setting != self->overlaySettings_) {
                 return;
             }
             if (!hide) {

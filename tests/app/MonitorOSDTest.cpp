@@ -82,5 +82,21 @@ TEST(MonitorOverlay, AsksTheMonitorAgainWhenTheLanguageChanges) {
     EXPECT_EQ(desk.statusAfterSetting(true), kHiddenGerman);
 }
 
+TEST(MonitorOverlay, KeepsTheOutcomeOfTheLatestSettingOnly) {
+    SimDesk desk;
+    desk.addOutput("dell", "DELL U2723QE");
+    desk.defaults->put("selectedDeviceUID", std::string("dell"));
+    const auto monitor = desk.addMonitor("DELL U2723QE");
+    auto delegate = desk.launch();
+
+    // The display leaves the list while the launch's overlay job still waits on the queue; the
+    // monitor still answers it.
+    desk.registry->unplug(monitor);
+    desk.scheduler->advance(std::chrono::seconds(1));
+    EXPECT_EQ(monitor->control(kVCPOSD)->current, kOSDHidden);
+    EXPECT_EQ(delegate->settings->controlInfo(), "This device cannot be controlled.");
+    EXPECT_EQ(delegate->settings->osdInfo(), "");
+}
+
 } // namespace
 } // namespace varnu
