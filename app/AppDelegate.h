@@ -5,6 +5,7 @@
 // happens to each volume key. Everything here runs on the main thread; DDC/CI runs on the "ddc"
 // queue, whose jobs carry copies and hold the delegate weakly.
 
+#include "app/OverlayGiveBacks.h"
 #include "app/PendingMonitorWrites.h"
 #include "audio/AudioOutput.h"
 #include "ddc/DDCMonitor.h"
@@ -95,14 +96,31 @@ private:
     // The monitor that plays the output: discovery when none is known, then the named match,
     // else the first monitor.
     std::shared_ptr<DDCMonitor> monitorFor(const std::optional<AudioOutput>& output);
+    // The monitor that plays the output, unless the output controls its own volume.
+    std::shared_ptr<DDCMonitor> monitorInUse(const std::optional<AudioOutput>& output);
     void makeDefaultOutput(AudioObjectID id);
     void forgetMonitors();
     // The monitor's level, asked for on the "ddc" queue; taken unless a key sets the level
     // before the answer is back.
     void readBackLevel(const std::shared_ptr<DDCMonitor>& monitor);
     // Keeps track, by identity and in the store, of the monitors whose own overlay Varnu has
-    // switched off and not back on.
-    void noteOSDSent(const std::shared_ptr<DDCMonitor>& monitor, bool hidden);
+    // switched off and not yet got back.
+    void noteOSDHidden(const std::shared_ptr<DDCMonitor>& monitor);
+    // A monitor whose own overlay is hidden, and the give-back on its way to it, if any.
+    struct HiddenOverlay {
+        std::string identity;
+        std::uint64_t givingBack = 0;
+    };
+    HiddenOverlay* hiddenOverlayOf(const std::string& identity);
+    // The ticket a give-back of the monitor's overlay carries to the "ddc" queue; 0 when the
+    // monitor is not recorded.
+    std::uint64_t noteOSDGivingBack(const std::shared_ptr<DDCMonitor>& monitor);
+    // Writes 0xCA = 2 on the "ddc" queue and tells how it went.
+    void queueGiveBack(const std::shared_ptr<DDCMonitor>& monitor);
+    // Strikes from the record the monitors that took their give-back, and owes again those that
+    // refused it.
+    void settleGiveBacks();
+    void recordHiddenOverlays();
     // Gives the overlay back to the monitors an earlier run left hidden, where they should no
     // longer be: hiding switched off, or the monitor no longer the one in use.
     void giveBackLeftOverOverlays();
@@ -134,10 +152,11 @@ public:
 private:
     std::shared_ptr<Menu> statusMenu_;
     std::shared_ptr<Cancellable> timer_;
-    // The identities of the monitors whose overlay is hidden, oldest first; kept when the
-    // monitors are forgotten: a monitor that stopped being routed still gets its overlay back
-    // at quit.
-    std::vector<std::string> osdHiddenOn_;
+    // The monitors whose overlay is hidden, oldest first; kept when the monitors are forgotten: a
+    // monitor that stopped being routed still gets its overlay back at quit.
+    std::vector<HiddenOverlay> osdHiddenOn_;
+    std::uint64_t giveBacksQueued_ = 0;
+    const std::shared_ptr<OverlayGiveBacks> giveBacks_ = std::make_shared<OverlayGiveBacks>();
     // Those an earlier run left hidden that have not been seen since.
     std::vector<std::string> leftOverHidden_;
     // The monitor the overlay was last set on, and the latest setting, whose outcome alone is

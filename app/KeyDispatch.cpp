@@ -42,7 +42,7 @@ bool AppDelegate::handle(const TappedEvent& tapped) {
 
     const bool hide = settings->hideMonitorOSD();
     if (hide) {
-        noteOSDSent(monitor, true);
+        noteOSDHidden(monitor);
     }
     // The tap's callback must return at once; the monitor is slow.
     queueMonitorWrites(monitor, monitorWrites(hide, *keyCode, muted, volume));

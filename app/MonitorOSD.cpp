@@ -38,11 +38,7 @@ std::string textOf(const std::vector<std::string>& identities) {
 void AppDelegate::applyOSD() {
     // Only the latest setting's outcome is shown: an earlier one may finish after it.
     const std::uint64_t setting = ++overlaySettings_;
-    std::shared_ptr<DDCMonitor> monitor;
-    if (auto output = currentOutput();
-        output && !Audio::hasNativeVolume(*services_.audio, output->id)) {
-        monitor = monitorFor(output);
-    }
+    const auto monitor = monitorInUse(currentOutput());
     if (!monitor) {
         overlaySetOn_.clear();
         settings->setOSDInfo(std::string());
@@ -50,16 +46,29 @@ void AppDelegate::applyOSD() {
     }
     overlaySetOn_ = monitor->identity();
     const bool hide = settings->hideMonitorOSD();
-    noteOSDSent(monitor, hide);
-    ddcQueue->async([monitor, hide, setting, weak = weak_from_this(), pause = services_.pause,
-                     mainQueue = services_.mainQueue] {
-        monitor->write(kVCPOSD, hide ? kOSDHidden : kOSDShown);
+    std::uint64_t giveBack = 0;
+    if (hide) {
+        noteOSDHidden(monitor);
+    } else {
+        giveBack = noteOSDGivingBack(monitor);
+    }
+    ddcQueue->async([monitor, hide, giveBack, setting, weak = weak_from_this(),
+                     pause = services_.pause, mainQueue = services_.mainQueue,
+                     giveBacks = giveBacks_] {
+        const bool taken = monitor->write(kVCPOSD, hide ? kOSDHidden : kOSDShown);
+        if (giveBack != 0) {
+            giveBacks->add({giveBack, taken});
+        }
         pause->usleep(kOSDSettleMicroseconds);
         const auto reading = monitor->read(kVCPOSD);
         mainQueue->async([weak, hide, setting, answered = reading.has_value(),
                           current = reading ? reading->current : 0] {
             auto self = weak.lock();
-            if (!self || setting != self->overlaySettings_) {
+            if (!self) {
+                return;
+            }
+            self->settleGiveBacks();
+            if (setting != self->overlaySettings_) {
                 return;
             }
             if (!hide) {
@@ -84,32 +93,92 @@ void AppDelegate::applyOSD() {
     });
 }
 
-void AppDelegate::noteOSDSent(const std::shared_ptr<DDCMonitor>& monitor, bool hidden) {
+void AppDelegate::noteOSDHidden(const std::shared_ptr<DDCMonitor>& monitor) {
     // A line of its own in the store; a monitor that gives none cannot be recorded.
     const auto& identity = monitor->identity();
     if (identity.empty() || identity.find('\n') != std::string::npos) {
         return;
     }
-    const auto found = std::find(osdHiddenOn_.begin(), osdHiddenOn_.end(), identity);
-    if (hidden == (found != osdHiddenOn_.end())) {
+    if (auto* hidden = hiddenOverlayOf(identity)) {
+        // A give-back still on its way no longer settles anything.
+        hidden->givingBack = 0;
         return;
     }
+    osdHiddenOn_.push_back(HiddenOverlay{identity, 0});
+    if (osdHiddenOn_.size() > kMaxHiddenOverlays) {
+        osdHiddenOn_.erase(osdHiddenOn_.begin());
+    }
+    recordHiddenOverlays();
+}
+
+AppDelegate::HiddenOverlay* AppDelegate::hiddenOverlayOf(const std::string& identity) {
+    const auto found =
+        std::find_if(osdHiddenOn_.begin(), osdHiddenOn_.end(),
+                     [&](const HiddenOverlay& hidden) { return hidden.identity == identity; });
+    return found == osdHiddenOn_.end() ? nullptr : &*found;
+}
+
+std::uint64_t AppDelegate::noteOSDGivingBack(const std::shared_ptr<DDCMonitor>& monitor) {
+    auto* hidden = hiddenOverlayOf(monitor->identity());
     if (!hidden) {
-        osdHiddenOn_.erase(found);
-    } else {
-        osdHiddenOn_.push_back(identity);
-        if (osdHiddenOn_.size() > kMaxHiddenOverlays) {
-            osdHiddenOn_.erase(osdHiddenOn_.begin());
+        return 0;
+    }
+    hidden->givingBack = ++giveBacksQueued_;
+    return hidden->givingBack;
+}
+
+void AppDelegate::queueGiveBack(const std::shared_ptr<DDCMonitor>& monitor) {
+    ddcQueue->async([monitor, giveBack = noteOSDGivingBack(monitor), weak = weak_from_this(),
+                     mainQueue = services_.mainQueue, giveBacks = giveBacks_] {
+        const bool taken = monitor->write(kVCPOSD, kOSDShown);
+        if (giveBack == 0) {
+            return;
+        }
+        giveBacks->add({giveBack, taken});
+        mainQueue->async([weak] {
+            if (auto self = weak.lock()) {
+                self->settleGiveBacks();
+            }
+        });
+    });
+}
+
+void AppDelegate::settleGiveBacks() {
+    bool struck = false;
+    for (const auto& outcome : giveBacks_->take()) {
+        const auto found = std::find_if(
+            osdHiddenOn_.begin(), osdHiddenOn_.end(),
+            [&](const HiddenOverlay& hidden) { return hidden.givingBack == outcome.ticket; });
+        if (found == osdHiddenOn_.end()) {
+            continue;
+        }
+        if (outcome.taken) {
+            osdHiddenOn_.erase(found);
+            struck = true;
+        } else {
+            found->givingBack = 0;
         }
     }
+    if (struck) {
+        recordHiddenOverlays();
+    }
+}
+
+void AppDelegate::recordHiddenOverlays() {
     // Written at once, so that a crash leaves the record of what to give back.
-    defaults->setString(kHiddenOverlaysKey, textOf(osdHiddenOn_));
+    std::vector<std::string> identities;
+    for (const auto& hidden : osdHiddenOn_) {
+        identities.push_back(hidden.identity);
+    }
+    defaults->setString(kHiddenOverlaysKey, textOf(identities));
 }
 
 void AppDelegate::recallHiddenOverlays() {
     if (auto recorded = defaults->string(kHiddenOverlaysKey)) {
-        osdHiddenOn_ = identitiesIn(*recorded);
-        leftOverHidden_ = osdHiddenOn_;
+        leftOverHidden_ = identitiesIn(*recorded);
+        for (const auto& identity : leftOverHidden_) {
+            osdHiddenOn_.push_back(HiddenOverlay{identity, 0});
+        }
     }
     giveBackLeftOverOverlays();
 }
@@ -118,13 +187,8 @@ void AppDelegate::giveBackLeftOverOverlays() {
     if (leftOverHidden_.empty()) {
         return;
     }
-    std::shared_ptr<DDCMonitor> inUse;
-    if (auto output = currentOutput();
-        output && !Audio::hasNativeVolume(*services_.audio, output->id)) {
-        inUse = monitorFor(output);
-    } else {
-        monitorFor(std::nullopt);
-    }
+    const auto inUse = monitorInUse(currentOutput());
+    monitorFor(std::nullopt);
     for (const auto& monitor : monitors) {
         const auto found =
             std::find(leftOverHidden_.begin(), leftOverHidden_.end(), monitor->identity());
@@ -136,8 +200,7 @@ void AppDelegate::giveBackLeftOverOverlays() {
         if (monitor == inUse) {
             continue;
         }
-        noteOSDSent(monitor, false);
-        ddcQueue->async([monitor] { monitor->write(kVCPOSD, kOSDShown); });
+        queueGiveBack(monitor);
     }
 }
 
@@ -145,30 +208,35 @@ void AppDelegate::restoreOSD() {
     if (osdHiddenOn_.empty()) {
         return;
     }
-    // The monitors there are now, each once: an identity whose monitor is gone stays recorded
-    // for the next start.
+    // The monitors there are now, each once: those whose give-back is already queued are waited
+    // for, the others are sent theirs. Whatever does not take it stays recorded for the next
+    // start, as does an identity whose monitor is gone.
     monitorFor(std::nullopt);
-    std::vector<std::shared_ptr<DDCMonitor>> hidden;
+    std::vector<std::pair<std::shared_ptr<DDCMonitor>, std::uint64_t>> owed;
+    bool queued = false;
     for (const auto& monitor : monitors) {
-        if (std::find(osdHiddenOn_.begin(), osdHiddenOn_.end(), monitor->identity()) !=
-            osdHiddenOn_.end()) {
-            hidden.push_back(monitor);
+        const auto* hidden = hiddenOverlayOf(monitor->identity());
+        if (!hidden) {
+            continue;
+        }
+        if (hidden->givingBack != 0) {
+            queued = true;
+        } else {
+            owed.emplace_back(monitor, noteOSDGivingBack(monitor));
         }
     }
-    for (const auto& monitor : hidden) {
-        noteOSDSent(monitor, false);
-    }
-    if (hidden.empty()) {
+    if (owed.empty() && !queued) {
         return;
     }
     // Quitting waits for the writes and everything queued before them, but a monitor that hangs
     // must not keep the application from ending; the job owns its monitors, so it may finish
     // after the wait has given up.
-    ddcQueue->syncFor(kTerminationWriteTimeout, [hidden = std::move(hidden)] {
-        for (const auto& monitor : hidden) {
-            monitor->write(kVCPOSD, kOSDShown);
+    ddcQueue->syncFor(kTerminationWriteTimeout, [owed = std::move(owed), giveBacks = giveBacks_] {
+        for (const auto& [monitor, giveBack] : owed) {
+            giveBacks->add({giveBack, monitor->write(kVCPOSD, kOSDShown)});
         }
     });
+    settleGiveBacks();
 }
 
 } // namespace varnu

@@ -87,6 +87,13 @@ std::shared_ptr<DDCMonitor> AppDelegate::monitorFor(const std::optional<AudioOut
     return monitors.empty() ? nullptr : monitors.front();
 }
 
+std::shared_ptr<DDCMonitor> AppDelegate::monitorInUse(const std::optional<AudioOutput>& output) {
+    if (!output || Audio::hasNativeVolume(*services_.audio, output->id)) {
+        return nullptr;
+    }
+    return monitorFor(output);
+}
+
 void AppDelegate::displaysChanged() {
     forgetMonitors();
     giveBackLeftOverOverlays();

@@ -101,7 +101,10 @@ bool ScenarioWorld::chooseMenuItem(const std::string& title) {
     // The user opens the menu to choose from it.
     item.openMenu();
     const bool found = item.chooseItem(title);
-    settle();
+    // After "Quit" the process has ended: nothing that is still queued runs.
+    if (!hasQuit()) {
+        settle();
+    }
     return found;
 }
 
