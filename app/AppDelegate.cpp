@@ -27,9 +27,11 @@ AppDelegate::AppDelegate(PlatformServices services)
     , settings(std::make_shared<SettingsModel>(defaults)) {}
 
 AppDelegate::~AppDelegate() {
-    // The timer's body would find the delegate gone anyway; this only spares the queue the work.
-    if (timer_) {
-        timer_->cancel();
+    // The timers' bodies would find the delegate gone anyway; this only spares the queue the work.
+    for (const auto& pending : {timer_, quietTimer_}) {
+        if (pending) {
+            pending->cancel();
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include "app/OverlayGiveBacks.h"
 #include "app/PendingMonitorWrites.h"
+#include "app/VolumeKeys.h"
 #include "audio/AudioOutput.h"
 #include "ddc/DDCMonitor.h"
 #include "platform/Application.h"
@@ -35,6 +36,9 @@ constexpr std::int64_t kInitialVolume = 50;
 constexpr std::chrono::milliseconds kTerminationWriteTimeout{2000};
 // The most monitors whose overlay is remembered as hidden; the oldest goes first.
 constexpr std::size_t kMaxHiddenOverlays = 16;
+// How long the level Varnu knows of a monitor holds once it stops talking to it: the monitor's
+// own buttons may have moved it since, so the first key after a longer quiet reads it again.
+constexpr std::chrono::milliseconds kQuietPeriod{10'000};
 
 class AppDelegate final : public ApplicationDelegate,
                           public MenuDelegate,
@@ -71,8 +75,9 @@ public:
     // The monitor's own overlay.
     void applyOSD();
     void restoreOSD();
-    // The display list changed: the monitors are found again, and the one that plays the
-    // current output, when it is another than before, is set up as at launch.
+    // The display list changed: the monitors are found again, a monitor that left leaves no
+    // claim behind, and the one that plays the current output, when it is another than before,
+    // is set up as at launch.
     void displaysChanged();
 
     // Status menu and settings window.
@@ -100,9 +105,39 @@ private:
     std::shared_ptr<DDCMonitor> monitorInUse(const std::optional<AudioOutput>& output);
     void makeDefaultOutput(AudioObjectID id);
     void forgetMonitors();
-    // The monitor's level, asked for on the "ddc" queue; taken unless a key sets the level
-    // before the answer is back.
-    void readBackLevel(const std::shared_ptr<DDCMonitor>& monitor);
+    // The level stored for the output, or the default.
+    std::int64_t storedLevel(const std::string& uid);
+
+    // A reading of a monitor's level on its way back from the "ddc" queue.
+    struct LevelReading {
+        std::uint64_t ticket = 0;
+        std::string uid;
+        std::shared_ptr<DDCMonitor> monitor;
+        // The monitor left the list since: what it answers is no longer what it plays.
+        bool departed = false;
+    };
+    // Asks the monitor that plays the output for its level.
+    void readBackLevel(const std::shared_ptr<DDCMonitor>& monitor, const std::string& uid);
+    // Whether the latest reading asked for is on its way, and for that output and monitor.
+    bool awaitingReading(const std::string& uid, const std::string& identity) const;
+    // The answer to a reading, on the main thread: taken only when the output it was asked for is
+    // still the current one and the same monitor plays it; the answer to the latest reading then
+    // lets the keys that waited for it step from it.
+    void levelRead(std::uint64_t ticket, std::optional<std::int64_t> level);
+    // Varnu knows the level the monitor plays, and keeps trusting it for the quiet period.
+    void levelKnown(const std::string& identity);
+    // Sets up the monitor that plays the current output as at launch, when Varnu knows nothing
+    // of its level: its level asked for, its overlay set when it was set on another.
+    void setUpReturningMonitor();
+    // A monitor that is no longer listed leaves no claim on its level behind: when it comes back,
+    // its level is read again.
+    void forgetDepartedMonitors();
+
+    // The keys in turn, each stepping from the state before it: stored, sent to the monitor, and
+    // when the output is still the current one, taken as its state and shown.
+    void sendKeys(const std::string& uid, const std::shared_ptr<DDCMonitor>& monitor,
+                  const std::vector<VolumeKeyPress>& keys, VolumeState state, bool current);
+
     // Keeps track, by identity and in the store, of the monitors whose own overlay Varnu has
     // switched off and not yet got back.
     void noteOSDHidden(const std::shared_ptr<DDCMonitor>& monitor);
@@ -163,11 +198,17 @@ private:
     // shown.
     std::string overlaySetOn_;
     std::uint64_t overlaySettings_ = 0;
-    // The monitor the level was last asked of.
+    // The monitor whose level Varnu asked for or set, whether it still trusts that level, and
+    // the readings on their way, oldest first.
     std::string levelAskedOf_;
-    // Key presses that set the level so far, so that a level read back later than such a press
-    // is not taken. A mute leaves the level as it is.
-    std::uint64_t levelPresses_ = 0;
+    bool levelTrusted_ = false;
+    std::shared_ptr<Cancellable> quietTimer_;
+    std::vector<LevelReading> readings_;
+    std::uint64_t readingsAsked_ = 0;
+    // Keys pressed while the latest reading is on its way, and the mute state before them; they
+    // step from its answer.
+    std::vector<VolumeKeyPress> waitingKeys_;
+    bool mutedBeforeWaitingKeys_ = false;
     // One per monitor a key has been sent to since the monitors were last found.
     std::vector<std::shared_ptr<PendingMonitorWrites>> pendingWrites_;
 };

@@ -31,29 +31,49 @@ bool AppDelegate::handle(const TappedEvent& tapped) {
         return true;
     }
 
-    const auto step = chooseStep(event.modifierFlags, settings->step());
-    const auto next = applyKey(*keyCode, step, VolumeState{volume, muted});
-    volume = next.level;
-    muted = next.muted;
-    if (*keyCode != kKeyTypeMute) {
-        ++levelPresses_;
+    const VolumeKeyPress key{*keyCode, chooseStep(event.modifierFlags, settings->step())};
+    // The level the key steps from must be the one the monitor plays: while a reading of it is
+    // on its way, or once Varnu has not talked to it for a while, the key waits for the reading.
+    const auto& identity = monitor->identity();
+    if (awaitingReading(output->uid, identity) || identity != levelAskedOf_ || !levelTrusted_) {
+        if (!awaitingReading(output->uid, identity)) {
+            readBackLevel(monitor, output->uid);
+        }
+        if (waitingKeys_.empty()) {
+            mutedBeforeWaitingKeys_ = muted;
+        }
+        waitingKeys_.push_back(key);
+        return true;
     }
-    defaults->setInteger(volumeKey(output->uid), volume);
+    sendKeys(output->uid, monitor, {key}, VolumeState{volume, muted}, true);
+    return true;
+}
 
+void AppDelegate::sendKeys(const std::string& uid, const std::shared_ptr<DDCMonitor>& monitor,
+                           const std::vector<VolumeKeyPress>& keys, VolumeState state,
+                           bool current) {
     const bool hide = settings->hideMonitorOSD();
-    if (hide) {
-        noteOSDHidden(monitor);
+    for (const auto& key : keys) {
+        state = applyKey(key.keyCode, key.step, state);
+        defaults->setInteger(volumeKey(uid), state.level);
+        if (hide) {
+            noteOSDHidden(monitor);
+        }
+        // The tap's callback must return at once; the monitor is slow.
+        queueMonitorWrites(monitor, monitorWrites(hide, key.keyCode, state.muted, state.level));
     }
-    // The tap's callback must return at once; the monitor is slow.
-    queueMonitorWrites(monitor, monitorWrites(hide, *keyCode, muted, volume));
-
+    if (!current) {
+        return;
+    }
+    volume = state.level;
+    muted = state.muted;
+    levelKnown(monitor->identity());
     if (settings->showHUD()) {
         hud->show(volume, muted);
     }
     if (statusMenu_) {
         statusMenu_->invalidate();
     }
-    return true;
 }
 
 void AppDelegate::queueMonitorWrites(const std::shared_ptr<DDCMonitor>& monitor,

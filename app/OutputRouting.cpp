@@ -96,16 +96,16 @@ std::shared_ptr<DDCMonitor> AppDelegate::monitorInUse(const std::optional<AudioO
 
 void AppDelegate::displaysChanged() {
     forgetMonitors();
+    // The displays there are now, whether or not one plays the current output.
+    monitorFor(std::nullopt);
+    forgetDepartedMonitors();
     giveBackLeftOverOverlays();
-    std::shared_ptr<DDCMonitor> monitor;
-    if (auto output = currentOutput();
-        output && !Audio::hasNativeVolume(*services_.audio, output->id)) {
-        monitor = monitorFor(output);
-    }
+    const auto output = currentOutput();
+    const auto monitor = monitorInUse(output);
     const std::string identity = monitor ? monitor->identity() : std::string();
     // In the order of the launch: the level asked for first, then the overlay set.
     if (monitor && identity != levelAskedOf_) {
-        readBackLevel(monitor);
+        readBackLevel(monitor, output->uid);
     }
     if (identity != overlaySetOn_) {
         applyOSD();
@@ -119,45 +119,29 @@ void AppDelegate::forgetMonitors() {
     pendingWrites_.clear();
 }
 
+std::int64_t AppDelegate::storedLevel(const std::string& uid) {
+    if (auto stored = defaults->object(volumeKey(uid))) {
+        return integerValue(*stored).value_or(kDefaultVolume);
+    }
+    return kDefaultVolume;
+}
+
 void AppDelegate::loadState() {
     auto output = currentOutput();
-    if (!output || output->uid == loadedForUID) {
+    if (!output) {
+        return;
+    }
+    if (output->uid == loadedForUID) {
+        setUpReturningMonitor();
         return;
     }
     loadedForUID = output->uid;
-    volume = kDefaultVolume;
-    if (auto stored = defaults->object(volumeKey(output->uid))) {
-        volume = integerValue(*stored).value_or(kDefaultVolume);
-    }
+    volume = storedLevel(output->uid);
     muted = false;
 
-    if (Audio::hasNativeVolume(*services_.audio, output->id)) {
-        return;
+    if (auto monitor = monitorInUse(output)) {
+        readBackLevel(monitor, output->uid);
     }
-    if (auto monitor = monitorFor(output)) {
-        readBackLevel(monitor);
-    }
-}
-
-void AppDelegate::readBackLevel(const std::shared_ptr<DDCMonitor>& monitor) {
-    levelAskedOf_ = monitor->identity();
-    // The monitor's own reading wins over the stored level, raw as it comes, unless a key has
-    // set the level since the reading was asked for: the monitor is sent that level after it.
-    ddcQueue->async(
-        [monitor, weak = weak_from_this(), mainQueue = services_.mainQueue, asked = levelPresses_] {
-            auto reading = monitor->read(kVCPAudioSpeakerVolume);
-            if (!reading) {
-                return;
-            }
-            mainQueue->async([weak, asked, current = reading->current] {
-                if (auto self = weak.lock(); self && self->levelPresses_ == asked) {
-                    self->volume = current;
-                    if (self->statusMenu_) {
-                        self->statusMenu_->invalidate();
-                    }
-                }
-            });
-        });
 }
 
 void AppDelegate::applySavedDevice() {

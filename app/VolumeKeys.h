@@ -45,6 +45,12 @@ struct VolumeState {
     friend bool operator==(const VolumeState&, const VolumeState&) = default;
 };
 
+// A volume key as the rules take it: which key, and the step chosen when it was pressed.
+struct VolumeKeyPress {
+    std::int64_t keyCode = 0;
+    std::int64_t step = 0;
+};
+
 // Sound up gives the smaller of level + step and 100, sound down the larger of level - step and 0,
 // both clearing the mute state; mute inverts it. The step may be any integer the setting holds:
 // the sum and difference saturate instead of overflowing, and a negative step moves the level

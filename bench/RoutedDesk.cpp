@@ -1,28 +1,61 @@
 #include "bench/RoutedDesk.h"
 
+#include "ddc/VCP.h"
+
+#include <array>
+#include <optional>
+
 namespace varnu::bench {
 
 namespace {
 
 constexpr IOReturn kNoReply = 1;
+constexpr std::uint16_t kLevel = 50;
+constexpr std::uint16_t kMaximum = 100;
 
 class InstantBus final : public AVService {
 public:
-    explicit InstantBus(std::function<void()> onWrite)
+    explicit InstantBus(InstantDisplays::BusWatch onWrite)
         : onWrite_(std::move(onWrite)) {}
-    IOReturn writeI2C(std::uint32_t, std::uint32_t, std::span<const std::uint8_t>) override {
+    IOReturn writeI2C(std::uint32_t, std::uint32_t, std::span<const std::uint8_t> bytes) override {
         if (onWrite_) {
-            onWrite_();
+            onWrite_(bytes);
+        }
+        asked_.reset();
+        if (bytes.size() == kGetVCPFeatureRequestSize && bytes[1] == kGetVCPFeature) {
+            asked_ = bytes[2];
         }
         return kIOReturnSuccess;
     }
-    // Key presses only write.
-    IOReturn readI2C(std::uint32_t, std::uint32_t, std::span<std::uint8_t>) override {
-        return kNoReply;
+    // The reply to the Get VCP Feature just written, else nothing.
+    IOReturn readI2C(std::uint32_t, std::uint32_t, std::span<std::uint8_t> buffer) override {
+        if (!asked_ || buffer.size() != kGetVCPFeatureReplySize) {
+            return kNoReply;
+        }
+        const std::array<std::uint8_t, kGetVCPFeatureReplySize - 1> reply{
+            kDDCDisplayWriteAddress,
+            kDDCLengthFlag | kGetVCPFeatureReplyPayloadLength,
+            kGetVCPFeatureReply,
+            kVCPResultNoError,
+            *asked_,
+            0,
+            0,
+            kMaximum,
+            0,
+            kLevel};
+        std::uint8_t checksum = kDDCVirtualHostAddress;
+        for (std::size_t index = 0; index < reply.size(); ++index) {
+            buffer[index] = reply[index];
+            checksum ^= reply[index];
+        }
+        buffer[reply.size()] = checksum;
+        asked_.reset();
+        return kIOReturnSuccess;
     }
 
 private:
-    std::function<void()> onWrite_;
+    InstantDisplays::BusWatch onWrite_;
+    std::optional<std::uint8_t> asked_;
 };
 
 class InstantPause final : public Pause {

@@ -13,20 +13,23 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <vector>
 
 namespace varnu::bench {
 
-// Lists the desk's two monitors, each on a bus that takes every message at once and answers no
-// read; onWrite, when set, is called at every message written (on the writing thread).
+// Lists the desk's two monitors, each on a bus that takes every message at once and answers a
+// Get VCP Feature with 50 of 100; onWrite, when set, is called with every message written (on
+// the writing thread).
 class InstantDisplays final : public DisplayEnumerator {
 public:
-    explicit InstantDisplays(std::function<void()> onWrite = nullptr)
+    using BusWatch = std::function<void(std::span<const std::uint8_t> message)>;
+    explicit InstantDisplays(BusWatch onWrite = nullptr)
         : onWrite_(std::move(onWrite)) {}
     std::vector<ExternalDisplay> externalDisplays() override;
 
 private:
-    std::function<void()> onWrite_;
+    BusWatch onWrite_;
 };
 
 struct RoutedDesk : testing::SimDesk {

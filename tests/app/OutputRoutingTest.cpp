@@ -5,6 +5,8 @@
 #include "settings/SettingsModel.h"
 #include "tests/app/SimDesk.h"
 
+#include <algorithm>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -185,18 +187,61 @@ TEST(KeyDispatch, PassesEveryEventItDoesNotActOn) {
     EXPECT_EQ(desk.panelShowings(), 0u);
 }
 
-TEST(KeyDispatch, CountsAutoRepeatAndKeepsTheMonitorOffTheCallersPath) {
+TEST(KeyDispatch, StepsFromWhatTheMonitorPlaysAndReadsItOnlyAfterAQuietPeriod) {
     RoutedDesk desk;
+    desk.monitor->setControl(kVCPAudioSpeakerVolume, {30, 100});
+    const auto reads = [&] {
+        const auto transfers = desk.monitor->transactions();
+        return std::count_if(transfers.begin(), transfers.end(), [](const auto& transfer) {
+            return transfer.direction == sim::I2CDirection::Read;
+        });
+    };
+    const auto press = [&](TappedEvent key = SimDesk::key(kKeyTypeSoundUp)) {
+        EXPECT_TRUE(desk.delegate->handle(key));
+        desk.scheduler->advance(std::chrono::milliseconds(1));
+    };
+
+    // Varnu has not heard from the monitor yet: the keys are decided at once, but their levels,
+    // the store and the overlay wait for the reading, which the caller does not wait for.
     auto repeat = SimDesk::key(kKeyTypeSoundUp);
     repeat.event->data1 |= 1;
     EXPECT_TRUE(desk.delegate->handle(SimDesk::key(kKeyTypeSoundUp)));
     EXPECT_TRUE(desk.delegate->handle(repeat));
-    EXPECT_EQ(desk.delegate->volume, 62);
-    EXPECT_EQ(desk.defaults->object("volume.dell"), DefaultsValue{std::int64_t{62}});
-    // The repeat joins the job the first press queued, which has not started.
+    EXPECT_EQ(desk.delegate->volume, 50);
+    EXPECT_FALSE(desk.defaults->object("volume.dell"));
+    EXPECT_EQ(desk.panelShowings(), 0u);
     EXPECT_EQ(desk.ddcQueue->pendingJobs(), 1u);
     EXPECT_TRUE(desk.monitor->transactions().empty());
-    EXPECT_EQ(desk.panelShowings(), 2u);
+    desk.scheduler->advance(std::chrono::milliseconds(200));
+    EXPECT_EQ(desk.delegate->volume, 42);
+    EXPECT_EQ(desk.defaults->object("volume.dell"), DefaultsValue{std::int64_t{42}});
+    EXPECT_EQ(desk.monitor->control(kVCPAudioSpeakerVolume)->current, 42);
+    EXPECT_EQ(desk.panelShowings(), 1u);
+
+    // The rest of the burst reads nothing, even when the monitor's own buttons moved it.
+    desk.monitor->setControl(kVCPAudioSpeakerVolume, {10, 100});
+    press(SimDesk::key(kKeyTypeMute));
+    press();
+    EXPECT_EQ(desk.delegate->volume, 48);
+    EXPECT_FALSE(desk.delegate->muted);
+    EXPECT_EQ(reads(), 1);
+
+    // Quiet for a while: the next key reads first and steps from what it finds.
+    desk.scheduler->advance(kQuietPeriod);
+    desk.monitor->setControl(kVCPAudioSpeakerVolume, {10, 100});
+    press();
+    EXPECT_EQ(desk.delegate->volume, 48);
+    desk.scheduler->advance(std::chrono::milliseconds(200));
+    EXPECT_EQ(desk.delegate->volume, 16);
+    EXPECT_EQ(reads(), 2);
+
+    // A reading that fails leaves the level Varnu knows.
+    desk.scheduler->advance(kQuietPeriod);
+    desk.monitor->refuseReads(sim::SimMonitor::kAlways);
+    press(SimDesk::key(kKeyTypeSoundDown));
+    desk.scheduler->advance(std::chrono::milliseconds(200));
+    EXPECT_EQ(desk.delegate->volume, 10);
+    EXPECT_EQ(desk.monitor->control(kVCPAudioSpeakerVolume)->current, 10);
 }
 
 } // namespace

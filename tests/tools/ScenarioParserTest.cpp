@@ -68,6 +68,8 @@ TEST(ScenarioRunner, StopsAtTheFirstCommandItCannotCarryOut) {
              Case{"launch\nuser set volume 5", 2},       // not a setting
              Case{"trusted maybe", 1},
              Case{"launch\nkey up times=2 every=1e300", 2},
+             Case{"monitor \"M\"\nbuttons \"N\" volume=5", 2}, // no such monitor
+             Case{"monitor \"M\"\nbuttons \"M\" volume=70000", 2},
          }) {
         std::ostringstream trace;
         const auto error = playScenario(scenario, trace);

@@ -1,7 +1,7 @@
 // The scenario world's monitors and screens.
 // Implements: a monitor with its VCP controls and faults, placed on the display registry as an
 // external display or the computer's own panel, its I2C transfers written to the trace;
-// unplugging one; screens and the mouse.
+// unplugging one; its own buttons; screens and the mouse.
 // Does not implement: the monitor's DDC/CI answers (SimMonitor's) or the registry walk
 // (SimRegistry's).
 
@@ -64,20 +64,37 @@ void ScenarioWorld::addMonitor(const std::string& productName, const MonitorOpti
     } else {
         world_.registry->addExternalDisplay(monitor, productName, options.edidUUID);
     }
-    monitors_.push_back(Monitor{productName, std::move(monitor), true});
+    monitors_.push_back(Monitor{productName, std::move(monitor), options, true});
     settle();
 }
 
-bool ScenarioWorld::disconnect(const std::string& productName) {
+ScenarioWorld::Monitor* ScenarioWorld::connectedMonitor(const std::string& productName) {
     auto it = std::find_if(monitors_.rbegin(), monitors_.rend(), [&](const Monitor& entry) {
         return entry.connected && entry.productName == productName;
     });
-    if (it == monitors_.rend()) {
+    return it == monitors_.rend() ? nullptr : &*it;
+}
+
+bool ScenarioWorld::disconnect(const std::string& productName) {
+    auto* entry = connectedMonitor(productName);
+    if (!entry) {
         return false;
     }
-    world_.registry->unplug(it->monitor);
-    it->monitor->disconnect();
-    it->connected = false;
+    world_.registry->unplug(entry->monitor);
+    entry->monitor->disconnect();
+    entry->connected = false;
+    settle();
+    return true;
+}
+
+bool ScenarioWorld::turn(const std::string& productName, std::uint16_t level) {
+    auto* entry = connectedMonitor(productName);
+    if (!entry) {
+        return false;
+    }
+    auto volume = entry->monitor->control(kVCPAudioSpeakerVolume).value_or(VCPControl{0, 100});
+    volume.current = level;
+    entry->monitor->setControl(kVCPAudioSpeakerVolume, volume);
     settle();
     return true;
 }

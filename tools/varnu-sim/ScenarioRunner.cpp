@@ -24,6 +24,7 @@ public:
             {"unplug", &Player::unplug},
             {"default", &Player::defaultOutput},
             {"disconnect", &Player::disconnect},
+            {"buttons", &Player::buttons},
             {"monitor", &Player::monitor},
             {"store", &Player::store},
             {"languages", &Player::languages},
@@ -101,6 +102,19 @@ private:
         expectCount(1, 1);
         if (!world_.disconnect(word(0))) {
             fail("disconnect: no connected monitor \"" + word(0) + "\"");
+        }
+    }
+
+    void buttons() {
+        expectCount(2, 2);
+        const auto& setting = word(1);
+        const auto level =
+            setting.starts_with("volume=") ? parseInteger(setting.substr(7)) : std::nullopt;
+        if (!level || *level < 0 || *level > 0xFFFF) {
+            fail("buttons: expected volume=N, N a 16-bit value");
+        }
+        if (!world_.turn(word(0), static_cast<std::uint16_t>(*level))) {
+            fail("buttons: no connected monitor \"" + word(0) + "\"");
         }
     }
 

@@ -66,6 +66,8 @@ public:
     void addMonitor(const std::string& productName, const MonitorOptions& options);
     // The most recently added monitor of that name that is still connected.
     bool disconnect(const std::string& productName);
+    // The user sets the level of that monitor with its own buttons.
+    bool turn(const std::string& productName, std::uint16_t level);
     void store(const std::string& key, DefaultsValue value);
     void setLanguages(std::vector<std::string> languages);
     void setTrusted(bool trusted);
@@ -108,9 +110,11 @@ private:
     struct Monitor {
         std::string productName;
         std::shared_ptr<SimMonitor> monitor;
+        MonitorOptions options;
         bool connected = true;
     };
 
+    Monitor* connectedMonitor(const std::string& productName);
     void line(const std::string& text);
     void settle();
     void watchModel();
