@@ -21,6 +21,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -183,6 +184,11 @@ public:
     std::int64_t volume = kInitialVolume;
     bool muted = false;
     std::string loadedForUID;
+    // Told of each key as it is sent to the monitor, with the state it leads to, before that is
+    // stored; the simulator checks with it that no key makes a monitor jump.
+    std::function<void(const DDCMonitor& monitor, const std::string& uid, VolumeKeyPress key,
+                       VolumeState state)>
+        onKeySent;
 
 private:
     std::shared_ptr<Menu> statusMenu_;

@@ -55,6 +55,9 @@ void AppDelegate::sendKeys(const std::string& uid, const std::shared_ptr<DDCMoni
     const bool hide = settings->hideMonitorOSD();
     for (const auto& key : keys) {
         state = applyKey(key.keyCode, key.step, state);
+        if (onKeySent) {
+            onKeySent(*monitor, uid, key, state);
+        }
         defaults->setInteger(volumeKey(uid), state.level);
         if (hide) {
             noteOSDHidden(monitor);

@@ -1,3 +1,4 @@
+#include "ddc/VCP.h"
 #include "tools/varnu-sim/Scenario.h"
 #include "tools/varnu-sim/ScenarioRunner.h"
 
@@ -76,6 +77,25 @@ TEST(ScenarioRunner, StopsAtTheFirstCommandItCannotCarryOut) {
         ASSERT_TRUE(error) << scenario;
         EXPECT_EQ(error->line, line) << scenario;
     }
+}
+
+TEST(ScenarioRunner, StopsAtAKeyThatMakesAMonitorJump) {
+    std::ostringstream trace;
+    ScenarioWorld world(trace);
+    ASSERT_FALSE(playCommands(parseScenario("output dell \"DELL U2723QE\"\n"
+                                            "monitor \"DELL U2723QE\"\n"
+                                            "launch\n"
+                                            "wait 1")
+                                  .commands,
+                              world));
+    // Turned behind everyone's back, as no command can: Varnu goes on from the 50 it read.
+    world.monitor(1)->setControl(kVCPAudioSpeakerVolume, {10, 100});
+    const auto error = playCommands(parseScenario("\n\nkey up\nwait 1").commands, world);
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(error->jump);
+    EXPECT_EQ(error->line, 3u);
+    EXPECT_EQ(error->message,
+              "a jump: key up sent 56 to monitor #1, which played 10 (the step is 6)");
 }
 
 } // namespace

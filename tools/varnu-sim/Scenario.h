@@ -27,6 +27,8 @@ struct ScenarioCommand {
 struct ScenarioError {
     std::size_t line = 0;
     std::string message;
+    // The command was carried out, but a key made a monitor jump meanwhile.
+    bool jump = false;
 };
 
 struct ParsedScenario {

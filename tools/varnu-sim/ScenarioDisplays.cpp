@@ -1,7 +1,8 @@
 // The scenario world's monitors and screens.
 // Implements: a monitor with its VCP controls and faults, placed on the display registry as an
-// external display or the computer's own panel, its I2C transfers written to the trace;
-// unplugging one; its own buttons; screens and the mouse.
+// external display or the computer's own panel, its I2C transfers written to the trace and shown
+// to the jump check; unplugging one; its own buttons; which one Varnu means by an identity;
+// screens and the mouse.
 // Does not implement: the monitor's DDC/CI answers (SimMonitor's) or the registry walk
 // (SimRegistry's).
 
@@ -10,6 +11,8 @@
 #include "tools/varnu-sim/TraceFormat.h"
 
 #include <algorithm>
+#include <map>
+#include <set>
 #include <utility>
 
 namespace varnu::sim {
@@ -43,7 +46,8 @@ void ScenarioWorld::addMonitor(const std::string& productName, const MonitorOpti
     }
 
     const std::size_t number = monitors_.size() + 1;
-    monitor->setObserver([this, number](const I2CTransaction& transfer) {
+    monitor->setObserver([this, number, watched = monitor.get()](const I2CTransaction& transfer) {
+        jumps_.transferred(*watched, transfer);
         const bool ok = transfer.status == kIOReturnSuccess;
         const bool write = transfer.direction == I2CDirection::Write;
         trace_ << transfer.timeMilliseconds << " i2c #" << number << (write ? " write " : " read ")
@@ -93,10 +97,44 @@ bool ScenarioWorld::turn(const std::string& productName, std::uint16_t level) {
         return false;
     }
     auto volume = entry->monitor->control(kVCPAudioSpeakerVolume).value_or(VCPControl{0, 100});
+    const bool changed = volume.current != level;
     volume.current = level;
     entry->monitor->setControl(kVCPAudioSpeakerVolume, volume);
+    jumps_.turned(*entry->monitor, changed);
     settle();
     return true;
+}
+
+std::optional<JumpCheck::Target> ScenarioWorld::monitorNamed(const std::string& identity) {
+    // The registry's external displays, in its order, named as Varnu names them: by the EDID's
+    // UUID, else by the product name and the place among those of that name. A name that two
+    // connected displays share, or that monitors of different products have carried, tells
+    // nothing.
+    std::optional<JumpCheck::Target> target;
+    std::set<std::string> products;
+    std::map<std::string, int> places;
+    for (std::size_t index = 0; index < monitors_.size(); ++index) {
+        const auto& entry = monitors_[index];
+        if (entry.options.internal || (!entry.connected && entry.options.edidUUID.empty())) {
+            continue;
+        }
+        const int place = entry.connected ? ++places[entry.productName] : 0;
+        const std::string named = entry.options.edidUUID.empty()
+                                      ? entry.productName + "#" + std::to_string(place)
+                                      : entry.options.edidUUID;
+        if (named != identity) {
+            continue;
+        }
+        products.insert(entry.productName);
+        if (!entry.connected) {
+            continue;
+        }
+        if (target) {
+            return std::nullopt;
+        }
+        target = JumpCheck::Target{entry.monitor, index + 1, entry.options.refuseWrites};
+    }
+    return products.size() > 1 ? std::nullopt : target;
 }
 
 void ScenarioWorld::addScreen(const Rect& frame) {

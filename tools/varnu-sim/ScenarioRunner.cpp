@@ -317,6 +317,9 @@ std::optional<ScenarioError> playCommands(const std::vector<ScenarioCommand>& co
         } catch (const CommandError& error) {
             return ScenarioError{command.line, error.message};
         }
+        if (auto jump = world.takeJump()) {
+            return ScenarioError{command.line, std::move(*jump), true};
+        }
     }
     return std::nullopt;
 }

@@ -17,19 +17,6 @@ namespace {
 
 constexpr Rect kDefaultScreen{0, 0, 1920, 1080};
 
-std::string keyName(std::int64_t keyCode) {
-    switch (keyCode) {
-    case kKeyTypeSoundUp:
-        return "up";
-    case kKeyTypeSoundDown:
-        return "down";
-    case kKeyTypeMute:
-        return "mute";
-    default:
-        return std::to_string(keyCode);
-    }
-}
-
 } // namespace
 
 void ScenarioWorld::launch() {
@@ -41,6 +28,11 @@ void ScenarioWorld::launch() {
         world_.screens->setMouseLocation(Point{main.midX(), main.y + main.height / 2});
     }
     delegate_ = startApplication(services());
+    delegate_->onKeySent = [this](const DDCMonitor& monitor, const std::string& uid,
+                                  VolumeKeyPress key, VolumeState state) {
+        jumps_.sent(monitorNamed(monitor.identity()), uid, key.keyCode, key.step, state.level,
+                    world_.scheduler->nowMilliseconds());
+    };
     watchModel();
     world_.application->run();
     settle();

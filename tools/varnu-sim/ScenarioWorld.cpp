@@ -8,6 +8,7 @@
 
 #include "tools/varnu-sim/ScenarioWorld.h"
 
+#include "settings/SettingsKeys.h"
 #include "settings/SettingsModel.h"
 #include "tools/varnu-sim/TraceFormat.h"
 
@@ -62,6 +63,11 @@ void ScenarioWorld::settle() {
 void ScenarioWorld::watchBackends() {
     world_.defaults->setWriteObserver([this](std::string_view key, const DefaultsValue& value) {
         line("store " + std::string(key) + " = " + defaultsValue(value));
+        if (key.starts_with(kVolumeKeyPrefix)) {
+            if (const auto level = integerValue(value)) {
+                jumps_.stored(std::string(key.substr(kVolumeKeyPrefix.size())), *level);
+            }
+        }
     });
     world_.audio->setWriteObserver([this](const SimAudioWrite& write) {
         line("audio " + selectorName(write.selector) + " = " +
@@ -169,6 +175,9 @@ void ScenarioWorld::reportInfoChanges() {
 }
 
 void ScenarioWorld::store(const std::string& key, DefaultsValue value) {
+    if (key.starts_with(kVolumeKeyPrefix)) {
+        jumps_.put(key.substr(kVolumeKeyPrefix.size()), value, isLaunched());
+    }
     world_.defaults->put(key, std::move(value));
 }
 

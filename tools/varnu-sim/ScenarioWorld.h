@@ -12,6 +12,7 @@
 #include "platform/sim/SimScheduler.h"
 #include "platform/sim/SimWorld.h"
 #include "settings/ChangePublisher.h"
+#include "tools/varnu-sim/JumpCheck.h"
 
 #include <chrono>
 #include <cstdint>
@@ -98,6 +99,9 @@ public:
     void reopen();
     void quit();
 
+    // A key that made a monitor jump since the last call, as the check describes it.
+    std::optional<std::string> takeJump() { return jumps_.takeJump(); }
+
     // For tests that look behind the trace.
     const std::shared_ptr<SimScheduler>& scheduler() const { return world_.scheduler; }
     const std::shared_ptr<AppDelegate>& delegate() const { return delegate_; }
@@ -115,6 +119,8 @@ private:
     };
 
     Monitor* connectedMonitor(const std::string& productName);
+    // The connected monitor Varnu knows by that identity, when only one is.
+    std::optional<JumpCheck::Target> monitorNamed(const std::string& identity);
     void line(const std::string& text);
     void settle();
     void watchModel();
@@ -126,6 +132,7 @@ private:
     SimWorld world_;
     std::vector<Monitor> monitors_;
     bool mouseGiven_ = false;
+    JumpCheck jumps_;
 
     std::shared_ptr<AppDelegate> delegate_;
     ChangePublisher::Subscription modelSubscription_;

@@ -1,5 +1,7 @@
 #include "tools/varnu-sim/TraceFormat.h"
 
+#include "app/VolumeKeys.h"
+
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -111,6 +113,19 @@ std::string defaultsValue(const DefaultsValue& value) {
         return quoted(*text);
     }
     return "<" + std::get<DefaultsOtherValue>(value).description + ">";
+}
+
+std::string keyName(std::int64_t keyCode) {
+    switch (keyCode) {
+    case kKeyTypeSoundUp:
+        return "up";
+    case kKeyTypeSoundDown:
+        return "down";
+    case kKeyTypeMute:
+        return "mute";
+    default:
+        return std::to_string(keyCode);
+    }
 }
 
 std::string menuItem(const MenuItem& item) {

@@ -23,6 +23,8 @@ std::string quoted(std::string_view text);
 std::string number(double value);
 // An integer or true/false as such, a text in double quotes.
 std::string defaultsValue(const DefaultsValue& value);
+// A volume key as scenarios name it: "up", "down", "mute".
+std::string keyName(std::int64_t keyCode);
 // "[x] NAME", "---", "(disabled) TEXT", "TEXT [KEY]".
 std::string menuItem(const MenuItem& item);
 // One line per node that shows something, indented two blanks per level; stacks and forms are
