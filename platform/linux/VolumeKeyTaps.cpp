@@ -68,7 +68,8 @@ VolumeKeyTaps::Path VolumeKeyTaps::servicePath(const LinkState& state) const {
         break;
     case Phase::Refused:
         path.why = state.refusal == RefusalReason::TooManyClients
-                       ? service + " has too many connections; Varnu keeps trying"
+                       ? service + " takes no more connections of this user now; Varnu keeps "
+                                   "trying"
                        : service + " serves only the user whose session is in front of the seat, "
                                    "and this user has no session there";
         break;

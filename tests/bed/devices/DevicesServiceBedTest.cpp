@@ -193,18 +193,51 @@ TEST_F(DevicesServiceBed, HoldsTheKeyboardsOnlyForTheUserInFrontAndTellsThatUser
     devices.seat({{kSwitchedAwayUser, "inactive"}});
     ASSERT_TRUE(machine.until([&] { return letGo(); }));
 
-    bool remoteEnded = false;
-    EXPECT_THAT(remote.finish(remoteEnded),
-                ElementsAre(ServiceMessage{Refused{RefusalReason::NotAtSeat}}));
-    EXPECT_TRUE(remoteEnded);
-    bool switchedAwayEnded = false;
-    EXPECT_THAT(switchedAway.finish(switchedAwayEnded),
+    auto remoteHeard = remote.finish();
+    EXPECT_THAT(remoteHeard.said, ElementsAre(ServiceMessage{Refused{RefusalReason::NotAtSeat}}));
+    EXPECT_EQ(remoteHeard.ended, 1);
+    auto switchedAwayHeard = switchedAway.finish();
+    EXPECT_THAT(switchedAwayHeard.said,
                 ElementsAre(ServiceMessage{Welcome{}},
                             ServiceMessage{Standing{ClientStanding::TapNotWanted}},
                             ServiceMessage{Standing{ClientStanding::SessionInactive}},
                             ServiceMessage{Standing{ClientStanding::Served}},
                             ServiceMessage{Standing{ClientStanding::SessionInactive}}));
-    EXPECT_FALSE(switchedAwayEnded);
+    EXPECT_EQ(switchedAwayHeard.ended, 0);
+}
+
+TEST_F(DevicesServiceBed, NoUserCanCrowdOutTheUserInFrontNorKeepConnectionsAfterLeavingTheSeat) {
+    // Four users switched away each try five connections: a user gets four at most, and those
+    // not in front twelve together.
+    const std::vector<uid_t> others{1001, 1002, 1003, 1004};
+    devices.seat({{1001, "inactive"}, {1002, "inactive"}, {1003, "inactive"}, {1004, "inactive"}});
+    std::vector<std::unique_ptr<ClientOfUser>> crowd;
+    std::vector<int> welcomed;
+    for (uid_t user : others) {
+        crowd.push_back(std::make_unique<ClientOfUser>(
+            devices.socketPath(), user, std::vector<ClientMessage>{TapWanted{true}}, 5));
+        const auto& heard = crowd.back()->heardUntil(
+            [](const auto& heard) { return countOf<Welcome>(heard.said) + heard.ended == 5; },
+            kBound);
+        welcomed.push_back(countOf<Welcome>(heard.said));
+        EXPECT_EQ(countOf<Refused>(heard.said), heard.ended);
+    }
+    EXPECT_THAT(welcomed, ElementsAre(4, 4, 4, 0));
+    RawClient client(devices.socketPath());
+    ASSERT_NO_FATAL_FAILURE(serve(client));
+
+    // A connection that never says Hello does not keep its place.
+    RawClient silent(devices.socketPath());
+    EXPECT_TRUE(silent.receiveUntil([&] { return silent.ended(); }, 3 * kBound));
+    EXPECT_TRUE(silent.received.empty());
+
+    // The others log out: their connections end.
+    devices.seat({{1001, "absent"}, {1002, "absent"}, {1003, "absent"}, {1004, "absent"}});
+    for (auto& each : crowd) {
+        EXPECT_EQ(
+            each->heardUntil([](const auto& heard) { return heard.ended == 5; }, kBound).ended, 5);
+    }
+    EXPECT_TRUE(held());
 }
 
 TEST_F(DevicesServiceBed, AClientThatHangsOrGoesHasEveryKeyboardLetGoWithinTheBound) {
