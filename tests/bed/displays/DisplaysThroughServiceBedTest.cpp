@@ -85,6 +85,14 @@ TEST_F(DisplaysThroughServiceBed, CarriesOnlyVarnusRequestsToTheDisplaysOfItsLis
         {"a display not listed", DdcWrite{8, {display.generation, 1}, 0x37, 0x51, kGetVolume},
          ENODEV},
         {"an older list", DdcWrite{9, {display.generation - 1, 0}, 0x37, 0x51, kGetVolume}, ENODEV},
+        {"a volume of 101", DdcWrite{10, display, 0x37, 0x51, {0x84, 0x03, 0x62, 0x00, 0x65, 0xBF}},
+         EPERM},
+        {"a volume of 256", DdcWrite{11, display, 0x37, 0x51, {0x84, 0x03, 0x62, 0x01, 0x00, 0xDB}},
+         EPERM},
+        {"a mute of 3", DdcWrite{12, display, 0x37, 0x51, {0x84, 0x03, 0x8D, 0x00, 0x03, 0x36}},
+         EPERM},
+        {"a menu of 0", DdcWrite{13, display, 0x37, 0x51, {0x84, 0x03, 0xCA, 0x00, 0x00, 0x72}},
+         EPERM},
     };
     std::uint32_t id = 1;
     for (const auto& each : requests) {
@@ -93,7 +101,7 @@ TEST_F(DisplaysThroughServiceBed, CarriesOnlyVarnusRequestsToTheDisplaysOfItsLis
         EXPECT_EQ(result->status, each.status) << each.what;
     }
     EXPECT_EQ(amdHDMI.monitor->control(kVCPAudioSpeakerVolume)->current, 30);
-    EXPECT_EQ(std::get<DdcResult>(client.received.back()).id, 9u);
+    EXPECT_EQ(std::get<DdcResult>(client.received.back()).id, 13u);
 
     // Another session in front: its user's programs reach no display. Its standing tells when
     // the service saw the switch.
