@@ -201,12 +201,21 @@ TEST_F(VolumeKeyTapsTest, DisplaysComeWholeFromTheServiceAndFailAtOnceWhenItGoes
     service.say(DdcResult{1, 0, answer});
     EXPECT_EQ(read.get(), kIOReturnSuccess);
     EXPECT_TRUE(std::equal(reply.begin(), reply.end(), answer.begin(), answer.end()));
+    // A failure's bytes are not copied, whatever their size.
+    std::array<std::uint8_t, 16> guarded{};
+    auto failed = std::async(std::launch::async, [&] {
+        return listed[1].service->readI2C(0x37, 0x51, std::span(guarded).first(4));
+    });
+    ASSERT_EQ(service.next(), (ClientMessage{DdcRead{2, {4, 1}, 0x37, 0x51, 4}}));
+    service.say(DdcResult{2, EIO, answer});
+    EXPECT_EQ(failed.get(), EIO);
+    EXPECT_EQ(guarded, decltype(guarded){});
 
     const std::array<std::uint8_t, 4> getVolume{0x82, 0x01, 0x62, 0xDE};
     auto write = std::async(std::launch::async,
                             [&] { return listed[0].service->writeI2C(0x37, 0x51, getVolume); });
     ASSERT_EQ(service.next(),
-              (ClientMessage{DdcWrite{2, {4, 0}, 0x37, 0x51, {0x82, 0x01, 0x62, 0xDE}}}));
+              (ClientMessage{DdcWrite{3, {4, 0}, 0x37, 0x51, {0x82, 0x01, 0x62, 0xDE}}}));
     service.hangUp();
     EXPECT_EQ(write.get(), ENOTCONN);
     EXPECT_TRUE(mainQueue->pumpUntil(
