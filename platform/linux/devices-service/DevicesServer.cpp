@@ -241,7 +241,7 @@ bool DevicesServer::handle(Client& client, const ClientMessage& message) {
     // may hang: they say nothing of whether it answers questions.
     if (std::holds_alternative<DisplaysWanted>(message)) {
         client.displaysWanted = true;
-        sendDisplays(client);
+        tellDisplays(client);
         return true;
     }
     if (auto* write = std::get_if<DdcWrite>(&message)) {
@@ -282,11 +282,17 @@ std::optional<std::uint32_t> DevicesServer::transfer(const Client& client, const
     return displays_->transfer(client.id, request);
 }
 
-void DevicesServer::sendDisplays(const Client& client) {
+void DevicesServer::tellDisplays(Client& client) {
     // Told once there is a list.
-    if (displays_ && !displays_->ready()) {
+    if (!client.displaysWanted || client.ending || presenceOf(client.uid) != SeatPresence::Active ||
+        (displays_ && !displays_->ready())) {
         return;
     }
+    const std::uint32_t generation = displays_ ? displays_->generation() : 0;
+    if (client.listTold == generation) {
+        return;
+    }
+    client.listTold = generation;
     auto entries = displays_ ? displays_->entries() : std::vector<DisplayEntry>{DisplayEntry{}};
     for (const auto& entry : entries) {
         sendPacket(client.fd, encode(entry));
@@ -295,9 +301,9 @@ void DevicesServer::sendDisplays(const Client& client) {
 
 void DevicesServer::takeDisplaySignals() {
     auto signals = displays_->takeSignals();
-    for (const auto& client : clients_) {
-        if (signals.listChanged && client.displaysWanted) {
-            sendDisplays(client);
+    for (auto& client : clients_) {
+        if (signals.listChanged) {
+            tellDisplays(client);
         }
         for (const auto& [id, result] : signals.results) {
             if (id == client.id) {
@@ -377,6 +383,7 @@ void DevicesServer::review() {
             client.told = standing;
             sendPacket(client.fd, encode(Standing{standing}));
         }
+        tellDisplays(client);
     }
 }
 

@@ -5,12 +5,12 @@
 // Implements: accepting clients (each checked by its peer credentials against the seat, at
 // most kMostClientsPerUser of one user and kMostClientsInBackground of all users not in front
 // together, so that the user in front always finds room; a few at a time), the Hello within
-// kHelloWithin and its version, the key family's words, the standing
-// each client is told; choosing the served client (the longest connected one that wants the
-// tap, answers, and whose user's session is in front of the seat); following the seat's
-// changes, and ending the connections of a user who has no session on the seat any more; the
-// display family: the list to each client that asked for it, now and after each
-// change, and DDC/CI transfers for a client whose user's session is in front of the seat, when
+// kHelloWithin and its version, the key family's words, the standing each client is told;
+// choosing the served client (the longest connected one that wants the tap, answers, and whose
+// user's session is in front of the seat); following the seat's changes, and ending the
+// connections of a user who has no session on the seat any more; the display family, only for
+// clients whose user's session is in front of the seat: the list to each that asked for it,
+// now, after each change and when its user comes to the front, and DDC/CI transfers, when
 // DdcRequests allows them (any other is refused with EPERM, and nothing reaches a bus); ending
 // a connection that says anything malformed, oversized or out of turn, and only that
 // connection; stopping on SIGTERM or SIGINT, or when the reader stops.
@@ -60,6 +60,8 @@ private:
         int fd = -1;
         DisplayHold::ClientId id = 0;
         bool displaysWanted = false;
+        // The generation of the display list it was told last.
+        std::optional<std::uint32_t> listTold;
         uid_t uid = 0;
         Clock::time_point connected;
         bool greeted = false;
@@ -81,7 +83,9 @@ private:
     // How long poll may sleep before a connection that said no Hello is due to end.
     int untilHelloDue();
     void endSilentClients();
-    void sendDisplays(const Client& client);
+    // The current display list, to a client that asked for it and was not told it yet, while
+    // its user is in front.
+    void tellDisplays(Client& client);
     // Nothing when the transfer was queued; else why not.
     template <typename Request>
     std::optional<std::uint32_t> transfer(const Client& client, const Request& request);

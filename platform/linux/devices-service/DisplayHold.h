@@ -62,6 +62,7 @@ public:
     bool ready() const { return ready_; }
     // The current list as it goes to a client: one entry per display, or one of count 0.
     std::vector<DisplayEntry> entries() const;
+    std::uint32_t generation() const { return generation_; }
 
     // Server thread: queues the transfer, already found allowed, for a display of the current
     // list. Nothing when queued; else the errno it is refused with (ENODEV: not a display of

@@ -122,6 +122,29 @@ TEST_F(DisplaysThroughServiceBed, CarriesOnlyVarnusRequestsToTheDisplaysOfItsLis
     EXPECT_FALSE(client.ended());
 }
 
+TEST_F(DisplaysThroughServiceBed, TellsTheDisplaysAndTheirChangesOnlyToTheUserInFront) {
+    constexpr uid_t kOtherUser = 1234;
+    const auto hdmi = plugHDMI();
+    service.seat({{::getuid(), "active"}, {kOtherUser, "inactive"}});
+    ASSERT_TRUE(service.startService({"--dev", dev.root()}));
+    bed::ClientOfUser other(service.socketPath(), kOtherUser, {DisplaysWanted{}});
+    bed::RawClient client(service.socketPath());
+    ASSERT_TRUE(listed(client));
+    auto lists = [](const auto& heard) { return bed::countOf<DisplayEntry>(heard.said); };
+    EXPECT_EQ(lists(other.heardUntil([](const auto&) { return false; }, 200ms)), 0);
+
+    // Its user comes to the front: it is told the list, and the change that follows; the user
+    // who left the front is told nothing more.
+    service.seat({{::getuid(), "inactive"}, {kOtherUser, "active"}});
+    EXPECT_EQ(lists(other.heardUntil([&](const auto& heard) { return lists(heard) > 0; }, 5s)), 1);
+    tree.setConnector(hdmi, "disconnected", {});
+    tree.uevent(hdmi, "change");
+    EXPECT_EQ(lists(other.heardUntil([&](const auto& heard) { return lists(heard) > 1; }, 10s)), 2);
+    const auto before = client.received.size();
+    client.receiveFor(200ms);
+    EXPECT_EQ(client.received.size(), before);
+}
+
 TEST_F(DisplaysThroughServiceBed, VarnuAndTheProbeSpeakThroughTheServiceUntilItGoes) {
     plugHDMI();
     service.seat({{::getuid(), "active"}});
