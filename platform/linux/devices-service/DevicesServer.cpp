@@ -383,6 +383,10 @@ void DevicesServer::review() {
             client.told = standing;
             sendPacket(client.fd, encode(Standing{standing}));
         }
+        // Its user left the front: no bus stays held for it.
+        if (displays_ && presenceOf(client.uid) != SeatPresence::Active) {
+            displays_->release(client.id);
+        }
         tellDisplays(client);
     }
 }

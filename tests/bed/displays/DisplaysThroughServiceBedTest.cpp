@@ -13,6 +13,7 @@ namespace {
 
 using namespace devices;
 using Bytes = std::vector<std::uint8_t>;
+using ::testing::Pair;
 
 class DisplaysThroughServiceBed : public DrmDisplaysBed {
 protected:
@@ -38,6 +39,9 @@ protected:
     static std::optional<DdcResult> ask(bed::RawClient& client, const ClientMessage& request,
                                         std::uint32_t id) {
         client.send(request);
+        return resultOf(client, id);
+    }
+    static std::optional<DdcResult> resultOf(bed::RawClient& client, std::uint32_t id) {
         std::optional<DdcResult> answer;
         client.receiveUntil(
             [&] {
@@ -120,6 +124,60 @@ TEST_F(DisplaysThroughServiceBed, CarriesOnlyVarnusRequestsToTheDisplaysOfItsLis
     EXPECT_THAT(dev.transfers(4), ElementsAre("write 37: 51 84 03 62 00 1E C4",
                                               "write 37: 51 82 01 62 DE", "read 37: 11"));
     EXPECT_FALSE(client.ended());
+}
+
+TEST_F(DisplaysThroughServiceBed, AGetVCPRequestHoldsItsBusOnlyUntilItsReplyIsDue) {
+    plugHDMI();
+    auto gpu = tree.addGpu("0000:04:00.0");
+    auto dp =
+        tree.addConnector(tree.addCard(gpu, "card1"), "card1-DP-1", "connected", nvidiaDP.edid);
+    tree.linkDdc(dp, tree.addAdapter(gpu, 5, "NVIDIA i2c adapter 5"));
+    dev.setBus(5, carrying(nvidiaDP));
+    service.seat({{::getuid(), "active"}});
+    ASSERT_TRUE(service.startService({"--dev", dev.root()}));
+    bed::RawClient holder(service.socketPath());
+    bed::RawClient other(service.socketPath());
+    auto entry = listed(holder);
+    ASSERT_TRUE(entry && entry->count == 2 && listed(other));
+    const DisplayToken first{entry->generation, 0};
+    const DisplayToken second{entry->generation, 1};
+    const Bytes setVolume{0x84, 0x03, 0x62, 0x00, 0x1E, 0xC4};
+    auto resultIds = [](const bed::RawClient& client) {
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> results;
+        for (const auto& message : client.received) {
+            if (auto* result = std::get_if<DdcResult>(&message)) {
+                results.emplace_back(result->id, result->status);
+            }
+        }
+        return results;
+    };
+
+    // A Get VCP request whose reply is never read: the other client's transfer to that display
+    // waits for the reply's time, and meanwhile the other display is reached.
+    ASSERT_EQ(ask(holder, DdcWrite{1, first, 0x37, 0x51, kGetVolume}, 1)->status, 0u);
+    other.send(DdcWrite{1, first, 0x37, 0x51, setVolume});
+    ASSERT_EQ(ask(other, DdcWrite{2, second, 0x37, 0x51, setVolume}, 2)->status, 0u);
+    ASSERT_TRUE(resultOf(other, 1));
+    EXPECT_THAT(resultIds(other), ElementsAre(Pair(2, 0), Pair(1, 0)));
+
+    // Its user leaving the front lets go of the bus at once.
+    ASSERT_EQ(ask(holder, DdcWrite{2, first, 0x37, 0x51, kGetVolume}, 2)->status, 0u);
+    other.send(TapWanted{true});
+    service.seat({{::getuid(), "inactive"}});
+    ASSERT_TRUE(other.receiveUntil(
+        [&] {
+            return other.received.back() ==
+                   ServiceMessage{Standing{ClientStanding::SessionInactive}};
+        },
+        5s));
+    service.seat({{::getuid(), "active"}});
+    ASSERT_TRUE(other.receiveUntil(
+        [&] { return other.received.back() == ServiceMessage{Standing{ClientStanding::Served}}; },
+        5s));
+    other.send(DdcWrite{3, first, 0x37, 0x51, setVolume});
+    ASSERT_TRUE(ask(other, DdcWrite{4, second, 0x37, 0x51, setVolume}, 4));
+    ASSERT_TRUE(resultOf(other, 3));
+    EXPECT_THAT(resultIds(other), ElementsAre(Pair(2, 0), Pair(1, 0), Pair(3, 0), Pair(4, 0)));
 }
 
 TEST_F(DisplaysThroughServiceBed, TellsTheDisplaysAndTheirChangesOnlyToTheUserInFront) {
