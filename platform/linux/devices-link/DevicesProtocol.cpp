@@ -203,7 +203,11 @@ struct ServiceEncoder {
         return Writer(MessageKind::Standing).code(standing.standing).done();
     }
     Packet operator()(const Question& question) const {
-        return Writer(MessageKind::Question).u32(question.id).stroke(question.stroke).done();
+        return Writer(MessageKind::Question)
+            .u32(question.id)
+            .stroke(question.stroke)
+            .u16(question.answerWithinMs)
+            .done();
     }
     Packet operator()(const Notice& notice) const {
         return Writer(MessageKind::Notice).stroke(notice.stroke).done();
@@ -326,6 +330,7 @@ std::optional<ServiceMessage> parseServiceMessage(std::span<const std::uint8_t> 
         Question question;
         question.id = reader.u32();
         question.stroke = reader.stroke();
+        question.answerWithinMs = reader.u16();
         return whole<ServiceMessage>(reader, question);
     }
     case MessageKind::Notice: {

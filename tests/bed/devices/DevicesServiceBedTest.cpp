@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <string_view>
 #include <sys/wait.h>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -30,16 +31,12 @@ constexpr milliseconds kBound{1000};
 const std::string kLaptop = laptopKeyboard().name;
 const std::string kConsumer = usbConsumerControl().name;
 
-// The keys of the newest clone of that name, gone or not.
-Keys lastCloneKeys(const KeyboardBed& machine, const std::string& name) {
+// The keys every clone of that name passed on, gone or not, oldest first.
+Keys cloneKeys(const KeyboardBed& machine, const std::string& name) {
     Keys keys;
-    auto devices = machine.uinput.devices();
-    auto last = std::find_if(devices.rbegin(), devices.rend(), [&](const VirtualDevice& device) {
-        return device.created && device.description.name == name;
-    });
-    if (last != devices.rend()) {
-        for (const auto& event : last->events) {
-            if (event.type == EV_KEY) {
+    for (const auto& device : machine.uinput.devices()) {
+        for (const auto& event : device.events) {
+            if (device.created && device.description.name == name && event.type == EV_KEY) {
                 keys.emplace_back(event.code, event.value);
             }
         }
@@ -67,6 +64,12 @@ bool saidLast(const RawClient& client, const ServiceMessage& message) {
     return !client.received.empty() && client.received.back() == message;
 }
 
+Question lastQuestion(const RawClient& client) {
+    auto question = std::find_if(client.received.rbegin(), client.received.rend(),
+                                 [](auto& said) { return std::holds_alternative<Question>(said); });
+    return question == client.received.rend() ? Question{} : std::get<Question>(*question);
+}
+
 class DevicesServiceBed : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -92,17 +95,13 @@ protected:
         ASSERT_TRUE(client.send(TapWanted{true}));
         ASSERT_TRUE(machine.until([&] { return held(); }));
     }
-    // Waits for the next question and answers it.
-    void answerNext(RawClient& client, bool keep) {
+    // Waits for the next question and answers it, as late as asked.
+    void answerNext(RawClient& client, bool keep, milliseconds after = milliseconds(0)) {
         auto before = countOf<Question>(client.received);
         ASSERT_TRUE(client.receiveUntil([&] { return countOf<Question>(client.received) > before; },
                                         kBound));
-        auto question =
-            std::find_if(client.received.rbegin(), client.received.rend(), [](const auto& message) {
-                return std::holds_alternative<Question>(message);
-            });
-        auto id = std::get<Question>(*question).id;
-        ASSERT_TRUE(client.send(Answer{id, keep}));
+        std::this_thread::sleep_for(after);
+        ASSERT_TRUE(client.send(Answer{lastQuestion(client).id, keep}));
     }
 
     KeyboardBed machine;
@@ -247,7 +246,7 @@ TEST_F(DevicesServiceBed, AClientThatHangsOrGoesHasEveryKeyboardLetGoWithinTheBo
     // A question left unanswered: the key goes on to the desktop, then every keyboard.
     consumer.press(KEY_VOLUMEUP);
     ASSERT_TRUE(machine.until([&] { return letGo(); }, kBound));
-    EXPECT_THAT(lastCloneKeys(machine, kConsumer), ElementsAre(Key{KEY_VOLUMEUP, 1}));
+    EXPECT_THAT(cloneKeys(machine, kConsumer), ElementsAre(Key{KEY_VOLUMEUP, 1}));
     consumer.release(KEY_VOLUMEUP);
     const ServiceMessage notAnswering{Standing{ClientStanding::NotAnswering}};
     ASSERT_TRUE(client->receiveUntil([&] { return saidLast(*client, notAnswering); }, kBound));
@@ -274,6 +273,38 @@ TEST_F(DevicesServiceBed, AClientThatHangsOrGoesHasEveryKeyboardLetGoWithinTheBo
     client.reset();
     ASSERT_TRUE(machine.until([&] { return letGo(); }, kBound));
     EXPECT_TRUE(devices.serviceRuns());
+}
+
+TEST_F(DevicesServiceBed, KeysBehindVolumeKeysWaitNoLongerThanTheFirstOnesBoundForASlowClient) {
+    RawClient client(devices.socketPath());
+    ASSERT_NO_FATAL_FAILURE(serve(client));
+    const ServiceMessage notAnswering{Standing{ClientStanding::NotAnswering}};
+
+    // Two volume keys and a letter on the laptop's keyboard, answered 200 ms after each came:
+    // the second press has only what is left of the first one's 250 ms, and goes on with the
+    // letter behind it when that is up.
+    for (auto code : {KEY_VOLUMEUP, KEY_VOLUMEUP, KEY_A}) {
+        laptop.type(code);
+    }
+    ASSERT_NO_FATAL_FAILURE(answerNext(client, true, milliseconds(200)));
+    ASSERT_NO_FATAL_FAILURE(answerNext(client, true, milliseconds(200)));
+    EXPECT_LT(lastQuestion(client).answerWithinMs, 100);
+    ASSERT_TRUE(client.receiveUntil([&] { return saidLast(client, notAnswering); }, kBound));
+    EXPECT_THAT(cloneKeys(machine, kLaptop), ElementsAre(Key{KEY_VOLUMEUP, 1}, Key{KEY_VOLUMEUP, 0},
+                                                         Key{KEY_A, 1}, Key{KEY_A, 0}));
+
+    // Its late answer took the keyboards back. Now it answers in time, but near the bound,
+    // press after press: that is no answer either.
+    const ServiceMessage served{Standing{ClientStanding::Served}};
+    ASSERT_TRUE(client.receiveUntil([&] { return saidLast(client, served); }, kBound));
+    ASSERT_TRUE(machine.until([&] { return held(); }));
+    for (int press = 0; press < 3 && !saidLast(client, notAnswering); ++press) {
+        consumer.type(KEY_VOLUMEDOWN);
+        ASSERT_NO_FATAL_FAILURE(answerNext(client, true, milliseconds(150)));
+        client.receiveFor(milliseconds(50));
+    }
+    EXPECT_TRUE(client.receiveUntil([&] { return saidLast(client, notAnswering); }, kBound));
+    EXPECT_TRUE(machine.until([&] { return letGo(); }, kBound));
 }
 
 TEST_F(DevicesServiceBed, AMalformedMessageEndsOnlyTheConnectionItCameOn) {
