@@ -183,8 +183,9 @@ void AppDelegate::refreshSettings() {
     settings->setDevices(std::move(outputs));
     settings->setSelectedUID(output ? output->uid : std::string());
     settings->setAutostart(services_.loginItem->status() == LoginItemStatus::Enabled);
-    settings->setAccessibilityOK(tap != nullptr);
-    settings->setAccessAdvice(tap ? std::nullopt : services_.eventTaps->missingAccessAdvice());
+    const auto elsewhere = tap ? services_.eventTaps->keysTakenElsewhere() : std::nullopt;
+    settings->setAccessibilityOK(tap != nullptr && !elsewhere);
+    settings->setAccessAdvice(tap ? elsewhere : services_.eventTaps->missingAccessAdvice());
 
     // Without a current output the line keeps what it said before.
     if (output) {

@@ -76,6 +76,7 @@ void BM_VolumeKeyRoundTripThroughTheService(benchmark::State& state) {
     Packet packet;
     receivePacket(client, packet); // the Hello, which has come by the time it is accepted
     sendPacket(client, encode(Welcome{}));
+    sendPacket(client, encode(Standing{}));
     connection->waitForGreeting(std::chrono::seconds(5));
     ServiceKeyTap tap(connection, mainThread.queue,
                       [](const TappedEvent&) { return TapDecision::Swallow; });

@@ -73,6 +73,10 @@ public:
     // While the process may not tap: what keeps it from doing so and what the user can do, for
     // the settings window. Nothing where the platform's own permission wording says it all.
     virtual std::optional<LocalizedText> missingAccessAdvice() { return std::nullopt; }
+    // While a tap exists: when the keys go to another program instead (one that asked first
+    // where the platform serves one program at a time), who gets them and what the user can
+    // do, for the menu and the settings window.
+    virtual std::optional<LocalizedText> keysTakenElsewhere() { return std::nullopt; }
 };
 
 } // namespace varnu

@@ -4,11 +4,15 @@
 #include "platform/linux/input/InputDeviceList.h"
 #include "platform/linux/input/InputPermissions.h"
 
+#include <array>
+#include <fstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace varnu::linux_backend {
 namespace {
 
+using devices::ClientStanding;
 using devices::LinkState;
 using devices::RefusalReason;
 using Phase = LinkState::Phase;
@@ -16,6 +20,24 @@ using Phase = LinkState::Phase;
 bool exists(const std::string& path) {
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0;
+}
+
+// A process of this user as a person can find it: its program's path (else its name) and its
+// pid. A name is the program's own choice, so control characters are not kept.
+std::string describeProcess(std::uint32_t pid) {
+    const std::string folder = "/proc/" + std::to_string(pid);
+    std::array<char, 512> link{};
+    auto length = ::readlink((folder + "/exe").c_str(), link.data(), link.size() - 1);
+    std::string program =
+        length > 0 ? std::string(link.data(), static_cast<std::size_t>(length)) : std::string();
+    if (program.empty()) {
+        std::ifstream comm(folder + "/comm");
+        std::getline(comm, program);
+    }
+    for (auto& each : program) {
+        each = static_cast<unsigned char>(each) < 0x20 || each == 0x7F ? '?' : each;
+    }
+    return (program.empty() ? "" : program + " ") + "(pid " + std::to_string(pid) + ")";
 }
 
 } // namespace
@@ -56,9 +78,21 @@ void VolumeKeyTaps::choose() {
 VolumeKeyTaps::Path VolumeKeyTaps::servicePath(const LinkState& state) const {
     Path path{Route::Service, state.phase == Phase::Welcomed, {}};
     const std::string service = "Varnu's device service (" + settings_.socketPath + ")";
+    const auto served =
+        state.servedProcess != 0 && state.servedProcess != static_cast<std::uint32_t>(::getpid())
+            ? describeProcess(state.servedProcess)
+            : std::string();
     switch (state.phase) {
     case Phase::Welcomed:
-        path.why = service + " holds the keyboards and asks Varnu about each volume key";
+        if (state.standing == ClientStanding::OtherClientServed) {
+            path.why = service + " gives the volume keys to " + served +
+                       ", another program of this user that asked for them first, not to Varnu";
+        } else if (!served.empty()) {
+            path.why = service + " holds the keyboards for " + served +
+                       ", a program of this user, and asks it about each volume key";
+        } else {
+            path.why = service + " holds the keyboards and asks Varnu about each volume key";
+        }
         break;
     case Phase::Connecting:
         path.why = service + " has not answered yet";
@@ -119,6 +153,25 @@ std::unique_ptr<EventTap> VolumeKeyTaps::createTap(std::uint32_t location, std::
         return nullptr;
     }
     return std::make_unique<ServiceKeyTap>(connection_, mainQueue_, std::move(callback));
+}
+
+std::optional<LocalizedText> VolumeKeyTaps::keysTakenElsewhere() {
+    choose();
+    if (*route_ != Route::Service) {
+        return std::nullopt;
+    }
+    auto state = connection_->state();
+    if (state.phase != Phase::Welcomed || state.standing != ClientStanding::OtherClientServed) {
+        return std::nullopt;
+    }
+    const auto who = describeProcess(state.servedProcess);
+    return LocalizedText{
+        "Another program of yours, " + who +
+            ", gets the volume keys from Varnu's device service, since it asked for them first. "
+            "Quit it, and Varnu gets them.",
+        "Ein anderes Programm Ihres Benutzers, " + who +
+            ", bekommt die Lautstärketasten von Varnus Gerätedienst, weil es zuerst danach "
+            "gefragt hat. Beenden Sie es, dann bekommt Varnu sie."};
 }
 
 std::optional<LocalizedText> VolumeKeyTaps::missingAccessAdvice() {

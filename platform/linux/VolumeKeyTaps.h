@@ -6,9 +6,10 @@
 // exists and it does not turn Varnu away for good (no login manager, another protocol version);
 // otherwise the in-process evdev tap, which needs the input group. On the service's path the
 // process counts as trusted while the service welcomes it; the first answer is awaited for at
-// most a second, later ones are not awaited. Why the keys cannot be caught, in one English line
-// (stderr, varnu-probe) and as advice in English and German for the settings window. The
-// connection chosen is the one the displays take too.
+// most a second, later ones are not awaited. Why the keys cannot be caught, or which program of
+// the user the service holds them for, in one English line (stderr, varnu-probe) and as advice
+// in English and German for the settings window, also while another program of the user gets
+// them instead of Varnu. The connection chosen is the one the displays take too.
 // Does not implement: either tap (ServiceKeyTap, EvdevEventTapService).
 
 #include "platform/Dispatch.h"
@@ -52,6 +53,7 @@ public:
                                         std::uint32_t options, CGEventMask eventsOfInterest,
                                         EventTapCallback callback) override;
     std::optional<LocalizedText> missingAccessAdvice() override;
+    std::optional<LocalizedText> keysTakenElsewhere() override;
 
 private:
     void choose();

@@ -79,6 +79,8 @@ public:
     void setCreationFails(bool fails) { creationFails_ = fails; }
     std::optional<LocalizedText> missingAccessAdvice() override { return advice_; }
     void setAdvice(std::optional<LocalizedText> advice) { advice_ = std::move(advice); }
+    std::optional<LocalizedText> keysTakenElsewhere() override { return takenElsewhere_; }
+    void setTakenElsewhere(std::optional<LocalizedText> who) { takenElsewhere_ = std::move(who); }
 
     // The most recently created tap that its owner still holds, if any.
     std::shared_ptr<SimEventTap> tap() const;
@@ -105,6 +107,7 @@ private:
     bool trusted_ = false;
     bool creationFails_ = false;
     std::optional<LocalizedText> advice_;
+    std::optional<LocalizedText> takenElsewhere_;
     std::size_t requests_ = 0;
     std::vector<std::shared_ptr<SimEventTap>> taps_;
     std::shared_ptr<SimHistory<EventTapRecord>> history_ =

@@ -82,12 +82,12 @@ bool DevicesConnection::send(const ClientMessage& message) {
     return fd_ >= 0 && sendPacket(fd_, packet);
 }
 
-void DevicesConnection::setState(const LinkState& state) {
+void DevicesConnection::setState(const LinkState& state, bool answered) {
     std::vector<std::shared_ptr<DevicesListener>> listeners;
     {
         std::lock_guard lock(mutex_);
         state_ = state;
-        answered_ = answered_ || state.phase != Phase::Connecting;
+        answered_ = answered_ || answered;
         for (auto& [family, weak] : listeners_) {
             if (auto listener = weak.lock()) {
                 listeners.push_back(std::move(listener));
@@ -130,7 +130,7 @@ void DevicesConnection::run() {
             LinkState unreachable;
             unreachable.phase = Phase::Unreachable;
             unreachable.error = error;
-            setState(unreachable);
+            setState(unreachable, true);
         } else {
             wait = converse(fd, retry);
             ::close(fd);
@@ -183,17 +183,19 @@ std::chrono::milliseconds DevicesConnection::converse(int fd, std::chrono::milli
             }
             retry = timing_.firstRetry;
             wait = retry;
-            setState(state);
+            // The answer is whole with the standing that follows.
+            setState(state, false);
         } else if (auto* refused = std::get_if<Refused>(&*message)) {
             state.phase = Phase::Refused;
             state.refusal = refused->reason;
             state.final = isFinal(refused->reason);
-            setState(state);
+            setState(state, true);
             // Whoever is refused is not let in sooner by asking more often.
             return timing_.longestRetry;
         } else if (auto* standing = std::get_if<Standing>(&*message)) {
             state.standing = standing->standing;
-            setState(state);
+            state.servedProcess = standing->servedProcess;
+            setState(state, true);
         } else if (state.phase == Phase::Welcomed) {
             dispatch(*message);
         }
@@ -203,7 +205,7 @@ std::chrono::milliseconds DevicesConnection::converse(int fd, std::chrono::milli
         fd_ = -1;
     }
     if (!stopping_) {
-        setState(LinkState{});
+        setState(LinkState{}, false);
     }
     return wait;
 }

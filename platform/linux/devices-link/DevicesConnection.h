@@ -31,6 +31,8 @@ struct LinkState {
     Phase phase = Phase::Connecting;
     RefusalReason refusal = RefusalReason::NotAtSeat;
     ClientStanding standing = ClientStanding::TapNotWanted;
+    // The process of this user the service holds the keyboards for, or 0.
+    std::uint32_t servedProcess = 0;
     int error = 0;
     // Whether the tries have ended for good.
     bool final = false;
@@ -65,8 +67,8 @@ public:
     DevicesConnection(const DevicesConnection&) = delete;
     DevicesConnection& operator=(const DevicesConnection&) = delete;
 
-    // Waits until the service has answered the first Hello (or refused, or cannot be reached),
-    // at most the bound.
+    // Waits until the service has answered the first Hello, with the client's standing (or
+    // refused, or cannot be reached), at most the bound.
     LinkState waitForGreeting(std::chrono::milliseconds bound);
     LinkState state() const;
     const std::string& socketPath() const { return socketPath_; }
@@ -83,7 +85,8 @@ private:
     void run();
     // Talks over one connection until it ends; answers how long to wait before the next.
     std::chrono::milliseconds converse(int fd, std::chrono::milliseconds& retry);
-    void setState(const LinkState& state);
+    // `answered`: the service's first answer is whole, for those waiting for the greeting.
+    void setState(const LinkState& state, bool answered);
     void dispatch(const ServiceMessage& message);
     // False when the connection is being closed.
     bool pause(std::chrono::milliseconds duration);

@@ -200,7 +200,10 @@ struct ServiceEncoder {
         return Writer(MessageKind::Refused).code(refused.reason).done();
     }
     Packet operator()(const Standing& standing) const {
-        return Writer(MessageKind::Standing).code(standing.standing).done();
+        return Writer(MessageKind::Standing)
+            .code(standing.standing)
+            .u32(standing.servedProcess)
+            .done();
     }
     Packet operator()(const Question& question) const {
         return Writer(MessageKind::Question)
@@ -324,6 +327,7 @@ std::optional<ServiceMessage> parseServiceMessage(std::span<const std::uint8_t> 
     }
     case MessageKind::Standing: {
         Standing standing{reader.code(ClientStanding::Served, ClientStanding::NotAnswering)};
+        standing.servedProcess = reader.u32();
         return whole<ServiceMessage>(reader, standing);
     }
     case MessageKind::Question: {

@@ -98,6 +98,9 @@ struct Refused {
 };
 struct Standing {
     ClientStanding standing = ClientStanding::TapNotWanted;
+    // The process the keyboards are held for, when it is a program of this client's user (0
+    // when none is): any of them may ask for the keys, and the first one that asked gets them.
+    std::uint32_t servedProcess = 0;
     friend bool operator==(const Standing&, const Standing&) = default;
 };
 struct TapWanted {

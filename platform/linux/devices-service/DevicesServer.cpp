@@ -165,6 +165,7 @@ void DevicesServer::accept() {
             client.fd = fd;
             client.id = nextClientId_++;
             client.uid = peer->uid;
+            client.pid = peer->pid;
             client.connected = Clock::now();
             clients_.push_back(client);
         }
@@ -340,17 +341,25 @@ void DevicesServer::sweep() {
     }
 }
 
-ClientStanding DevicesServer::standingOf(const Client& client) const {
+Standing DevicesServer::standingOf(const Client& client) const {
+    // Programs of one user cannot be told apart: each is told which of them is served.
+    auto served = std::find_if(clients_.begin(), clients_.end(),
+                               [this](const Client& each) { return each.fd == servedFd_; });
+    Standing standing;
+    if (served != clients_.end() && served->uid == client.uid) {
+        standing.servedProcess = static_cast<std::uint32_t>(served->pid);
+    }
     if (!client.tapWanted) {
-        return ClientStanding::TapNotWanted;
+        standing.standing = ClientStanding::TapNotWanted;
+    } else if (!client.answering) {
+        standing.standing = ClientStanding::NotAnswering;
+    } else if (presenceOf(client.uid) != SeatPresence::Active) {
+        standing.standing = ClientStanding::SessionInactive;
+    } else {
+        standing.standing =
+            client.fd == servedFd_ ? ClientStanding::Served : ClientStanding::OtherClientServed;
     }
-    if (!client.answering) {
-        return ClientStanding::NotAnswering;
-    }
-    if (presenceOf(client.uid) != SeatPresence::Active) {
-        return ClientStanding::SessionInactive;
-    }
-    return client.fd == servedFd_ ? ClientStanding::Served : ClientStanding::OtherClientServed;
+    return standing;
 }
 
 void DevicesServer::review() {
@@ -381,7 +390,7 @@ void DevicesServer::review() {
         auto standing = standingOf(client);
         if (!client.ending && client.greeted && client.told != standing) {
             client.told = standing;
-            sendPacket(client.fd, encode(Standing{standing}));
+            sendPacket(client.fd, encode(standing));
         }
         // Its user left the front: no bus stays held for it.
         if (displays_ && presenceOf(client.uid) != SeatPresence::Active) {

@@ -63,13 +63,14 @@ private:
         // The generation of the display list it was told last.
         std::optional<std::uint32_t> listTold;
         uid_t uid = 0;
+        pid_t pid = 0;
         Clock::time_point connected;
         bool greeted = false;
         bool tapWanted = false;
         bool answering = true;
         // Its connection ends at the end of the turn.
         bool ending = false;
-        std::optional<ClientStanding> told;
+        std::optional<Standing> told;
     };
 
     void accept();
@@ -94,7 +95,7 @@ private:
     static void closeRead(int fd);
     // Chooses the served client again and tells each client where it stands.
     void review();
-    ClientStanding standingOf(const Client& client) const;
+    Standing standingOf(const Client& client) const;
     SeatPresence presenceOf(uid_t uid) const;
 
     int listenFd_;

@@ -108,6 +108,7 @@ public:
     const Heard& heardUntil(Condition condition, std::chrono::milliseconds limit);
     // Ends the child and answers everything it heard.
     Heard finish();
+    pid_t pid() const { return child_; }
 
 private:
     // Takes in one record of the child's; false when none came within the limit.

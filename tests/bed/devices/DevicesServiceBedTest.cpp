@@ -195,12 +195,13 @@ TEST_F(DevicesServiceBed, HoldsTheKeyboardsOnlyForTheUserInFrontAndTellsThatUser
     auto remoteHeard = remote.finish();
     EXPECT_THAT(remoteHeard.said, ElementsAre(ServiceMessage{Refused{RefusalReason::NotAtSeat}}));
     EXPECT_EQ(remoteHeard.ended, 1);
+    const auto switchedAwayPid = static_cast<std::uint32_t>(switchedAway.pid());
     auto switchedAwayHeard = switchedAway.finish();
     EXPECT_THAT(switchedAwayHeard.said,
                 ElementsAre(ServiceMessage{Welcome{}},
                             ServiceMessage{Standing{ClientStanding::TapNotWanted}},
                             ServiceMessage{Standing{ClientStanding::SessionInactive}},
-                            ServiceMessage{Standing{ClientStanding::Served}},
+                            ServiceMessage{Standing{ClientStanding::Served, switchedAwayPid}},
                             ServiceMessage{Standing{ClientStanding::SessionInactive}}));
     EXPECT_EQ(switchedAwayHeard.ended, 0);
 }
@@ -295,7 +296,8 @@ TEST_F(DevicesServiceBed, KeysBehindVolumeKeysWaitNoLongerThanTheFirstOnesBoundF
 
     // Its late answer took the keyboards back. Now it answers in time, but near the bound,
     // press after press: that is no answer either.
-    const ServiceMessage served{Standing{ClientStanding::Served}};
+    const ServiceMessage served{
+        Standing{ClientStanding::Served, static_cast<std::uint32_t>(::getpid())}};
     ASSERT_TRUE(client.receiveUntil([&] { return saidLast(client, served); }, kBound));
     ASSERT_TRUE(machine.until([&] { return held(); }));
     for (int press = 0; press < 3 && !saidLast(client, notAnswering); ++press) {
@@ -337,6 +339,11 @@ TEST_F(DevicesServiceBed, AMalformedMessageEndsOnlyTheConnectionItCameOn) {
 }
 
 TEST_F(DevicesServiceBed, VarnuCatchesKeysThroughTheServiceAndTheServiceKilledLeavesTheKeyboards) {
+    // Another program of this user asked for the keys first: it gets them, and Varnu and the
+    // probe say which one.
+    auto first = std::make_unique<ClientOfUser>(devices.socketPath(), kUser);
+    const auto firstPid = "(pid " + std::to_string(first->pid()) + ")";
+    ASSERT_TRUE(machine.until([&] { return held(); }));
     linux_backend::VolumeKeyTapSettings settings;
     settings.socketPath = devices.socketPath();
     settings.retries = {milliseconds(20), milliseconds(100)};
@@ -357,15 +364,10 @@ TEST_F(DevicesServiceBed, VarnuCatchesKeysThroughTheServiceAndTheServiceKilledLe
                              return (event.event->data1 >> 16) == 0 ? TapDecision::Swallow
                                                                     : TapDecision::Pass;
                          });
-    ASSERT_TRUE(machine.until([&] { return held(); }));
-    consumer.type(KEY_VOLUMEUP);
-    consumer.type(KEY_VOLUMEDOWN);
-    ASSERT_TRUE(machine.until([&] { return machine.keysOf(kConsumer).size() == 2; }));
-    EXPECT_THAT(machine.keysOf(kConsumer),
-                ElementsAre(Key{KEY_VOLUMEDOWN, 1}, Key{KEY_VOLUMEDOWN, 0}));
-    EXPECT_EQ(heard.size(), 3u);
+    ASSERT_TRUE(machine.until([&] { return taps.keysTakenElsewhere().has_value(); }));
+    EXPECT_THAT(taps.keysTakenElsewhere()->german, ::testing::HasSubstr(firstPid));
+    EXPECT_THAT(taps.path().why, ::testing::HasSubstr(firstPid + ", another program of this user"));
 #ifdef VARNU_PROBE_PATH
-    // The probe says which way the keys are caught.
     std::string said;
     FILE* probe =
         ::popen((VARNU_PROBE_PATH " --socket " + devices.socketPath() + " keys").c_str(), "r");
@@ -375,11 +377,18 @@ TEST_F(DevicesServiceBed, VarnuCatchesKeysThroughTheServiceAndTheServiceKilledLe
         said += line;
     }
     ::pclose(probe);
-    EXPECT_THAT(
-        said, ::testing::HasSubstr("Varnu's device service (" + devices.socketPath() +
-                                   ") holds the keyboards and asks Varnu about each volume key\n"));
+    EXPECT_THAT(said, ::testing::HasSubstr(firstPid + ", a program of this user, and asks it"));
     EXPECT_THAT(said, ::testing::HasSubstr("keys can be caught: yes"));
 #endif
+    // It goes: Varnu is served.
+    first.reset();
+    ASSERT_TRUE(machine.until([&] { return !taps.keysTakenElsewhere() && held(); }));
+    consumer.type(KEY_VOLUMEUP);
+    consumer.type(KEY_VOLUMEDOWN);
+    ASSERT_TRUE(machine.until([&] { return machine.keysOf(kConsumer).size() == 2; }));
+    EXPECT_THAT(machine.keysOf(kConsumer),
+                ElementsAre(Key{KEY_VOLUMEDOWN, 1}, Key{KEY_VOLUMEDOWN, 0}));
+    EXPECT_EQ(heard.size(), 3u);
 
     // The service dies: the kernel takes its grabs and clones along, Varnu hears the tap went
     // off and asks again once a new service is there.

@@ -52,7 +52,9 @@ public:
             return false;
         }
         client_ = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-        return next() == ClientMessage{Hello{}} && say(answer);
+        // As the service does, a welcome comes with the client's standing.
+        return next() == ClientMessage{Hello{}} && say(answer) &&
+               (answer != ServiceMessage{Welcome{}} || say(Standing{}));
     }
     bool say(const ServiceMessage& message) { return sendPacket(client_, encode(message)); }
     std::optional<ClientMessage> next() {

@@ -36,7 +36,7 @@ TEST(DevicesProtocol, EveryMessageRoundTripsInItsOwnFixedLayout) {
     const std::vector<std::pair<ServiceMessage, Bytes>> service{
         {Welcome{}, {0x02, 0x03, 0x00}},
         {Refused{RefusalReason::NoLoginManager}, {0x03, 0x02}},
-        {Standing{ClientStanding::SessionInactive}, {0x04, 0x02}},
+        {Standing{ClientStanding::SessionInactive, 0x01020304}, {0x04, 0x02, 4, 3, 2, 1}},
         {Question{7, stroke, 0x0102}, {0x11, 0x07, 0x00, 0x00, 0x00, 0x03, 0x02, 0x09, 0x02, 0x01}},
         {Notice{stroke}, {0x13, 0x03, 0x02, 0x09}},
         {TapSwitchedOff{SwitchOffCause::UserInput}, {0x14, 0x02}},
