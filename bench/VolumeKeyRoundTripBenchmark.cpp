@@ -71,7 +71,7 @@ void BM_VolumeKeyRoundTripThroughTheService(benchmark::State& state) {
     ::listen(listener, 1);
 
     MainThread mainThread;
-    auto connection = DevicesConnection::open(path);
+    auto connection = DevicesConnection::open(path, {}, mainThread.queue);
     int client = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     Packet packet;
     receivePacket(client, packet); // the Hello, which has come by the time it is accepted

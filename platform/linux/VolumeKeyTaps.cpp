@@ -58,7 +58,9 @@ void VolumeKeyTaps::choose() {
         localReason_ = "no device service is installed (no socket at " + settings_.socketPath + ")";
         return;
     }
-    connection_ = devices::DevicesConnection::open(settings_.socketPath, settings_.retries);
+    // The keys' words are read on the main thread, where the answers are made.
+    connection_ =
+        devices::DevicesConnection::open(settings_.socketPath, settings_.retries, mainQueue_);
     if (!connection_) {
         localReason_ = "the device service cannot be reached (no eventfd)";
         return;
@@ -123,7 +125,13 @@ VolumeKeyTaps::Path VolumeKeyTaps::path() {
 
 std::shared_ptr<devices::DevicesConnection> VolumeKeyTaps::serviceConnection() {
     choose();
-    return connection_;
+    // The displays' own, read on its thread: transfers go on while the main thread waits for
+    // one (at quit) or hangs.
+    if (connection_ && !displaysConnection_) {
+        displaysConnection_ =
+            devices::DevicesConnection::open(settings_.socketPath, settings_.retries);
+    }
+    return displaysConnection_;
 }
 
 bool VolumeKeyTaps::isProcessTrusted(bool prompt) {

@@ -36,7 +36,8 @@ namespace varnu::linux_backend::devices {
 
 class DevicesServer {
 public:
-    static constexpr std::size_t kMostClientsPerUser = 4;
+    // Varnu takes two (its keys and its displays), varnu-probe as many.
+    static constexpr std::size_t kMostClientsPerUser = 6;
     static constexpr std::size_t kMostClientsInBackground = 12;
     static constexpr std::chrono::milliseconds kHelloWithin{1000};
 
