@@ -1,6 +1,6 @@
 // A volume key's question to the main thread and its answer back to the thread that holds the
-// keyboards: through the device service's socket (the service's KeyQuestions, Varnu's
-// connection thread, main queue and ServiceKeyTap, and the answer read and matched on the
+// keyboards: through the device service's socket (the service's KeyQuestions, Varnu's keys'
+// connection read on its main queue, ServiceKeyTap, and the answer read and matched on the
 // service's side), against the in-process tap's hand-over (MainQueueCallbackChannel). Both main
 // threads answer at once, so what is measured is the way there and back.
 
