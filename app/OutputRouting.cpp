@@ -174,9 +174,12 @@ void AppDelegate::refreshSettings() {
     settings->setDevices(std::move(outputs));
     settings->setSelectedUID(output ? output->uid : std::string());
     settings->setAutostart(services_.loginItem->status() == LoginItemStatus::Enabled);
-    settings->setAccessibilityOK(tap != nullptr);
-    settings->setAccessAdvice(tap ? services_.eventTaps->sharedAccessNotice()
-                                  : services_.eventTaps->missingAccessAdvice());
+    // Keys that go to another program outweigh what else could reach the devices.
+    const auto elsewhere = tap ? services_.eventTaps->keysTakenElsewhere() : std::nullopt;
+    settings->setAccessibilityOK(tap != nullptr && !elsewhere);
+    settings->setAccessAdvice(!tap        ? services_.eventTaps->missingAccessAdvice()
+                              : elsewhere ? elsewhere
+                                          : services_.eventTaps->sharedAccessNotice());
 
     // Without a current output the line keeps what it said before.
     if (output) {

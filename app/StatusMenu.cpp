@@ -70,6 +70,10 @@ void AppDelegate::menuNeedsUpdate(Menu& menu) {
         }
     }
 
+    if (tap && services_.eventTaps->keysTakenElsewhere()) {
+        menu.addItem(disabledItem(german ? "Lautstärketasten gehen an ein anderes Programm"
+                                         : "Volume keys go to another program"));
+    }
     if (!tap) {
         MenuItem permission;
         permission.title =

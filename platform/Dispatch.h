@@ -32,6 +32,10 @@ public:
     // until it is cancelled.
     virtual std::shared_ptr<Cancellable> scheduleRepeatingTimer(std::chrono::milliseconds interval,
                                                                 Job job) = 0;
+    // Main thread: runs the job on the main queue whenever the descriptor has something to read,
+    // until it is cancelled (on the main thread, before the descriptor closes). Null where the
+    // main queue watches no descriptors: the caller reads it on a thread of its own.
+    virtual std::shared_ptr<Cancellable> whenReadable(int /*fd*/, Job /*job*/) { return nullptr; }
 };
 
 class SerialQueue {

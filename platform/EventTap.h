@@ -76,6 +76,10 @@ public:
     // While the process taps: what else on the system gives the user the same devices, which
     // the settings window should not hide behind "active". Nothing where there is nothing.
     virtual std::optional<LocalizedText> sharedAccessNotice() { return std::nullopt; }
+    // While a tap exists: when the keys go to another program instead (one that asked first
+    // where the platform serves one program at a time), who gets them and what the user can
+    // do, for the menu and the settings window.
+    virtual std::optional<LocalizedText> keysTakenElsewhere() { return std::nullopt; }
 };
 
 } // namespace varnu

@@ -184,11 +184,15 @@ public:
             link_->transfer(id, DdcRead{id, display_, static_cast<std::uint8_t>(chipAddress),
                                         static_cast<std::uint8_t>(dataAddress),
                                         static_cast<std::uint8_t>(buffer.size())});
-        if (result.status == 0 && result.bytes.size() != buffer.size()) {
+        // A failure's bytes are not a reply, whatever their size.
+        if (result.status != 0) {
+            return status(result);
+        }
+        if (result.bytes.size() != buffer.size()) {
             return EIO;
         }
         std::copy(result.bytes.begin(), result.bytes.end(), buffer.begin());
-        return status(result);
+        return kIOReturnSuccess;
     }
 
 private:

@@ -35,7 +35,8 @@ public:
             auto asked = std::chrono::steady_clock::now();
             onMain([question = *question, asked](Link& link) {
                 auto decision = TapDecision::Pass;
-                if (std::chrono::steady_clock::now() - asked < kLatestAnswer) {
+                const std::chrono::milliseconds within{question.answerWithinMs};
+                if (std::chrono::steady_clock::now() - asked < within - kAnswerMargin) {
                     decision = link.callback_({kCGEventSystemDefined, eventOf(question.stroke)});
                 }
                 link.send(Answer{question.id, decision == TapDecision::Swallow});

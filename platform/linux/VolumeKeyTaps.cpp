@@ -5,12 +5,15 @@
 #include "platform/linux/input/InputPermissions.h"
 #include "platform/linux/input/OtherDeviceAccess.h"
 
+#include <array>
+#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace varnu::linux_backend {
 namespace {
 
+using devices::ClientStanding;
 using devices::LinkState;
 using devices::RefusalReason;
 using Phase = LinkState::Phase;
@@ -18,6 +21,24 @@ using Phase = LinkState::Phase;
 bool exists(const std::string& path) {
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0;
+}
+
+// A process of this user as a person can find it: its program's path (else its name) and its
+// pid. A name is the program's own choice, so control characters are not kept.
+std::string describeProcess(std::uint32_t pid) {
+    const std::string folder = "/proc/" + std::to_string(pid);
+    std::array<char, 512> link{};
+    auto length = ::readlink((folder + "/exe").c_str(), link.data(), link.size() - 1);
+    std::string program =
+        length > 0 ? std::string(link.data(), static_cast<std::size_t>(length)) : std::string();
+    if (program.empty()) {
+        std::ifstream comm(folder + "/comm");
+        std::getline(comm, program);
+    }
+    for (auto& each : program) {
+        each = static_cast<unsigned char>(each) < 0x20 || each == 0x7F ? '?' : each;
+    }
+    return (program.empty() ? "" : program + " ") + "(pid " + std::to_string(pid) + ")";
 }
 
 } // namespace
@@ -38,7 +59,9 @@ void VolumeKeyTaps::choose() {
         localReason_ = "no device service is installed (no socket at " + settings_.socketPath + ")";
         return;
     }
-    connection_ = devices::DevicesConnection::open(settings_.socketPath, settings_.retries);
+    // The keys' words are read on the main thread, where the answers are made.
+    connection_ =
+        devices::DevicesConnection::open(settings_.socketPath, settings_.retries, mainQueue_);
     if (!connection_) {
         localReason_ = "the device service cannot be reached (no eventfd)";
         return;
@@ -58,9 +81,21 @@ void VolumeKeyTaps::choose() {
 VolumeKeyTaps::Path VolumeKeyTaps::servicePath(const LinkState& state) const {
     Path path{Route::Service, state.phase == Phase::Welcomed, {}};
     const std::string service = "Varnu's device service (" + settings_.socketPath + ")";
+    const auto served =
+        state.servedProcess != 0 && state.servedProcess != static_cast<std::uint32_t>(::getpid())
+            ? describeProcess(state.servedProcess)
+            : std::string();
     switch (state.phase) {
     case Phase::Welcomed:
-        path.why = service + " holds the keyboards and asks Varnu about each volume key";
+        if (state.standing == ClientStanding::OtherClientServed) {
+            path.why = service + " gives the volume keys to " + served +
+                       ", another program of this user that asked for them first, not to Varnu";
+        } else if (!served.empty()) {
+            path.why = service + " holds the keyboards for " + served +
+                       ", a program of this user, and asks it about each volume key";
+        } else {
+            path.why = service + " holds the keyboards and asks Varnu about each volume key";
+        }
         break;
     case Phase::Connecting:
         path.why = service + " has not answered yet";
@@ -70,7 +105,8 @@ VolumeKeyTaps::Path VolumeKeyTaps::servicePath(const LinkState& state) const {
         break;
     case Phase::Refused:
         path.why = state.refusal == RefusalReason::TooManyClients
-                       ? service + " has too many connections; Varnu keeps trying"
+                       ? service + " takes no more connections of this user now; Varnu keeps "
+                                   "trying"
                        : service + " serves only the user whose session is in front of the seat, "
                                    "and this user has no session there";
         break;
@@ -90,7 +126,13 @@ VolumeKeyTaps::Path VolumeKeyTaps::path() {
 
 std::shared_ptr<devices::DevicesConnection> VolumeKeyTaps::serviceConnection() {
     choose();
-    return connection_;
+    // The displays' own, read on its thread: transfers go on while the main thread waits for
+    // one (at quit) or hangs.
+    if (connection_ && !displaysConnection_) {
+        displaysConnection_ =
+            devices::DevicesConnection::open(settings_.socketPath, settings_.retries);
+    }
+    return displaysConnection_;
 }
 
 bool VolumeKeyTaps::isProcessTrusted(bool prompt) {
@@ -129,6 +171,25 @@ std::optional<LocalizedText> VolumeKeyTaps::sharedAccessNotice() {
         return std::nullopt;
     }
     return otherDeviceAccessNotice(otherDeviceAccess(HeldDevices::All, FileAccess::system()));
+}
+
+std::optional<LocalizedText> VolumeKeyTaps::keysTakenElsewhere() {
+    choose();
+    if (*route_ != Route::Service) {
+        return std::nullopt;
+    }
+    auto state = connection_->state();
+    if (state.phase != Phase::Welcomed || state.standing != ClientStanding::OtherClientServed) {
+        return std::nullopt;
+    }
+    const auto who = describeProcess(state.servedProcess);
+    return LocalizedText{
+        "Another program of yours, " + who +
+            ", gets the volume keys from Varnu's device service, since it asked for them first. "
+            "Quit it, and Varnu gets them.",
+        "Ein anderes Programm Ihres Benutzers, " + who +
+            ", bekommt die Lautstärketasten von Varnus Gerätedienst, weil es zuerst danach "
+            "gefragt hat. Beenden Sie es, dann bekommt Varnu sie."};
 }
 
 std::optional<LocalizedText> VolumeKeyTaps::missingAccessAdvice() {

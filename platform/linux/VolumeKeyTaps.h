@@ -6,9 +6,11 @@
 // exists and it does not turn Varnu away for good (no login manager, another protocol version);
 // otherwise the in-process evdev tap, which needs the input group. On the service's path the
 // process counts as trusted while the service welcomes it; the first answer is awaited for at
-// most a second, later ones are not awaited. Why the keys cannot be caught, in one English line
-// (stderr, varnu-probe) and as advice in English and German for the settings window. The
-// connection chosen is the one the displays take too.
+// most a second, later ones are not awaited. Why the keys cannot be caught, or which program of
+// the user the service holds them for, in one English line (stderr, varnu-probe) and as advice
+// in English and German for the settings window, also while another program of the user gets
+// them instead of Varnu. The keys' connection is read on the main queue; the displays, on the
+// same path, take a connection of their own.
 // Does not implement: either tap (ServiceKeyTap, EvdevEventTapService).
 
 #include "platform/Dispatch.h"
@@ -44,7 +46,7 @@ public:
                            std::ostream* diagnostics = &std::cerr);
 
     Path path();
-    // The connection to the device service when Varnu goes through it, for the displays too.
+    // A connection of the displays' own to the device service when Varnu goes through it.
     std::shared_ptr<devices::DevicesConnection> serviceConnection();
 
     bool isProcessTrusted(bool prompt) override;
@@ -53,6 +55,7 @@ public:
                                         EventTapCallback callback) override;
     std::optional<LocalizedText> missingAccessAdvice() override;
     std::optional<LocalizedText> sharedAccessNotice() override;
+    std::optional<LocalizedText> keysTakenElsewhere() override;
 
 private:
     void choose();
@@ -65,6 +68,7 @@ private:
     // Why the keyboards are read in process, when they are.
     std::string localReason_;
     std::shared_ptr<devices::DevicesConnection> connection_;
+    std::shared_ptr<devices::DevicesConnection> displaysConnection_;
     EvdevEventTapService local_;
     bool prompted_ = false;
 };

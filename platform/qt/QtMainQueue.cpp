@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 #include <atomic>
@@ -29,6 +30,26 @@ public:
 
 private:
     QPointer<QTimer> timer_;
+    std::atomic<bool> cancelled_{false};
+};
+
+class NotifierWork final : public Cancellable {
+public:
+    explicit NotifierWork(QSocketNotifier* notifier)
+        : notifier_(notifier) {}
+
+    // Main thread: a notifier switched off watches nothing more, even before it is deleted.
+    void cancel() override {
+        cancelled_ = true;
+        if (notifier_) {
+            notifier_->setEnabled(false);
+            notifier_->deleteLater();
+        }
+    }
+    bool isCancelled() const override { return cancelled_; }
+
+private:
+    QPointer<QSocketNotifier> notifier_;
     std::atomic<bool> cancelled_{false};
 };
 
@@ -108,6 +129,23 @@ std::shared_ptr<Cancellable> QtMainQueue::scheduleRepeatingTimer(std::chrono::mi
     QObject::connect(timer, &QTimer::timeout, timer, std::move(job));
     timer->start(interval);
     return std::make_shared<TimerWork>(timer);
+}
+
+std::shared_ptr<Cancellable> QtMainQueue::whenReadable(int fd, Job job) {
+    const std::lock_guard lock(receiver_->mutex);
+    if (!receiver_->context) {
+        return std::make_shared<NotifierWork>(nullptr);
+    }
+    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, receiver_->context);
+    auto work = std::make_shared<NotifierWork>(notifier);
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier,
+                     [job = std::move(job), weak = std::weak_ptr<NotifierWork>(work)] {
+                         auto current = weak.lock();
+                         if (!current || !current->isCancelled()) {
+                             job();
+                         }
+                     });
+    return work;
 }
 
 } // namespace varnu::qt

@@ -81,6 +81,8 @@ public:
     void setAdvice(std::optional<LocalizedText> advice) { advice_ = std::move(advice); }
     std::optional<LocalizedText> sharedAccessNotice() override { return notice_; }
     void setNotice(std::optional<LocalizedText> notice) { notice_ = std::move(notice); }
+    std::optional<LocalizedText> keysTakenElsewhere() override { return takenElsewhere_; }
+    void setTakenElsewhere(std::optional<LocalizedText> who) { takenElsewhere_ = std::move(who); }
 
     // The most recently created tap that its owner still holds, if any.
     std::shared_ptr<SimEventTap> tap() const;
@@ -108,6 +110,7 @@ private:
     bool creationFails_ = false;
     std::optional<LocalizedText> advice_;
     std::optional<LocalizedText> notice_;
+    std::optional<LocalizedText> takenElsewhere_;
     std::size_t requests_ = 0;
     std::vector<std::shared_ptr<SimEventTap>> taps_;
     std::shared_ptr<SimHistory<EventTapRecord>> history_ =

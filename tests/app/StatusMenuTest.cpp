@@ -114,6 +114,24 @@ TEST(StatusMenu, ItemsActOnTheDelegateAndTheApplication) {
     EXPECT_EQ(delegate->settings->accessAdvice(), std::nullopt);
 }
 
+TEST(StatusMenu, SaysWhileTheKeysGoToAnotherProgramAndTheSettingsSayWhich) {
+    SimDesk desk;
+    desk.eventTaps->setTrusted(true);
+    desk.eventTaps->setTakenElsewhere(LocalizedText{"Quit /tmp/x.", "Beenden Sie /tmp/x."});
+    auto delegate = desk.launch();
+    const auto line = "(disabled) Volume keys go to another program";
+    EXPECT_EQ(build(*delegate)[2], line);
+    EXPECT_FALSE(delegate->settings->accessibilityOK());
+    EXPECT_EQ(delegate->settings->accessAdvice()->german, "Beenden Sie /tmp/x.");
+
+    // That program went: the keys are Varnu's again.
+    desk.eventTaps->setTakenElsewhere(std::nullopt);
+    desk.scheduler->advance(std::chrono::seconds(2));
+    EXPECT_TRUE(delegate->settings->accessibilityOK());
+    EXPECT_FALSE(delegate->settings->accessAdvice());
+    EXPECT_NE(build(*delegate)[2], line);
+}
+
 TEST(SettingsWindow, IsMadeOnceAndOpensOnFreshSettingsInFront) {
     SimDesk desk;
     desk.addOutput("mbp", "MacBook Pro Speakers", true);

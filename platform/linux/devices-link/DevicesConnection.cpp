@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -37,9 +38,10 @@ bool isFinal(RefusalReason reason) {
 
 } // namespace
 
-std::shared_ptr<DevicesConnection> DevicesConnection::open(std::string socketPath, Timing timing) {
+std::shared_ptr<DevicesConnection> DevicesConnection::open(std::string socketPath, Timing timing,
+                                                           std::shared_ptr<MainQueue> readOn) {
     std::shared_ptr<DevicesConnection> connection(
-        new DevicesConnection(std::move(socketPath), timing));
+        new DevicesConnection(std::move(socketPath), timing, std::move(readOn)));
     connection->wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (connection->wakeFd_ < 0) {
         return nullptr;
@@ -51,8 +53,7 @@ std::shared_ptr<DevicesConnection> DevicesConnection::open(std::string socketPat
 DevicesConnection::~DevicesConnection() {
     stopping_ = true;
     if (thread_.joinable()) {
-        std::uint64_t one = 1;
-        [[maybe_unused]] auto written = ::write(wakeFd_, &one, sizeof one);
+        wake();
         thread_.join();
     }
     if (wakeFd_ >= 0) {
@@ -82,12 +83,12 @@ bool DevicesConnection::send(const ClientMessage& message) {
     return fd_ >= 0 && sendPacket(fd_, packet);
 }
 
-void DevicesConnection::setState(const LinkState& state) {
+void DevicesConnection::setState(const LinkState& state, bool answered) {
     std::vector<std::shared_ptr<DevicesListener>> listeners;
     {
         std::lock_guard lock(mutex_);
         state_ = state;
-        answered_ = answered_ || state.phase != Phase::Connecting;
+        answered_ = answered_ || answered;
         for (auto& [family, weak] : listeners_) {
             if (auto listener = weak.lock()) {
                 listeners.push_back(std::move(listener));
@@ -115,8 +116,14 @@ void DevicesConnection::dispatch(const ServiceMessage& message) {
 }
 
 bool DevicesConnection::pause(std::chrono::milliseconds duration) {
-    pollfd wake{wakeFd_, POLLIN, 0};
-    ::poll(&wake, 1, static_cast<int>(duration.count()));
+    if (stopping_) {
+        return false;
+    }
+    pollfd woken{wakeFd_, POLLIN, 0};
+    if (::poll(&woken, 1, static_cast<int>(duration.count())) > 0) {
+        std::uint64_t count = 0;
+        [[maybe_unused]] auto got = ::read(wakeFd_, &count, sizeof count);
+    }
     return !stopping_;
 }
 
@@ -130,7 +137,7 @@ void DevicesConnection::run() {
             LinkState unreachable;
             unreachable.phase = Phase::Unreachable;
             unreachable.error = error;
-            setState(unreachable);
+            setState(unreachable, true);
         } else {
             wait = converse(fd, retry);
             ::close(fd);
@@ -148,13 +155,77 @@ void DevicesConnection::run() {
     }
 }
 
+// One connection's words: read on the connection's thread, or, once handed over, on the main
+// queue, which then has the state and the copy of the descriptor to itself.
+struct DevicesConnection::Conversation {
+    explicit Conversation(int fd)
+        : fd(fd) {}
+    ~Conversation() {
+        if (mainFd >= 0) {
+            ::close(mainFd);
+        }
+    }
+    const int fd;
+    LinkState state;
+    // While the main queue reads: its copy of the descriptor and its watch, main thread only.
+    int mainFd = -1;
+    std::shared_ptr<Cancellable> watch;
+    // Set by the main queue, then the connection's thread is woken.
+    std::atomic<bool> ended{false};
+    std::atomic<bool> declined{false};
+    std::atomic<bool> refused{false};
+};
+
+DevicesConnection::Heard DevicesConnection::hear(Conversation& conversation, Received received,
+                                                 const Packet& packet) {
+    if (received == Received::Nothing) {
+        return Heard::Nothing;
+    }
+    auto message = received == Received::Packet ? parseServiceMessage(packet.view()) : std::nullopt;
+    if (!message) {
+        return Heard::Ended;
+    }
+    auto& state = conversation.state;
+    if (auto* welcome = std::get_if<Welcome>(&*message)) {
+        if (welcome->version != kProtocolVersion || state.phase == Phase::Welcomed) {
+            return Heard::Ended;
+        }
+        state.phase = Phase::Welcomed;
+        {
+            std::lock_guard lock(mutex_);
+            fd_ = conversation.fd;
+        }
+        // The answer is whole with the standing that follows.
+        setState(state, false);
+        return Heard::Welcomed;
+    }
+    if (auto* refused = std::get_if<Refused>(&*message)) {
+        state.phase = Phase::Refused;
+        state.refusal = refused->reason;
+        state.final = isFinal(refused->reason);
+        setState(state, true);
+        return Heard::Refused;
+    }
+    if (auto* standing = std::get_if<Standing>(&*message)) {
+        state.standing = standing->standing;
+        state.servedProcess = standing->servedProcess;
+        setState(state, true);
+        return Heard::Standing;
+    }
+    if (state.phase == Phase::Welcomed) {
+        dispatch(*message);
+    }
+    return Heard::Word;
+}
+
 std::chrono::milliseconds DevicesConnection::converse(int fd, std::chrono::milliseconds& retry) {
     if (!sendPacket(fd, encode(Hello{}))) {
         return retry;
     }
-    LinkState state;
+    auto conversation = std::make_shared<Conversation>(fd);
     auto wait = retry;
     Packet packet;
+    bool offered = false;
     while (!stopping_) {
         pollfd fds[] = {{wakeFd_, POLLIN, 0}, {fd, POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0 && errno != EINTR) {
@@ -163,49 +234,104 @@ std::chrono::milliseconds DevicesConnection::converse(int fd, std::chrono::milli
         if (fds[1].revents == 0) {
             continue;
         }
-        auto received = receivePacket(fd, packet);
-        if (received == Received::Nothing) {
-            continue;
-        }
-        auto message =
-            received == Received::Packet ? parseServiceMessage(packet.view()) : std::nullopt;
-        if (!message) {
+        auto heard = hear(*conversation, receivePacket(fd, packet), packet);
+        if (heard == Heard::Ended) {
             break;
         }
-        if (auto* welcome = std::get_if<Welcome>(&*message)) {
-            if (welcome->version != kProtocolVersion) {
-                break;
-            }
-            state.phase = Phase::Welcomed;
-            {
-                std::lock_guard lock(mutex_);
-                fd_ = fd;
-            }
+        if (heard == Heard::Refused) {
+            conversation->refused = true;
+            break;
+        }
+        if (heard == Heard::Welcomed) {
             retry = timing_.firstRetry;
             wait = retry;
-            setState(state);
-        } else if (auto* refused = std::get_if<Refused>(&*message)) {
-            state.phase = Phase::Refused;
-            state.refusal = refused->reason;
-            state.final = isFinal(refused->reason);
-            setState(state);
-            // Whoever is refused is not let in sooner by asking more often.
-            return timing_.longestRetry;
-        } else if (auto* standing = std::get_if<Standing>(&*message)) {
-            state.standing = standing->standing;
-            setState(state);
-        } else if (state.phase == Phase::Welcomed) {
-            dispatch(*message);
+        }
+        // Welcomed and told where it stands: from now on the main queue reads, if it can.
+        if (heard == Heard::Standing && readOn_ && !offered) {
+            offered = true;
+            if (handOver(conversation)) {
+                break;
+            }
         }
     }
+    // Whoever is refused is not let in sooner by asking more often.
+    if (conversation->refused) {
+        wait = timing_.longestRetry;
+    }
+    // The main queue's copy reads the end too, and lets go of it.
+    ::shutdown(fd, SHUT_RDWR);
     {
         std::lock_guard lock(mutex_);
         fd_ = -1;
     }
-    if (!stopping_) {
-        setState(LinkState{});
+    if (!stopping_ && !conversation->refused) {
+        setState(LinkState{}, false);
     }
     return wait;
+}
+
+bool DevicesConnection::handOver(const std::shared_ptr<Conversation>& conversation) {
+    conversation->mainFd = ::fcntl(conversation->fd, F_DUPFD_CLOEXEC, 0);
+    if (conversation->mainFd < 0) {
+        return false;
+    }
+    readOn_->async([weak = weak_from_this(), conversation] {
+        auto self = weak.lock();
+        if (self) {
+            conversation->watch =
+                self->readOn_->whenReadable(conversation->mainFd, [weak, conversation] {
+                    if (auto self = weak.lock()) {
+                        self->readOnMainQueue(*conversation);
+                    } else {
+                        endOnMainQueue(*conversation);
+                    }
+                });
+        }
+        if (!conversation->watch) {
+            conversation->declined = true;
+            endOnMainQueue(*conversation);
+            if (self) {
+                self->wake();
+            }
+        }
+    });
+    // Until the main queue declines or reads the end, or the connection closes.
+    while (!stopping_ && !conversation->ended && !conversation->declined) {
+        pause(std::chrono::hours(1));
+    }
+    return !conversation->declined;
+}
+
+void DevicesConnection::readOnMainQueue(Conversation& conversation) {
+    Packet packet;
+    for (;;) {
+        auto heard = hear(conversation, receivePacket(conversation.mainFd, packet), packet);
+        if (heard == Heard::Nothing) {
+            return;
+        }
+        if (heard == Heard::Ended || heard == Heard::Refused || heard == Heard::Welcomed) {
+            conversation.refused = heard == Heard::Refused;
+            endOnMainQueue(conversation);
+            wake();
+            return;
+        }
+    }
+}
+
+void DevicesConnection::endOnMainQueue(Conversation& conversation) {
+    if (conversation.watch) {
+        conversation.watch->cancel();
+    }
+    if (conversation.mainFd >= 0) {
+        ::close(conversation.mainFd);
+        conversation.mainFd = -1;
+    }
+    conversation.ended = true;
+}
+
+void DevicesConnection::wake() {
+    std::uint64_t one = 1;
+    [[maybe_unused]] auto written = ::write(wakeFd_, &one, sizeof one);
 }
 
 } // namespace varnu::linux_backend::devices

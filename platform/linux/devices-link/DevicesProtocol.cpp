@@ -200,10 +200,17 @@ struct ServiceEncoder {
         return Writer(MessageKind::Refused).code(refused.reason).done();
     }
     Packet operator()(const Standing& standing) const {
-        return Writer(MessageKind::Standing).code(standing.standing).done();
+        return Writer(MessageKind::Standing)
+            .code(standing.standing)
+            .u32(standing.servedProcess)
+            .done();
     }
     Packet operator()(const Question& question) const {
-        return Writer(MessageKind::Question).u32(question.id).stroke(question.stroke).done();
+        return Writer(MessageKind::Question)
+            .u32(question.id)
+            .stroke(question.stroke)
+            .u16(question.answerWithinMs)
+            .done();
     }
     Packet operator()(const Notice& notice) const {
         return Writer(MessageKind::Notice).stroke(notice.stroke).done();
@@ -320,12 +327,14 @@ std::optional<ServiceMessage> parseServiceMessage(std::span<const std::uint8_t> 
     }
     case MessageKind::Standing: {
         Standing standing{reader.code(ClientStanding::Served, ClientStanding::NotAnswering)};
+        standing.servedProcess = reader.u32();
         return whole<ServiceMessage>(reader, standing);
     }
     case MessageKind::Question: {
         Question question;
         question.id = reader.u32();
         question.stroke = reader.stroke();
+        question.answerWithinMs = reader.u16();
         return whole<ServiceMessage>(reader, question);
     }
     case MessageKind::Notice: {

@@ -22,7 +22,7 @@
 namespace varnu::linux_backend::devices {
 
 // A Hello is the same in every version, so that a service can say which it speaks.
-constexpr std::uint16_t kProtocolVersion = 2;
+constexpr std::uint16_t kProtocolVersion = 3;
 constexpr std::uint32_t kHelloMagic = 0x444E5256; // "VRND"
 // No message is longer; a longer packet ends the connection.
 constexpr std::size_t kLargestMessage = 80;
@@ -98,15 +98,23 @@ struct Refused {
 };
 struct Standing {
     ClientStanding standing = ClientStanding::TapNotWanted;
+    // The process the keyboards are held for, when it is a program of this client's user (0
+    // when none is): any of them may ask for the keys, and the first one that asked gets them.
+    std::uint32_t servedProcess = 0;
     friend bool operator==(const Standing&, const Standing&) = default;
 };
 struct TapWanted {
     bool wanted = false;
     friend bool operator==(const TapWanted&, const TapWanted&) = default;
 };
+// The longest time a question can give for its answer.
+constexpr std::uint16_t kLongestAnswerWithin = 0xFFFF;
+
 struct Question {
     std::uint32_t id = 0;
     KeyStroke stroke;
+    // Milliseconds from the sending until the key is passed on without the answer.
+    std::uint16_t answerWithinMs = 250;
     friend bool operator==(const Question&, const Question&) = default;
 };
 struct Answer {

@@ -11,6 +11,9 @@ namespace {
 constexpr std::array kControlsInUse{kVCPAudioSpeakerVolume, kVCPAudioMute, kVCPOSD};
 constexpr std::size_t kOpcodeIndex = 1;
 constexpr std::size_t kCodeIndex = 2;
+constexpr std::size_t kValueHighIndex = 3;
+constexpr std::size_t kValueLowIndex = 4;
+constexpr std::uint16_t kLoudestVolume = 100;
 
 bool isOursOnTheBus(std::uint8_t chipAddress, std::uint8_t dataAddress) {
     return chipAddress == kDDCChipAddress && dataAddress == kDDCHostAddress;
@@ -31,6 +34,15 @@ bool isRequest(const std::vector<std::uint8_t>& bytes, std::size_t size, std::ui
     return checksum == bytes.back();
 }
 
+// The values Varnu sets: a level up to 100, and the two states of the mute and of the menu.
+bool isValueInUse(std::uint8_t code, std::uint16_t value) {
+    if (code == kVCPAudioSpeakerVolume) {
+        return value <= kLoudestVolume;
+    }
+    return code == kVCPAudioMute ? value == kAudioMuteOn || value == kAudioMuteOff
+                                 : value == kOSDHidden || value == kOSDShown;
+}
+
 } // namespace
 
 bool isAllowed(const DdcWrite& write) {
@@ -39,9 +51,13 @@ bool isAllowed(const DdcWrite& write) {
             kControlsInUse.end()) {
         return false;
     }
-    return isRequest(write.bytes, kSetVCPFeatureRequestSize, kSetVCPFeaturePayloadLength,
-                     kSetVCPFeature, kSetVCPFeatureChecksumSeed) ||
-           isRequest(write.bytes, kGetVCPFeatureRequestSize, kGetVCPFeaturePayloadLength,
+    if (isRequest(write.bytes, kSetVCPFeatureRequestSize, kSetVCPFeaturePayloadLength,
+                  kSetVCPFeature, kSetVCPFeatureChecksumSeed)) {
+        auto value = static_cast<std::uint16_t>(write.bytes[kValueHighIndex] << 8 |
+                                                write.bytes[kValueLowIndex]);
+        return isValueInUse(write.bytes[kCodeIndex], value);
+    }
+    return isRequest(write.bytes, kGetVCPFeatureRequestSize, kGetVCPFeaturePayloadLength,
                      kGetVCPFeature, kGetVCPFeatureChecksumSeed);
 }
 

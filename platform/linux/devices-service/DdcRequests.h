@@ -4,7 +4,8 @@
 // that a client cannot reach a display's EEPROM, a GPU's other chips or a control it never uses.
 // Implements: the display's DDC/CI address with the host's address byte only; a write only when
 // it is one whole Get VCP Feature or Set VCP Feature request, checksum included, for the speaker
-// volume, the mute or the display's own menu; a read only of a Get VCP Feature reply's length.
+// volume, the mute or the display's own menu, a Set only to a value Varnu sets (a volume up to
+// 100, the mute or the menu on or off); a read only of a Get VCP Feature reply's length.
 // Does not implement: which displays may be reached (DisplayHold), who may ask (DevicesServer).
 
 #include "platform/linux/devices-link/DevicesProtocol.h"

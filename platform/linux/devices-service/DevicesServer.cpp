@@ -3,6 +3,7 @@
 #include "platform/linux/devices-link/PacketSocket.h"
 #include "platform/linux/devices-service/DdcRequests.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <map>
@@ -17,9 +18,10 @@
 namespace varnu::linux_backend::devices {
 namespace {
 
-// A client that floods the socket is read this many messages at a time, so that the others and
-// the seat's changes get their turn.
+// A client that floods the socket is read this many messages at a time, and a flood of peers
+// taken this many at a time, so that the others and the seat's changes get their turn.
 constexpr int kMessagesPerTurn = 64;
+constexpr int kAcceptsPerTurn = 8;
 
 } // namespace
 
@@ -66,7 +68,7 @@ int DevicesServer::run() {
         for (const auto& client : clients_) {
             fds.push_back({client.fd, POLLIN, 0});
         }
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
+        if (::poll(fds.data(), fds.size(), untilHelloDue()) < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -94,24 +96,39 @@ int DevicesServer::run() {
         if (fds[4].revents != 0) {
             takeDisplaySignals();
         }
-        // A client may go while others are read: follow them by descriptor.
-        std::vector<int> ready;
+        // Clients end only at the end of the turn, so each is where poll saw it.
         for (std::size_t index = kFirstClient; index < fds.size(); ++index) {
             if (fds[index].revents != 0) {
-                ready.push_back(fds[index].fd);
-            }
-        }
-        for (int fd : ready) {
-            for (std::size_t index = 0; index < clients_.size(); ++index) {
-                if (clients_[index].fd == fd) {
-                    receive(index);
-                    break;
-                }
+                receive(index - kFirstClient);
             }
         }
         if (fds[2].revents != 0) {
             accept();
         }
+        endSilentClients();
+        sweep();
+    }
+}
+
+int DevicesServer::untilHelloDue() {
+    std::optional<Clock::time_point> due;
+    for (const auto& client : clients_) {
+        if (!client.greeted && (!due || client.connected + kHelloWithin < *due)) {
+            due = client.connected + kHelloWithin;
+        }
+    }
+    if (!due) {
+        return -1;
+    }
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+}
+
+void DevicesServer::endSilentClients() {
+    auto now = Clock::now();
+    for (auto& client : clients_) {
+        client.ending =
+            client.ending || (!client.greeted && now >= client.connected + kHelloWithin);
     }
 }
 
@@ -133,7 +150,7 @@ void DevicesServer::closeRead(int fd) {
 }
 
 void DevicesServer::accept() {
-    for (;;) {
+    for (int turn = 0; turn < kAcceptsPerTurn; ++turn) {
         int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             return;
@@ -141,23 +158,52 @@ void DevicesServer::accept() {
         auto peer = peerCredentials(fd);
         if (!peer) {
             ::close(fd);
-        } else if (clients_.size() >= kMostClients) {
-            refuse(fd, RefusalReason::TooManyClients);
-        } else if (!seat_->available()) {
-            refuse(fd, RefusalReason::NoLoginManager);
-        } else if (seat_->presence(peer->uid) == SeatPresence::Absent) {
-            refuse(fd, RefusalReason::NotAtSeat);
+        } else if (auto refusal = refusalFor(peer->uid)) {
+            refuse(fd, *refusal);
         } else {
             Client client;
             client.fd = fd;
             client.id = nextClientId_++;
             client.uid = peer->uid;
+            client.pid = peer->pid;
+            client.connected = Clock::now();
             clients_.push_back(client);
         }
     }
 }
 
+std::optional<RefusalReason> DevicesServer::refusalFor(uid_t uid) {
+    if (!seat_->available()) {
+        return RefusalReason::NoLoginManager;
+    }
+    auto presence = seat_->presence(uid);
+    if (presence == SeatPresence::Absent) {
+        return RefusalReason::NotAtSeat;
+    }
+    presence_[uid] = presence;
+    std::size_t ofUser = 0;
+    std::size_t inBackground = 0;
+    for (const auto& client : clients_) {
+        ofUser += client.uid == uid ? 1 : 0;
+        inBackground += presenceOf(client.uid) != SeatPresence::Active ? 1 : 0;
+    }
+    // The user in front always finds room: the others share what is left of it.
+    if (ofUser >= kMostClientsPerUser ||
+        (presence != SeatPresence::Active && inBackground >= kMostClientsInBackground)) {
+        return RefusalReason::TooManyClients;
+    }
+    return std::nullopt;
+}
+
+SeatPresence DevicesServer::presenceOf(uid_t uid) const {
+    auto found = presence_.find(uid);
+    return found == presence_.end() ? SeatPresence::Absent : found->second;
+}
+
 void DevicesServer::receive(std::size_t index) {
+    if (clients_[index].ending) {
+        return;
+    }
     Packet packet;
     for (int turn = 0; turn < kMessagesPerTurn; ++turn) {
         auto received = receivePacket(clients_[index].fd, packet);
@@ -167,7 +213,9 @@ void DevicesServer::receive(std::size_t index) {
         auto message =
             received == Received::Packet ? parseClientMessage(packet.view()) : std::nullopt;
         if (!message || !handle(clients_[index], *message)) {
-            drop(index);
+            clients_[index].ending = true;
+        }
+        if (clients_[index].ending) {
             return;
         }
     }
@@ -194,7 +242,7 @@ bool DevicesServer::handle(Client& client, const ClientMessage& message) {
     // may hang: they say nothing of whether it answers questions.
     if (std::holds_alternative<DisplaysWanted>(message)) {
         client.displaysWanted = true;
-        sendDisplays(client);
+        tellDisplays(client);
         return true;
     }
     if (auto* write = std::get_if<DdcWrite>(&message)) {
@@ -226,7 +274,7 @@ template <typename Request>
 std::optional<std::uint32_t> DevicesServer::transfer(const Client& client, const Request& request) {
     // The same user's other programs are no less trusted than its Varnu; another session's
     // are not served.
-    if (!isAllowed(request) || seat_->presence(client.uid) != SeatPresence::Active) {
+    if (!isAllowed(request) || presenceOf(client.uid) != SeatPresence::Active) {
         return EPERM;
     }
     if (!displays_) {
@@ -235,11 +283,17 @@ std::optional<std::uint32_t> DevicesServer::transfer(const Client& client, const
     return displays_->transfer(client.id, request);
 }
 
-void DevicesServer::sendDisplays(const Client& client) {
+void DevicesServer::tellDisplays(Client& client) {
     // Told once there is a list.
-    if (displays_ && !displays_->ready()) {
+    if (!client.displaysWanted || client.ending || presenceOf(client.uid) != SeatPresence::Active ||
+        (displays_ && !displays_->ready())) {
         return;
     }
+    const std::uint32_t generation = displays_ ? displays_->generation() : 0;
+    if (client.listTold == generation) {
+        return;
+    }
+    client.listTold = generation;
     auto entries = displays_ ? displays_->entries() : std::vector<DisplayEntry>{DisplayEntry{}};
     for (const auto& entry : entries) {
         sendPacket(client.fd, encode(entry));
@@ -248,9 +302,9 @@ void DevicesServer::sendDisplays(const Client& client) {
 
 void DevicesServer::takeDisplaySignals() {
     auto signals = displays_->takeSignals();
-    for (const auto& client : clients_) {
-        if (signals.listChanged && client.displaysWanted) {
-            sendDisplays(client);
+    for (auto& client : clients_) {
+        if (signals.listChanged) {
+            tellDisplays(client);
         }
         for (const auto& [id, result] : signals.results) {
             if (id == client.id) {
@@ -260,43 +314,70 @@ void DevicesServer::takeDisplaySignals() {
     }
 }
 
-void DevicesServer::drop(std::size_t index) {
-    int fd = clients_[index].fd;
-    if (displays_) {
-        displays_->forget(clients_[index].id);
+void DevicesServer::sweep() {
+    // A review may end more (a user who left the seat).
+    for (;;) {
+        auto ends = std::stable_partition(clients_.begin(), clients_.end(),
+                                          [](const Client& client) { return !client.ending; });
+        if (ends == clients_.end()) {
+            return;
+        }
+        std::vector<Client> ended(ends, clients_.end());
+        clients_.erase(ends, clients_.end());
+        bool wasServed = false;
+        for (const auto& client : ended) {
+            if (displays_) {
+                displays_->forget(client.id);
+            }
+            wasServed = wasServed || client.fd == servedFd_;
+        }
+        // Let go of the socket before closing it: its number may be the next client's.
+        if (wasServed) {
+            review();
+        }
+        for (const auto& client : ended) {
+            closeRead(client.fd);
+        }
     }
-    clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(index));
-    // Let go of the socket before closing it: its number may be the next client's.
-    if (fd == servedFd_) {
-        review();
-    }
-    closeRead(fd);
 }
 
-ClientStanding DevicesServer::standingOf(const Client& client, SeatPresence presence) const {
+Standing DevicesServer::standingOf(const Client& client) const {
+    // Programs of one user cannot be told apart: each is told which of them is served.
+    auto served = std::find_if(clients_.begin(), clients_.end(),
+                               [this](const Client& each) { return each.fd == servedFd_; });
+    Standing standing;
+    if (served != clients_.end() && served->uid == client.uid) {
+        standing.servedProcess = static_cast<std::uint32_t>(served->pid);
+    }
     if (!client.tapWanted) {
-        return ClientStanding::TapNotWanted;
+        standing.standing = ClientStanding::TapNotWanted;
+    } else if (!client.answering) {
+        standing.standing = ClientStanding::NotAnswering;
+    } else if (presenceOf(client.uid) != SeatPresence::Active) {
+        standing.standing = ClientStanding::SessionInactive;
+    } else {
+        standing.standing =
+            client.fd == servedFd_ ? ClientStanding::Served : ClientStanding::OtherClientServed;
     }
-    if (!client.answering) {
-        return ClientStanding::NotAnswering;
-    }
-    if (presence != SeatPresence::Active) {
-        return ClientStanding::SessionInactive;
-    }
-    return client.fd == servedFd_ ? ClientStanding::Served : ClientStanding::OtherClientServed;
+    return standing;
 }
 
 void DevicesServer::review() {
-    std::map<uid_t, SeatPresence> presence;
-    for (const auto& client : clients_) {
-        if (!presence.contains(client.uid)) {
-            presence[client.uid] = seat_->presence(client.uid);
+    presence_.clear();
+    for (auto& client : clients_) {
+        if (!presence_.contains(client.uid)) {
+            presence_[client.uid] = seat_->presence(client.uid);
+        }
+        // Its user logged out of the seat: nothing more is done for it.
+        if (!client.ending && presence_[client.uid] == SeatPresence::Absent) {
+            sendPacket(client.fd, encode(Refused{RefusalReason::NotAtSeat}));
+            client.ending = true;
         }
     }
     int chosen = -1;
     for (const auto& client : clients_) {
-        if (client.greeted && client.tapWanted && client.answering &&
-            presence[client.uid] == SeatPresence::Active) {
+        if (!client.ending && client.greeted && client.tapWanted && client.answering &&
+            presenceOf(client.uid) == SeatPresence::Active) {
             chosen = client.fd;
             break;
         }
@@ -306,11 +387,16 @@ void DevicesServer::review() {
         hold_->serve(chosen);
     }
     for (auto& client : clients_) {
-        auto standing = standingOf(client, presence[client.uid]);
-        if (client.greeted && client.told != standing) {
+        auto standing = standingOf(client);
+        if (!client.ending && client.greeted && client.told != standing) {
             client.told = standing;
-            sendPacket(client.fd, encode(Standing{standing}));
+            sendPacket(client.fd, encode(standing));
         }
+        // Its user left the front: no bus stays held for it.
+        if (displays_ && presenceOf(client.uid) != SeatPresence::Active) {
+            displays_->release(client.id);
+        }
+        tellDisplays(client);
     }
 }
 

@@ -3,11 +3,14 @@
 // The device service's server: its clients on the listening socket, and the one among them the
 // keyboards are held for.
 // Implements: accepting clients (each checked by its peer credentials against the seat, at
-// most kMostClients at a time), the Hello and its version, the key family's words, the standing
-// each client is told; choosing the served client (the longest connected one that wants the
-// tap, answers, and whose user's session is in front of the seat); following the seat's
-// changes; the display family: the list to each client that asked for it, now and after each
-// change, and DDC/CI transfers for a client whose user's session is in front of the seat, when
+// most kMostClientsPerUser of one user and kMostClientsInBackground of all users not in front
+// together, so that the user in front always finds room; a few at a time), the Hello within
+// kHelloWithin and its version, the key family's words, the standing each client is told;
+// choosing the served client (the longest connected one that wants the tap, answers, and whose
+// user's session is in front of the seat); following the seat's changes, and ending the
+// connections of a user who has no session on the seat any more; the display family, only for
+// clients whose user's session is in front of the seat: the list to each that asked for it,
+// now, after each change and when its user comes to the front, and DDC/CI transfers, when
 // DdcRequests allows them (any other is refused with EPERM, and nothing reaches a bus); ending
 // a connection that says anything malformed, oversized or out of turn, and only that
 // connection; stopping on SIGTERM or SIGINT, or when the reader stops.
@@ -20,7 +23,9 @@
 #include "platform/linux/devices-service/KeyboardHold.h"
 #include "platform/linux/devices-service/SeatSessions.h"
 
+#include <chrono>
 #include <iosfwd>
+#include <map>
 #include <memory>
 #include <optional>
 #include <signal.h>
@@ -31,7 +36,10 @@ namespace varnu::linux_backend::devices {
 
 class DevicesServer {
 public:
-    static constexpr std::size_t kMostClients = 16;
+    // Varnu takes two (its keys and its displays), varnu-probe as many.
+    static constexpr std::size_t kMostClientsPerUser = 6;
+    static constexpr std::size_t kMostClientsInBackground = 12;
+    static constexpr std::chrono::milliseconds kHelloWithin{1000};
 
     // Without displays, every transfer is refused with ENODEV and the list is empty.
     DevicesServer(int listenFd, std::unique_ptr<SeatSessions> seat,
@@ -48,23 +56,38 @@ public:
     static sigset_t stopSignals();
 
 private:
+    using Clock = std::chrono::steady_clock;
     struct Client {
         int fd = -1;
         DisplayHold::ClientId id = 0;
         bool displaysWanted = false;
+        // The generation of the display list it was told last.
+        std::optional<std::uint32_t> listTold;
         uid_t uid = 0;
+        pid_t pid = 0;
+        Clock::time_point connected;
         bool greeted = false;
         bool tapWanted = false;
         bool answering = true;
-        std::optional<ClientStanding> told;
+        // Its connection ends at the end of the turn.
+        bool ending = false;
+        std::optional<Standing> told;
     };
 
     void accept();
+    // Why a peer of that user cannot be let in now, if it cannot.
+    std::optional<RefusalReason> refusalFor(uid_t uid);
     void receive(std::size_t index);
     // False when the message is out of turn: the connection ends.
     bool handle(Client& client, const ClientMessage& message);
-    void drop(std::size_t index);
-    void sendDisplays(const Client& client);
+    // Ends the connections marked ending, letting go of the keyboards first if one was served.
+    void sweep();
+    // How long poll may sleep before a connection that said no Hello is due to end.
+    int untilHelloDue();
+    void endSilentClients();
+    // The current display list, to a client that asked for it and was not told it yet, while
+    // its user is in front.
+    void tellDisplays(Client& client);
     // Nothing when the transfer was queued; else why not.
     template <typename Request>
     std::optional<std::uint32_t> transfer(const Client& client, const Request& request);
@@ -73,7 +96,8 @@ private:
     static void closeRead(int fd);
     // Chooses the served client again and tells each client where it stands.
     void review();
-    ClientStanding standingOf(const Client& client, SeatPresence presence) const;
+    Standing standingOf(const Client& client) const;
+    SeatPresence presenceOf(uid_t uid) const;
 
     int listenFd_;
     int signalFd_ = -1;
@@ -83,6 +107,8 @@ private:
     std::ostream& diagnostics_;
     DisplayHold::ClientId nextClientId_ = 1;
     std::vector<Client> clients_;
+    // Each client's user as the seat last told, asked afresh whenever the seat changes.
+    std::map<uid_t, SeatPresence> presence_;
     int servedFd_ = -1;
 };
 

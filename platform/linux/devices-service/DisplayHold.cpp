@@ -2,7 +2,7 @@
 
 #include "ddc/VCP.h"
 #include "platform/PumpedMainQueue.h"
-#include "platform/ThreadSerialQueue.h"
+#include "platform/linux/devices-service/DdcWorker.h"
 #include "platform/linux/displays/I2cDevChannel.h"
 
 #include <algorithm>
@@ -21,6 +21,8 @@ void signal(int fd) {
     [[maybe_unused]] auto written = ::write(fd, &one, sizeof one);
 }
 
+// Where a DDC/CI request carries its opcode, after the length byte.
+constexpr std::size_t kGetVCPFeatureOpcodeIndex = 1;
 // An index travels in one byte.
 constexpr std::size_t kMostDisplays = std::numeric_limits<std::uint8_t>::max();
 constexpr std::chrono::milliseconds kStopCheckInterval{100};
@@ -35,8 +37,8 @@ std::uint16_t busNumber(const std::string& path) {
 
 } // namespace
 
-// What the worker and the server share: the results on their way, the count of transfers each
-// client has waiting, and (worker only) the channels.
+// What the worker and the server share: the results on their way, and the count of transfers
+// each client has waiting.
 struct DisplayHold::Shared {
     explicit Shared(int fd, std::ostream* diagnostics)
         : signalFd(fd)
@@ -57,22 +59,12 @@ struct DisplayHold::Shared {
         signal(signalFd);
     }
 
-    I2cDevChannel& channel(ClientId client, const std::string& busPath) {
-        auto& channel = channels[{client, busPath}];
-        if (!channel) {
-            channel = std::make_unique<I2cDevChannel>(
-                transport, busPath, static_cast<std::uint8_t>(kDDCChipAddress), reports);
-        }
-        return *channel;
-    }
-
     const int signalFd;
     const std::shared_ptr<I2cTransport> transport = std::make_shared<SystemI2cTransport>();
     const std::shared_ptr<I2cDevReports> reports;
     std::mutex mutex;
     std::vector<std::pair<ClientId, DdcResult>> results;
     std::map<ClientId, int> pending;
-    std::map<std::pair<ClientId, std::string>, std::unique_ptr<I2cDevChannel>> channels;
 };
 
 // The main queue DrmDisplays posts its changes to: run by the server when it picks up signals.
@@ -107,7 +99,11 @@ std::unique_ptr<DisplayHold> DisplayHold::start(const DrmPaths& paths, std::ostr
     }
     hold->shared_ = std::make_shared<Shared>(hold->signalFd_, diagnostics);
     hold->mainQueue_ = std::make_shared<SignalingQueue>(hold->signalFd_);
-    hold->worker_ = std::make_unique<ThreadSerialQueue>("ddc");
+    hold->worker_ =
+        std::make_unique<DdcWorker>(hold->shared_->transport, hold->shared_->reports,
+                                    [shared = hold->shared_](ClientId client, DdcResult result) {
+                                        shared->finish(client, std::move(result));
+                                    });
     hold->displays_ = std::make_unique<DrmDisplays>(hold->mainQueue_, paths, DrmDisplaysTiming{},
                                                     hold->shared_->transport, nullptr, diagnostics);
     hold->displays_->setChangeHandler([raw = hold.get()] { raw->refresh(); });
@@ -126,7 +122,6 @@ DisplayHold::~DisplayHold() {
         firstLook_.join();
     }
     displays_.reset();
-    // The worker finishes what was queued; the channels go with the last job's reference.
     worker_.reset();
     if (signalFd_ >= 0) {
         ::close(signalFd_);
@@ -172,10 +167,7 @@ void DisplayHold::refresh() {
         buses.insert(each.busPath);
     }
     // Channels to buses that left the list are closed.
-    worker_->async([shared = shared_, buses] {
-        std::erase_if(shared->channels,
-                      [&](const auto& entry) { return !buses.contains(entry.first.second); });
-    });
+    worker_->keepOnly(std::move(buses));
 }
 
 std::vector<DisplayEntry> DisplayHold::entries() const {
@@ -210,6 +202,7 @@ std::optional<std::uint32_t> DisplayHold::admit(ClientId client) {
 }
 
 std::optional<std::uint32_t> DisplayHold::queue(ClientId client, const DisplayToken& display,
+                                                std::uint32_t id, bool asksReply,
                                                 std::function<DdcResult(I2cDevChannel&)> work) {
     auto bus = busOf(display);
     if (!bus) {
@@ -218,21 +211,21 @@ std::optional<std::uint32_t> DisplayHold::queue(ClientId client, const DisplayTo
     if (auto refused = admit(client)) {
         return refused;
     }
-    worker_->async([shared = shared_, client, bus = *bus, work = std::move(work)] {
-        shared->finish(client, work(shared->channel(client, bus)));
-    });
+    worker_->queue(client, *bus, id, asksReply, std::move(work));
     return std::nullopt;
 }
 
 std::optional<std::uint32_t> DisplayHold::transfer(ClientId client, const DdcWrite& write) {
-    return queue(client, write.display, [write](I2cDevChannel& channel) {
+    const bool asksReply = write.bytes.size() > kGetVCPFeatureOpcodeIndex &&
+                           write.bytes[kGetVCPFeatureOpcodeIndex] == kGetVCPFeature;
+    return queue(client, write.display, write.id, asksReply, [write](I2cDevChannel& channel) {
         auto status = channel.writeI2C(write.chipAddress, write.dataAddress, write.bytes);
         return DdcResult{write.id, static_cast<std::uint32_t>(status), {}};
     });
 }
 
 std::optional<std::uint32_t> DisplayHold::transfer(ClientId client, const DdcRead& read) {
-    return queue(client, read.display, [read](I2cDevChannel& channel) {
+    return queue(client, read.display, read.id, false, [read](I2cDevChannel& channel) {
         std::vector<std::uint8_t> reply(read.length);
         auto status = channel.readI2C(read.chipAddress, read.dataAddress, reply);
         if (status != kIOReturnSuccess) {
@@ -242,15 +235,16 @@ std::optional<std::uint32_t> DisplayHold::transfer(ClientId client, const DdcRea
     });
 }
 
+void DisplayHold::release(ClientId client) {
+    worker_->release(client);
+}
+
 void DisplayHold::forget(ClientId client) {
     {
         std::lock_guard lock(shared_->mutex);
         shared_->pending.erase(client);
     }
-    worker_->async([shared = shared_, client] {
-        std::erase_if(shared->channels,
-                      [&](const auto& entry) { return entry.first.first == client; });
-    });
+    worker_->release(client);
 }
 
 } // namespace varnu::linux_backend::devices

@@ -5,11 +5,9 @@
 // Implements: the current list, numbered by generation, each display named by the list's
 // generation and its index, ready once the first look at the displays ended (so that a client
 // is not told of an empty list that only was not looked for yet), and a signal when it became
-// ready or changed; transfers to a display of the
-// current list only, each client with a channel of its own per display (so that its Get VCP
-// Feature write and the read of the reply stay one transaction, as in Varnu), run one at a time
-// on the worker thread so that a slow bus never holds up the server, at most kMostPending per
-// client at a time; the results, picked up by the server.
+// ready or changed; transfers to a display of the current list only, run by the DDC/CI worker
+// (DdcWorker) so that a slow bus never holds up the server, at most kMostPending per client at
+// a time; the results, picked up by the server.
 // Does not implement: which transfers are allowed (DdcRequests), who may ask (DevicesServer).
 
 #include "platform/linux/devices-link/DevicesProtocol.h"
@@ -28,14 +26,13 @@
 #include <utility>
 #include <vector>
 
-namespace varnu {
-class ThreadSerialQueue;
-}
 namespace varnu::linux_backend {
 class I2cDevChannel;
 }
 
 namespace varnu::linux_backend::devices {
+
+class DdcWorker;
 
 class DisplayHold {
 public:
@@ -62,13 +59,17 @@ public:
     bool ready() const { return ready_; }
     // The current list as it goes to a client: one entry per display, or one of count 0.
     std::vector<DisplayEntry> entries() const;
+    std::uint32_t generation() const { return generation_; }
 
     // Server thread: queues the transfer, already found allowed, for a display of the current
     // list. Nothing when queued; else the errno it is refused with (ENODEV: not a display of
     // the current list; EBUSY: too many of the client's are waiting).
     std::optional<std::uint32_t> transfer(ClientId client, const DdcWrite& write);
     std::optional<std::uint32_t> transfer(ClientId client, const DdcRead& read);
-    // Server thread: the client is gone; its channels go too.
+    // Server thread: the client's user left the front: the bus it holds is let go and its
+    // transfers not yet begun are refused.
+    void release(ClientId client);
+    // Server thread: the client is gone.
     void forget(ClientId client);
 
 private:
@@ -88,6 +89,7 @@ private:
     std::optional<std::string> busOf(const DisplayToken& display) const;
     std::optional<std::uint32_t> admit(ClientId client);
     std::optional<std::uint32_t> queue(ClientId client, const DisplayToken& display,
+                                       std::uint32_t id, bool asksReply,
                                        std::function<DdcResult(I2cDevChannel&)> work);
 
     int signalFd_ = -1;
@@ -100,8 +102,7 @@ private:
     bool ready_ = false;
     std::uint32_t generation_ = 0;
     std::vector<Listed> listed_;
-    // Worker only after the start.
-    std::unique_ptr<ThreadSerialQueue> worker_;
+    std::unique_ptr<DdcWorker> worker_;
 };
 
 } // namespace varnu::linux_backend::devices

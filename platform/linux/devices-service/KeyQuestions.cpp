@@ -3,6 +3,7 @@
 #include "platform/linux/devices-link/PacketSocket.h"
 #include "platform/linux/devices-service/VolumeKeyStrokes.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace varnu::linux_backend::devices {
@@ -63,7 +64,8 @@ bool KeyQuestions::answer(const Answer& answer) {
     return true;
 }
 
-std::shared_ptr<KeyDecision> KeyQuestions::ask(const TappedEvent& event) {
+std::shared_ptr<KeyDecision> KeyQuestions::ask(const TappedEvent& event,
+                                               std::chrono::milliseconds within) {
     auto stroke = event.event ? strokeOf(*event.event) : std::nullopt;
     std::lock_guard lock(mutex_);
     // Given up questions are the reader's to forget; the client may still answer them late.
@@ -72,7 +74,9 @@ std::shared_ptr<KeyDecision> KeyQuestions::ask(const TappedEvent& event) {
         return decided(TapDecision::Pass);
     }
     auto id = nextId_++;
-    if (!sendPacket(fd_, encode(Question{id, *stroke}))) {
+    auto withinMs = static_cast<std::uint16_t>(
+        std::min<std::chrono::milliseconds::rep>(within.count(), kLongestAnswerWithin));
+    if (!sendPacket(fd_, encode(Question{id, *stroke, withinMs}))) {
         notAnsweringFd_ = fd_;
         notAnswering_();
         return decided(TapDecision::Pass);

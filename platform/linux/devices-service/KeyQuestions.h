@@ -3,7 +3,8 @@
 // The key filter's way to the served client in the device service: each volume-key press is a
 // question on the client's socket, each repeat or release of a kept key a notice.
 // Implements: TapCallbackChannel over the socket of whichever client is served (none: every
-// press passes at once); the answers matched to their questions; questions still open when the
+// press passes at once), each question with the time its answer has; the answers matched to
+// their questions; questions still open when the
 // client changes are answered "pass", so the events behind them flow on; a press that cannot be
 // asked, or a decision that timed out, tells the server the client is not answering.
 // Does not implement: choosing the client, reading its socket (DevicesServer), the timeout
@@ -36,7 +37,8 @@ public:
     int takeNotAnswering();
 
     // Reader thread.
-    std::shared_ptr<KeyDecision> ask(const TappedEvent& event) override;
+    std::shared_ptr<KeyDecision> ask(const TappedEvent& event,
+                                     std::chrono::milliseconds within) override;
     void tell(const TappedEvent& event) override;
 
 private:

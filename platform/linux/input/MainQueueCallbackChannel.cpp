@@ -33,7 +33,8 @@ void MainQueueCallbackChannel::close() {
     shared_->closed = true;
 }
 
-std::shared_ptr<KeyDecision> MainQueueCallbackChannel::ask(const TappedEvent& event) {
+std::shared_ptr<KeyDecision> MainQueueCallbackChannel::ask(const TappedEvent& event,
+                                                           std::chrono::milliseconds) {
     auto decision = std::make_shared<KeyDecision>();
     mainQueue_->async([shared = shared_, decision, event] {
         if (shared->isClosed() || !decision->begin()) {

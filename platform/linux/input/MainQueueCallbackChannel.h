@@ -25,7 +25,9 @@ public:
     MainQueueCallbackChannel(const MainQueueCallbackChannel&) = delete;
     MainQueueCallbackChannel& operator=(const MainQueueCallbackChannel&) = delete;
 
-    std::shared_ptr<KeyDecision> ask(const TappedEvent& event) override;
+    // The reader's own bound keeps the answer in time: a late one never reaches the callback.
+    std::shared_ptr<KeyDecision> ask(const TappedEvent& event,
+                                     std::chrono::milliseconds within) override;
     void tell(const TappedEvent& event) override;
 
     // Jobs still queued do nothing from now on.

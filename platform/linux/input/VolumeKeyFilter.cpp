@@ -25,7 +25,7 @@ void VolumeKeyFilter::handle(InputDeviceId device, const InputEvent& event, Cloc
         state.behind.push_back(event);
         return;
     }
-    process(device, state, event, now);
+    process(device, state, event, now, now + kDecisionTimeout);
 }
 
 void VolumeKeyFilter::observe(InputDeviceId device, const InputEvent& event) {
@@ -57,9 +57,9 @@ void VolumeKeyFilter::removeDevice(InputDeviceId device) {
 }
 
 void VolumeKeyFilter::process(InputDeviceId device, Device& state, const InputEvent& event,
-                              Clock::time_point now) {
+                              Clock::time_point now, Clock::time_point deadline) {
     if (event.type == EV_KEY && isVolumeKey(event.code)) {
-        processVolumeKey(device, state, event, now);
+        processVolumeKey(device, state, event, now, deadline);
         return;
     }
     observe(device, event);
@@ -67,7 +67,7 @@ void VolumeKeyFilter::process(InputDeviceId device, Device& state, const InputEv
 }
 
 void VolumeKeyFilter::processVolumeKey(InputDeviceId device, Device& state, const InputEvent& event,
-                                       Clock::time_point now) {
+                                       Clock::time_point now, Clock::time_point deadline) {
     auto key = std::make_pair(device, event.code);
     if (event.value == kKeyPressed) {
         if (!asksCallback()) {
@@ -76,8 +76,10 @@ void VolumeKeyFilter::processVolumeKey(InputDeviceId device, Device& state, cons
             return;
         }
         auto tapped = systemDefinedEvent(event.code, event.value, modifiers_.flags());
-        state.undecided = Undecided{event, callback_.ask({kCGEventSystemDefined, tapped}),
-                                    now + kDecisionTimeout};
+        auto within = std::max(std::chrono::floor<std::chrono::milliseconds>(deadline - now),
+                               std::chrono::milliseconds(0));
+        state.undecided =
+            Undecided{event, callback_.ask({kCGEventSystemDefined, tapped}, within), now, deadline};
         return;
     }
     // A repeat or release follows its press; one whose press was never seen (held since before
@@ -131,23 +133,32 @@ void VolumeKeyFilter::settle(Clock::time_point now) {
         }
         auto& undecided = *state.undecided;
         if (auto decision = undecided.decision->result()) {
+            // A main thread that keeps the keyboard waiting near the bound is as good as none.
+            slowAnswers_ = now - undecided.asked >= kSlowAnswer ? slowAnswers_ + 1 : 0;
+            if (slowAnswers_ >= kSlowAnswersInARow) {
+                switchOff();
+            }
             conclude(device, state, *decision, now);
         } else if (now >= undecided.deadline && undecided.decision->abandon()) {
-            // Like a tap the system switched off: later presses pass at once until the core
-            // enables the tap again in answer to the notification.
-            if (enabled_.exchange(false)) {
-                callback_.tell({kCGEventTapDisabledByTimeout, std::nullopt});
-            }
+            switchOff();
             conclude(device, state, TapDecision::Pass, now);
         }
     }
     repeatHeldKeys(now);
 }
 
+void VolumeKeyFilter::switchOff() {
+    slowAnswers_ = 0;
+    if (enabled_.exchange(false)) {
+        callback_.tell({kCGEventTapDisabledByTimeout, std::nullopt});
+    }
+}
+
 void VolumeKeyFilter::conclude(InputDeviceId device, Device& state, TapDecision decision,
                                Clock::time_point now) {
     auto press = state.undecided->press;
-    auto pressedAt = state.undecided->deadline - kDecisionTimeout;
+    auto pressedAt = state.undecided->asked;
+    auto deadline = state.undecided->deadline;
     state.undecided.reset();
     keyDecisions_[{device, press.code}] = decision;
     if (decision == TapDecision::Pass) {
@@ -159,7 +170,7 @@ void VolumeKeyFilter::conclude(InputDeviceId device, Device& state, TapDecision 
     while (!state.undecided && !state.behind.empty()) {
         auto next = state.behind.front();
         state.behind.pop_front();
-        process(device, state, next, now);
+        process(device, state, next, now, deadline);
     }
 }
 

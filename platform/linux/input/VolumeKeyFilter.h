@@ -3,9 +3,11 @@
 // What happens to each event of the grabbed keyboards: re-emitted unchanged, or, for a volume
 // key, handed to the main thread, which may swallow it.
 // Implements: the per-key decision (a press, its repeats and its release share the answer the
-// press got), per-device order (events behind an undecided press wait with it; other devices
-// flow on), the fallback that passes a press the main thread has not decided in time and then
-// tells the core the tap was disabled by timeout, the modifier flags from every keyboard, and
+// press got), per-device order (events behind an undecided press wait with it, everything behind
+// the first one at most until its bound, however many presses follow it; other devices flow
+// on), the fallback that passes a press the main thread has not decided in time and then tells
+// the core the tap was disabled by timeout, as it does when the main thread has answered slowly
+// several times in a row, the modifier flags from every keyboard, and
 // the repeats of a swallowed volume key: never for mute, and made here at the device's rate for
 // devices whose kernel driver does not repeat.
 // Does not implement: reading or writing devices; it runs on the reader thread and is driven
@@ -40,8 +42,10 @@ public:
 class TapCallbackChannel {
 public:
     virtual ~TapCallbackChannel() = default;
-    // Hands a press to the callback; the answer comes back through the decision.
-    virtual std::shared_ptr<KeyDecision> ask(const TappedEvent& event) = 0;
+    // Hands a press to the callback, whose answer is awaited for `within` and comes back through
+    // the decision.
+    virtual std::shared_ptr<KeyDecision> ask(const TappedEvent& event,
+                                             std::chrono::milliseconds within) = 0;
     // Hands an event to the callback without waiting for, or using, its answer.
     virtual void tell(const TappedEvent& event) = 0;
 };
@@ -56,6 +60,9 @@ class VolumeKeyFilter {
 public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::milliseconds kDecisionTimeout{250};
+    // Answers that took this long, this many times in a row, count as no answer.
+    static constexpr std::chrono::milliseconds kSlowAnswer = kDecisionTimeout / 2;
+    static constexpr int kSlowAnswersInARow = 3;
 
     // Without system-defined events in the tap's mask, volume keys pass without asking.
     VolumeKeyFilter(KeyEventSink& sink, TapCallbackChannel& callback, bool deliversSystemDefined);
@@ -93,6 +100,8 @@ private:
     struct Undecided {
         InputEvent press;
         std::shared_ptr<KeyDecision> decision;
+        Clock::time_point asked;
+        // The bound of the first undecided press of the device, for every one behind it too.
         Clock::time_point deadline;
     };
     struct HeldKey {
@@ -106,9 +115,12 @@ private:
     };
 
     void process(InputDeviceId device, Device& state, const InputEvent& event,
-                 Clock::time_point now);
+                 Clock::time_point now, Clock::time_point deadline);
     void processVolumeKey(InputDeviceId device, Device& state, const InputEvent& event,
-                          Clock::time_point now);
+                          Clock::time_point now, Clock::time_point deadline);
+    // Like a tap the system switched off: later presses pass at once until the core enables
+    // the tap again in answer to the notification.
+    void switchOff();
     // Applies the decision to the waiting press and runs the events behind it.
     void conclude(InputDeviceId device, Device& state, TapDecision decision, Clock::time_point now);
     bool asksCallback() const { return deliversSystemDefined_ && enabled_; }
@@ -119,6 +131,7 @@ private:
     TapCallbackChannel& callback_;
     bool deliversSystemDefined_;
     std::atomic<bool> enabled_{true};
+    int slowAnswers_ = 0;
     ModifierTracker modifiers_;
     std::map<InputDeviceId, Device> devices_;
     // The answer each held volume key got at its press.

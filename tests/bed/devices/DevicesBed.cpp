@@ -2,10 +2,12 @@
 
 #include "platform/linux/devices-link/PacketSocket.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <span>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -173,7 +175,8 @@ void RawClient::receiveFor(milliseconds limit) {
     receiveUntil([] { return false; }, limit);
 }
 
-ClientOfUser::ClientOfUser(const std::string& socketPath, uid_t user) {
+ClientOfUser::ClientOfUser(const std::string& socketPath, uid_t user,
+                           std::vector<ClientMessage> afterWelcome, int connections) {
     int results[2];
     int stop[2];
     if (::pipe2(results, O_CLOEXEC) != 0 || ::pipe2(stop, O_CLOEXEC) != 0) {
@@ -181,32 +184,50 @@ ClientOfUser::ClientOfUser(const std::string& socketPath, uid_t user) {
     }
     child_ = ::fork();
     if (child_ == 0) {
-        ::close(results[0]);
-        ::close(stop[1]);
+        // Nothing else of the test's: another child's stop or a socket the test closes must
+        // end when the test closes them.
+        int low = std::min(results[1], stop[0]);
+        int high = std::max(results[1], stop[0]);
+        ::close_range(3, low - 1, 0);
+        ::close_range(low + 1, high - 1, 0);
+        ::close_range(high + 1, ~0U, 0);
         if (::setgid(user) != 0 || ::setuid(user) != 0) {
             ::_exit(1);
         }
-        int fd = connectTo(socketPath);
-        // Like Varnu, it asks for the keys once welcomed.
-        sendPacket(fd, encode(Hello{}));
+        std::vector<pollfd> watched{{stop[0], POLLIN, 0}};
+        for (int connection = 0; connection < connections; ++connection) {
+            int fd = connectTo(socketPath);
+            sendPacket(fd, encode(Hello{}));
+            watched.push_back({fd, POLLIN, 0});
+        }
         for (;;) {
-            pollfd watched[] = {{fd, POLLIN, 0}, {stop[0], POLLIN, 0}};
-            ::poll(watched, 2, -1);
+            ::poll(watched.data(), watched.size(), -1);
             // What the service said before the stop is read first.
-            if (watched[0].revents == 0) {
+            bool heard = false;
+            for (auto& each : std::span(watched).subspan(1)) {
+                Packet packet;
+                if (each.revents == 0) {
+                    continue;
+                }
+                heard = true;
+                if (receivePacket(each.fd, packet) != Received::Packet) {
+                    writeAll(results[1], &kEndedMark, 1);
+                    ::close(each.fd);
+                    each.fd = -1;
+                    continue;
+                }
+                if (parseServiceMessage(packet.view()) == ServiceMessage{Welcome{}}) {
+                    for (const auto& message : afterWelcome) {
+                        sendPacket(each.fd, encode(message));
+                    }
+                }
+                auto size = static_cast<std::uint8_t>(packet.size);
+                writeAll(results[1], &size, 1);
+                writeAll(results[1], packet.bytes.data(), packet.size);
+            }
+            if (!heard) {
                 ::_exit(0);
             }
-            Packet packet;
-            if (receivePacket(fd, packet) != Received::Packet) {
-                writeAll(results[1], &kEndedMark, 1);
-                ::_exit(0);
-            }
-            if (parseServiceMessage(packet.view()) == ServiceMessage{Welcome{}}) {
-                sendPacket(fd, encode(TapWanted{true}));
-            }
-            auto size = static_cast<std::uint8_t>(packet.size);
-            writeAll(results[1], &size, 1);
-            writeAll(results[1], packet.bytes.data(), packet.size);
         }
     }
     ::close(results[1]);
@@ -217,37 +238,45 @@ ClientOfUser::ClientOfUser(const std::string& socketPath, uid_t user) {
 }
 
 ClientOfUser::~ClientOfUser() {
-    bool ended = false;
-    finish(ended);
+    finish();
 }
 
-std::vector<ServiceMessage> ClientOfUser::finish(bool& ended) {
-    std::vector<ServiceMessage> messages;
+bool ClientOfUser::takeOne(milliseconds limit) {
+    pollfd watched{results_, POLLIN, 0};
+    std::uint8_t size = 0;
+    if (results_ < 0 || ::poll(&watched, 1, static_cast<int>(limit.count())) <= 0 ||
+        ::read(results_, &size, 1) != 1) {
+        return false;
+    }
+    if (size == kEndedMark) {
+        ++heard_.ended;
+        return true;
+    }
+    Packet packet;
+    packet.size = size;
+    if (::read(results_, packet.bytes.data(), size) != size) {
+        return false;
+    }
+    if (auto message = parseServiceMessage(packet.view())) {
+        heard_.said.push_back(*message);
+    }
+    return true;
+}
+
+ClientOfUser::Heard ClientOfUser::finish() {
     if (child_ <= 0) {
-        return messages;
+        return heard_;
     }
     // What the child has written so far, then it is told to stop.
     std::this_thread::sleep_for(milliseconds(50));
     ::close(stop_);
-    std::uint8_t size = 0;
-    while (::read(results_, &size, 1) == 1) {
-        if (size == kEndedMark) {
-            ended = true;
-            continue;
-        }
-        Packet packet;
-        packet.size = size;
-        if (::read(results_, packet.bytes.data(), size) != size) {
-            break;
-        }
-        if (auto message = parseServiceMessage(packet.view())) {
-            messages.push_back(*message);
-        }
+    while (takeOne(milliseconds(1000))) {
     }
     ::close(results_);
+    results_ = -1;
     ::waitpid(child_, nullptr, 0);
     child_ = -1;
-    return messages;
+    return heard_;
 }
 
 } // namespace varnu::bed

@@ -88,21 +88,47 @@ bool RawClient::receiveUntil(Condition condition, std::chrono::milliseconds limi
     return true;
 }
 
-// Connects as another user in a child process, says Hello and asks for the keys, and records
-// what the service says until finish().
+// Connects as another user in a child process, as many times as asked, says Hello on each
+// connection and, once welcomed, what it is told to (like Varnu, it asks for the keys), and
+// records what the service says.
 class ClientOfUser {
 public:
-    ClientOfUser(const std::string& socketPath, uid_t user);
+    struct Heard {
+        std::vector<linux_backend::devices::ServiceMessage> said;
+        int ended = 0; // connections the service ended
+    };
+
+    ClientOfUser(const std::string& socketPath, uid_t user,
+                 std::vector<linux_backend::devices::ClientMessage> afterWelcome =
+                     {linux_backend::devices::TapWanted{true}},
+                 int connections = 1);
     ~ClientOfUser();
-    // Ends the child and answers everything it received, and whether the service ended the
-    // connection.
-    std::vector<linux_backend::devices::ServiceMessage> finish(bool& ended);
+    // What came so far, once the condition holds on it or the limit has passed.
+    template <typename Condition>
+    const Heard& heardUntil(Condition condition, std::chrono::milliseconds limit);
+    // Ends the child and answers everything it heard.
+    Heard finish();
+    pid_t pid() const { return child_; }
 
 private:
+    // Takes in one record of the child's; false when none came within the limit.
+    bool takeOne(std::chrono::milliseconds limit);
     pid_t child_ = -1;
     int results_ = -1;
     int stop_ = -1;
+    Heard heard_;
 };
+
+template <typename Condition>
+const ClientOfUser::Heard& ClientOfUser::heardUntil(Condition condition,
+                                                    std::chrono::milliseconds limit) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition(heard_) && std::chrono::steady_clock::now() < end) {
+        takeOne(std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now()));
+    }
+    return heard_;
+}
 
 template <typename Message>
 int countOf(const std::vector<linux_backend::devices::ServiceMessage>& messages) {

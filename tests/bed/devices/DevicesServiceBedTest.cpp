@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <string_view>
 #include <sys/wait.h>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -30,16 +31,12 @@ constexpr milliseconds kBound{1000};
 const std::string kLaptop = laptopKeyboard().name;
 const std::string kConsumer = usbConsumerControl().name;
 
-// The keys of the newest clone of that name, gone or not.
-Keys lastCloneKeys(const KeyboardBed& machine, const std::string& name) {
+// The keys every clone of that name passed on, gone or not, oldest first.
+Keys cloneKeys(const KeyboardBed& machine, const std::string& name) {
     Keys keys;
-    auto devices = machine.uinput.devices();
-    auto last = std::find_if(devices.rbegin(), devices.rend(), [&](const VirtualDevice& device) {
-        return device.created && device.description.name == name;
-    });
-    if (last != devices.rend()) {
-        for (const auto& event : last->events) {
-            if (event.type == EV_KEY) {
+    for (const auto& device : machine.uinput.devices()) {
+        for (const auto& event : device.events) {
+            if (device.created && device.description.name == name && event.type == EV_KEY) {
                 keys.emplace_back(event.code, event.value);
             }
         }
@@ -67,6 +64,12 @@ bool saidLast(const RawClient& client, const ServiceMessage& message) {
     return !client.received.empty() && client.received.back() == message;
 }
 
+Question lastQuestion(const RawClient& client) {
+    auto question = std::find_if(client.received.rbegin(), client.received.rend(),
+                                 [](auto& said) { return std::holds_alternative<Question>(said); });
+    return question == client.received.rend() ? Question{} : std::get<Question>(*question);
+}
+
 class DevicesServiceBed : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -92,17 +95,13 @@ protected:
         ASSERT_TRUE(client.send(TapWanted{true}));
         ASSERT_TRUE(machine.until([&] { return held(); }));
     }
-    // Waits for the next question and answers it.
-    void answerNext(RawClient& client, bool keep) {
+    // Waits for the next question and answers it, as late as asked.
+    void answerNext(RawClient& client, bool keep, milliseconds after = milliseconds(0)) {
         auto before = countOf<Question>(client.received);
         ASSERT_TRUE(client.receiveUntil([&] { return countOf<Question>(client.received) > before; },
                                         kBound));
-        auto question =
-            std::find_if(client.received.rbegin(), client.received.rend(), [](const auto& message) {
-                return std::holds_alternative<Question>(message);
-            });
-        auto id = std::get<Question>(*question).id;
-        ASSERT_TRUE(client.send(Answer{id, keep}));
+        std::this_thread::sleep_for(after);
+        ASSERT_TRUE(client.send(Answer{lastQuestion(client).id, keep}));
     }
 
     KeyboardBed machine;
@@ -193,18 +192,53 @@ TEST_F(DevicesServiceBed, HoldsTheKeyboardsOnlyForTheUserInFrontAndTellsThatUser
     devices.seat({{kSwitchedAwayUser, "inactive"}});
     ASSERT_TRUE(machine.until([&] { return letGo(); }));
 
-    bool remoteEnded = false;
-    EXPECT_THAT(remote.finish(remoteEnded),
-                ElementsAre(ServiceMessage{Refused{RefusalReason::NotAtSeat}}));
-    EXPECT_TRUE(remoteEnded);
-    bool switchedAwayEnded = false;
-    EXPECT_THAT(switchedAway.finish(switchedAwayEnded),
+    auto remoteHeard = remote.finish();
+    EXPECT_THAT(remoteHeard.said, ElementsAre(ServiceMessage{Refused{RefusalReason::NotAtSeat}}));
+    EXPECT_EQ(remoteHeard.ended, 1);
+    const auto switchedAwayPid = static_cast<std::uint32_t>(switchedAway.pid());
+    auto switchedAwayHeard = switchedAway.finish();
+    EXPECT_THAT(switchedAwayHeard.said,
                 ElementsAre(ServiceMessage{Welcome{}},
                             ServiceMessage{Standing{ClientStanding::TapNotWanted}},
                             ServiceMessage{Standing{ClientStanding::SessionInactive}},
-                            ServiceMessage{Standing{ClientStanding::Served}},
+                            ServiceMessage{Standing{ClientStanding::Served, switchedAwayPid}},
                             ServiceMessage{Standing{ClientStanding::SessionInactive}}));
-    EXPECT_FALSE(switchedAwayEnded);
+    EXPECT_EQ(switchedAwayHeard.ended, 0);
+}
+
+TEST_F(DevicesServiceBed, NoUserCanCrowdOutTheUserInFrontNorKeepConnectionsAfterLeavingTheSeat) {
+    // Three users switched away each try seven connections: a user gets six at most, and those
+    // not in front twelve together.
+    constexpr int kTries = 7;
+    devices.seat({{1001, "inactive"}, {1002, "inactive"}, {1003, "inactive"}});
+    std::vector<std::unique_ptr<ClientOfUser>> crowd;
+    std::vector<int> welcomed;
+    for (uid_t user : {1001, 1002, 1003}) {
+        crowd.push_back(std::make_unique<ClientOfUser>(
+            devices.socketPath(), user, std::vector<ClientMessage>{TapWanted{true}}, kTries));
+        const auto& heard = crowd.back()->heardUntil(
+            [](const auto& heard) { return countOf<Welcome>(heard.said) + heard.ended == kTries; },
+            kBound);
+        welcomed.push_back(countOf<Welcome>(heard.said));
+        EXPECT_EQ(countOf<Refused>(heard.said), heard.ended);
+    }
+    EXPECT_THAT(welcomed, ElementsAre(6, 6, 0));
+    RawClient client(devices.socketPath());
+    ASSERT_NO_FATAL_FAILURE(serve(client));
+
+    // A connection that never says Hello does not keep its place.
+    RawClient silent(devices.socketPath());
+    EXPECT_TRUE(silent.receiveUntil([&] { return silent.ended(); }, 3 * kBound));
+    EXPECT_TRUE(silent.received.empty());
+
+    // The others log out: their connections end.
+    devices.seat({{1001, "absent"}, {1002, "absent"}, {1003, "absent"}});
+    for (auto& each : crowd) {
+        EXPECT_EQ(
+            each->heardUntil([](const auto& heard) { return heard.ended == kTries; }, kBound).ended,
+            kTries);
+    }
+    EXPECT_TRUE(held());
 }
 
 TEST_F(DevicesServiceBed, AClientThatHangsOrGoesHasEveryKeyboardLetGoWithinTheBound) {
@@ -214,7 +248,7 @@ TEST_F(DevicesServiceBed, AClientThatHangsOrGoesHasEveryKeyboardLetGoWithinTheBo
     // A question left unanswered: the key goes on to the desktop, then every keyboard.
     consumer.press(KEY_VOLUMEUP);
     ASSERT_TRUE(machine.until([&] { return letGo(); }, kBound));
-    EXPECT_THAT(lastCloneKeys(machine, kConsumer), ElementsAre(Key{KEY_VOLUMEUP, 1}));
+    EXPECT_THAT(cloneKeys(machine, kConsumer), ElementsAre(Key{KEY_VOLUMEUP, 1}));
     consumer.release(KEY_VOLUMEUP);
     const ServiceMessage notAnswering{Standing{ClientStanding::NotAnswering}};
     ASSERT_TRUE(client->receiveUntil([&] { return saidLast(*client, notAnswering); }, kBound));
@@ -241,6 +275,39 @@ TEST_F(DevicesServiceBed, AClientThatHangsOrGoesHasEveryKeyboardLetGoWithinTheBo
     client.reset();
     ASSERT_TRUE(machine.until([&] { return letGo(); }, kBound));
     EXPECT_TRUE(devices.serviceRuns());
+}
+
+TEST_F(DevicesServiceBed, KeysBehindVolumeKeysWaitNoLongerThanTheFirstOnesBoundForASlowClient) {
+    RawClient client(devices.socketPath());
+    ASSERT_NO_FATAL_FAILURE(serve(client));
+    const ServiceMessage notAnswering{Standing{ClientStanding::NotAnswering}};
+
+    // Two volume keys and a letter on the laptop's keyboard, answered 200 ms after each came:
+    // the second press has only what is left of the first one's 250 ms, and goes on with the
+    // letter behind it when that is up.
+    for (auto code : {KEY_VOLUMEUP, KEY_VOLUMEUP, KEY_A}) {
+        laptop.type(code);
+    }
+    ASSERT_NO_FATAL_FAILURE(answerNext(client, true, milliseconds(200)));
+    ASSERT_NO_FATAL_FAILURE(answerNext(client, true, milliseconds(200)));
+    EXPECT_LT(lastQuestion(client).answerWithinMs, 100);
+    ASSERT_TRUE(client.receiveUntil([&] { return saidLast(client, notAnswering); }, kBound));
+    EXPECT_THAT(cloneKeys(machine, kLaptop), ElementsAre(Key{KEY_VOLUMEUP, 1}, Key{KEY_VOLUMEUP, 0},
+                                                         Key{KEY_A, 1}, Key{KEY_A, 0}));
+
+    // Its late answer took the keyboards back. Now it answers in time, but near the bound,
+    // press after press: that is no answer either.
+    const ServiceMessage served{
+        Standing{ClientStanding::Served, static_cast<std::uint32_t>(::getpid())}};
+    ASSERT_TRUE(client.receiveUntil([&] { return saidLast(client, served); }, kBound));
+    ASSERT_TRUE(machine.until([&] { return held(); }));
+    for (int press = 0; press < 3 && !saidLast(client, notAnswering); ++press) {
+        consumer.type(KEY_VOLUMEDOWN);
+        ASSERT_NO_FATAL_FAILURE(answerNext(client, true, milliseconds(150)));
+        client.receiveFor(milliseconds(50));
+    }
+    EXPECT_TRUE(client.receiveUntil([&] { return saidLast(client, notAnswering); }, kBound));
+    EXPECT_TRUE(machine.until([&] { return letGo(); }, kBound));
 }
 
 TEST_F(DevicesServiceBed, AMalformedMessageEndsOnlyTheConnectionItCameOn) {
@@ -273,6 +340,11 @@ TEST_F(DevicesServiceBed, AMalformedMessageEndsOnlyTheConnectionItCameOn) {
 }
 
 TEST_F(DevicesServiceBed, VarnuCatchesKeysThroughTheServiceAndTheServiceKilledLeavesTheKeyboards) {
+    // Another program of this user asked for the keys first: it gets them, and Varnu and the
+    // probe say which one.
+    auto first = std::make_unique<ClientOfUser>(devices.socketPath(), kUser);
+    const auto firstPid = "(pid " + std::to_string(first->pid()) + ")";
+    ASSERT_TRUE(machine.until([&] { return held(); }));
     linux_backend::VolumeKeyTapSettings settings;
     settings.socketPath = devices.socketPath();
     settings.retries = {milliseconds(20), milliseconds(100)};
@@ -293,15 +365,10 @@ TEST_F(DevicesServiceBed, VarnuCatchesKeysThroughTheServiceAndTheServiceKilledLe
                              return (event.event->data1 >> 16) == 0 ? TapDecision::Swallow
                                                                     : TapDecision::Pass;
                          });
-    ASSERT_TRUE(machine.until([&] { return held(); }));
-    consumer.type(KEY_VOLUMEUP);
-    consumer.type(KEY_VOLUMEDOWN);
-    ASSERT_TRUE(machine.until([&] { return machine.keysOf(kConsumer).size() == 2; }));
-    EXPECT_THAT(machine.keysOf(kConsumer),
-                ElementsAre(Key{KEY_VOLUMEDOWN, 1}, Key{KEY_VOLUMEDOWN, 0}));
-    EXPECT_EQ(heard.size(), 3u);
+    ASSERT_TRUE(machine.until([&] { return taps.keysTakenElsewhere().has_value(); }));
+    EXPECT_THAT(taps.keysTakenElsewhere()->german, ::testing::HasSubstr(firstPid));
+    EXPECT_THAT(taps.path().why, ::testing::HasSubstr(firstPid + ", another program of this user"));
 #ifdef VARNU_PROBE_PATH
-    // The probe says which way the keys are caught.
     std::string said;
     FILE* probe =
         ::popen((VARNU_PROBE_PATH " --socket " + devices.socketPath() + " keys").c_str(), "r");
@@ -311,11 +378,18 @@ TEST_F(DevicesServiceBed, VarnuCatchesKeysThroughTheServiceAndTheServiceKilledLe
         said += line;
     }
     ::pclose(probe);
-    EXPECT_THAT(
-        said, ::testing::HasSubstr("Varnu's device service (" + devices.socketPath() +
-                                   ") holds the keyboards and asks Varnu about each volume key\n"));
+    EXPECT_THAT(said, ::testing::HasSubstr(firstPid + ", a program of this user, and asks it"));
     EXPECT_THAT(said, ::testing::HasSubstr("keys can be caught: yes"));
 #endif
+    // It goes: Varnu is served.
+    first.reset();
+    ASSERT_TRUE(machine.until([&] { return !taps.keysTakenElsewhere() && held(); }));
+    consumer.type(KEY_VOLUMEUP);
+    consumer.type(KEY_VOLUMEDOWN);
+    ASSERT_TRUE(machine.until([&] { return machine.keysOf(kConsumer).size() == 2; }));
+    EXPECT_THAT(machine.keysOf(kConsumer),
+                ElementsAre(Key{KEY_VOLUMEDOWN, 1}, Key{KEY_VOLUMEDOWN, 0}));
+    EXPECT_EQ(heard.size(), 3u);
 
     // The service dies: the kernel takes its grabs and clones along, Varnu hears the tap went
     // off and asks again once a new service is there.

@@ -13,6 +13,7 @@ namespace {
 
 using namespace devices;
 using Bytes = std::vector<std::uint8_t>;
+using ::testing::Pair;
 
 class DisplaysThroughServiceBed : public DrmDisplaysBed {
 protected:
@@ -38,6 +39,9 @@ protected:
     static std::optional<DdcResult> ask(bed::RawClient& client, const ClientMessage& request,
                                         std::uint32_t id) {
         client.send(request);
+        return resultOf(client, id);
+    }
+    static std::optional<DdcResult> resultOf(bed::RawClient& client, std::uint32_t id) {
         std::optional<DdcResult> answer;
         client.receiveUntil(
             [&] {
@@ -85,6 +89,14 @@ TEST_F(DisplaysThroughServiceBed, CarriesOnlyVarnusRequestsToTheDisplaysOfItsLis
         {"a display not listed", DdcWrite{8, {display.generation, 1}, 0x37, 0x51, kGetVolume},
          ENODEV},
         {"an older list", DdcWrite{9, {display.generation - 1, 0}, 0x37, 0x51, kGetVolume}, ENODEV},
+        {"a volume of 101", DdcWrite{10, display, 0x37, 0x51, {0x84, 0x03, 0x62, 0x00, 0x65, 0xBF}},
+         EPERM},
+        {"a volume of 256", DdcWrite{11, display, 0x37, 0x51, {0x84, 0x03, 0x62, 0x01, 0x00, 0xDB}},
+         EPERM},
+        {"a mute of 3", DdcWrite{12, display, 0x37, 0x51, {0x84, 0x03, 0x8D, 0x00, 0x03, 0x36}},
+         EPERM},
+        {"a menu of 0", DdcWrite{13, display, 0x37, 0x51, {0x84, 0x03, 0xCA, 0x00, 0x00, 0x72}},
+         EPERM},
     };
     std::uint32_t id = 1;
     for (const auto& each : requests) {
@@ -93,7 +105,7 @@ TEST_F(DisplaysThroughServiceBed, CarriesOnlyVarnusRequestsToTheDisplaysOfItsLis
         EXPECT_EQ(result->status, each.status) << each.what;
     }
     EXPECT_EQ(amdHDMI.monitor->control(kVCPAudioSpeakerVolume)->current, 30);
-    EXPECT_EQ(std::get<DdcResult>(client.received.back()).id, 9u);
+    EXPECT_EQ(std::get<DdcResult>(client.received.back()).id, 13u);
 
     // Another session in front: its user's programs reach no display. Its standing tells when
     // the service saw the switch.
@@ -112,6 +124,84 @@ TEST_F(DisplaysThroughServiceBed, CarriesOnlyVarnusRequestsToTheDisplaysOfItsLis
     EXPECT_THAT(dev.transfers(4), ElementsAre("write 37: 51 84 03 62 00 1E C4",
                                               "write 37: 51 82 01 62 DE", "read 37: 11"));
     EXPECT_FALSE(client.ended());
+}
+
+TEST_F(DisplaysThroughServiceBed, AGetVCPRequestHoldsItsBusOnlyUntilItsReplyIsDue) {
+    plugHDMI();
+    auto gpu = tree.addGpu("0000:04:00.0");
+    auto dp =
+        tree.addConnector(tree.addCard(gpu, "card1"), "card1-DP-1", "connected", nvidiaDP.edid);
+    tree.linkDdc(dp, tree.addAdapter(gpu, 5, "NVIDIA i2c adapter 5"));
+    dev.setBus(5, carrying(nvidiaDP));
+    service.seat({{::getuid(), "active"}});
+    ASSERT_TRUE(service.startService({"--dev", dev.root()}));
+    bed::RawClient holder(service.socketPath());
+    bed::RawClient other(service.socketPath());
+    auto entry = listed(holder);
+    ASSERT_TRUE(entry && entry->count == 2 && listed(other));
+    const DisplayToken first{entry->generation, 0};
+    const DisplayToken second{entry->generation, 1};
+    const Bytes setVolume{0x84, 0x03, 0x62, 0x00, 0x1E, 0xC4};
+    auto resultIds = [](const bed::RawClient& client) {
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> results;
+        for (const auto& message : client.received) {
+            if (auto* result = std::get_if<DdcResult>(&message)) {
+                results.emplace_back(result->id, result->status);
+            }
+        }
+        return results;
+    };
+
+    // A Get VCP request whose reply is never read: the other client's transfer to that display
+    // waits for the reply's time, and meanwhile the other display is reached.
+    ASSERT_EQ(ask(holder, DdcWrite{1, first, 0x37, 0x51, kGetVolume}, 1)->status, 0u);
+    other.send(DdcWrite{1, first, 0x37, 0x51, setVolume});
+    ASSERT_EQ(ask(other, DdcWrite{2, second, 0x37, 0x51, setVolume}, 2)->status, 0u);
+    ASSERT_TRUE(resultOf(other, 1));
+    EXPECT_THAT(resultIds(other), ElementsAre(Pair(2, 0), Pair(1, 0)));
+
+    // Its user leaving the front lets go of the bus at once.
+    ASSERT_EQ(ask(holder, DdcWrite{2, first, 0x37, 0x51, kGetVolume}, 2)->status, 0u);
+    other.send(TapWanted{true});
+    service.seat({{::getuid(), "inactive"}});
+    auto standsAs = [&](ClientStanding standing) {
+        return other.receiveUntil(
+            [&] {
+                auto* said = std::get_if<Standing>(&other.received.back());
+                return said && said->standing == standing;
+            },
+            5s);
+    };
+    ASSERT_TRUE(standsAs(ClientStanding::SessionInactive));
+    service.seat({{::getuid(), "active"}});
+    ASSERT_TRUE(standsAs(ClientStanding::Served));
+    other.send(DdcWrite{3, first, 0x37, 0x51, setVolume});
+    ASSERT_TRUE(ask(other, DdcWrite{4, second, 0x37, 0x51, setVolume}, 4));
+    ASSERT_TRUE(resultOf(other, 3));
+    EXPECT_THAT(resultIds(other), ElementsAre(Pair(2, 0), Pair(1, 0), Pair(3, 0), Pair(4, 0)));
+}
+
+TEST_F(DisplaysThroughServiceBed, TellsTheDisplaysAndTheirChangesOnlyToTheUserInFront) {
+    constexpr uid_t kOtherUser = 1234;
+    const auto hdmi = plugHDMI();
+    service.seat({{::getuid(), "active"}, {kOtherUser, "inactive"}});
+    ASSERT_TRUE(service.startService({"--dev", dev.root()}));
+    bed::ClientOfUser other(service.socketPath(), kOtherUser, {DisplaysWanted{}});
+    bed::RawClient client(service.socketPath());
+    ASSERT_TRUE(listed(client));
+    auto lists = [](const auto& heard) { return bed::countOf<DisplayEntry>(heard.said); };
+    EXPECT_EQ(lists(other.heardUntil([](const auto&) { return false; }, 200ms)), 0);
+
+    // Its user comes to the front: it is told the list, and the change that follows; the user
+    // who left the front is told nothing more.
+    service.seat({{::getuid(), "inactive"}, {kOtherUser, "active"}});
+    EXPECT_EQ(lists(other.heardUntil([&](const auto& heard) { return lists(heard) > 0; }, 5s)), 1);
+    tree.setConnector(hdmi, "disconnected", {});
+    tree.uevent(hdmi, "change");
+    EXPECT_EQ(lists(other.heardUntil([&](const auto& heard) { return lists(heard) > 1; }, 10s)), 2);
+    const auto before = client.received.size();
+    client.receiveFor(200ms);
+    EXPECT_EQ(client.received.size(), before);
 }
 
 TEST_F(DisplaysThroughServiceBed, VarnuAndTheProbeSpeakThroughTheServiceUntilItGoes) {

@@ -126,7 +126,13 @@ void EmulatedUinput::ioctl(DeviceCall& call) {
     } else if (number == kSetPropertyBit) {
         description.properties.insert(static_cast<std::uint16_t>(call.value()));
     } else if (number == kCreate) {
-        create(device);
+        // Plugging waits for the bed's thread, which may be waiting for the lock to tell of a
+        // client that closed.
+        auto index = slot->second;
+        lock.unlock();
+        create(index);
+        call.complete(0);
+        return;
     } else if (number == kGetSysname) {
         if (!device.created) {
             call.complete(-1, ENOENT);
@@ -149,21 +155,28 @@ void EmulatedUinput::ioctl(DeviceCall& call) {
     call.complete(0);
 }
 
-void EmulatedUinput::create(VirtualDevice& device) {
-    device.created = true;
-    device.description.repeat.reset();
+void EmulatedUinput::create(std::size_t index) {
+    std::unique_lock lock(mutex_);
+    auto& description = devices_[index].description;
+    description.repeat.reset();
     // Like the kernel, the device exists before the call returns; udev has yet to process it.
-    device.description.processed = false;
-    device.number = nextNumber_++;
-    device.device = std::make_shared<EmulatedEvdevDevice>(bed_, device.description, device.number);
-    device.device->plug(false);
+    description.processed = false;
+    const int number = nextNumber_++;
+    auto device = std::make_shared<EmulatedEvdevDevice>(bed_, description, number);
+    lock.unlock();
+    device->plug(false);
+    lock.lock();
+    auto& created = devices_[index];
+    created.created = true;
+    created.number = number;
+    created.device = std::move(device);
     if (announceDelay_) {
-        auto index = static_cast<std::size_t>(&device - devices_.data());
         announcers_.emplace_back([this, index, delay = *announceDelay_] {
             std::this_thread::sleep_for(delay);
             announce(index);
         });
     }
+    changed_.notify_all();
 }
 
 void EmulatedUinput::announce(std::size_t index) {

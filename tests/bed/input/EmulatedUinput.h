@@ -65,7 +65,7 @@ public:
     void closed(const void* client) override;
 
 private:
-    void create(VirtualDevice& device);
+    void create(std::size_t index);
     void announce(std::size_t index);
     bool passes(VirtualDevice& device, const input_event& event);
     void destroy(VirtualDevice& device);

@@ -18,7 +18,9 @@
 #include <QSystemTrayIcon>
 #include <QThread>
 #include <atomic>
+#include <fcntl.h>
 #include <thread>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -69,6 +71,23 @@ TEST(QtMainQueueTest, RunsWorkOnTheGuiThreadInOrderAndHonoursCancellation) {
     const int stoppedAt = ticks;
     pumpFor(60ms);
     EXPECT_EQ(ticks, stoppedAt);
+
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+    std::string read;
+    auto watch = queue.whenReadable(ends[0], [&] {
+        for (char byte = 0; ::read(ends[0], &byte, 1) == 1;) {
+            read += byte;
+        }
+    });
+    std::thread([&] { EXPECT_EQ(::write(ends[1], "a", 1), 1); }).join();
+    ASSERT_TRUE(pumpUntil([&] { return read == "a"; }));
+    watch->cancel();
+    ASSERT_EQ(::write(ends[1], "b", 1), 1);
+    pumpFor(30ms);
+    EXPECT_EQ(read, "a");
+    ::close(ends[0]);
+    ::close(ends[1]);
 }
 
 TEST(QtMainQueueDeathTest, DropsWorkHandedOverOnceTheApplicationIsGone) {

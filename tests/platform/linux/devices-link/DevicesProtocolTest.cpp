@@ -19,7 +19,7 @@ Bytes bytesOf(const Packet& packet) {
 TEST(DevicesProtocol, EveryMessageRoundTripsInItsOwnFixedLayout) {
     const KeyStroke stroke{VolumeKey::Mute, KeyAction::Repeat, kShiftHeld | kSuperHeld};
     const std::vector<std::pair<ClientMessage, Bytes>> client{
-        {Hello{}, {0x01, 'V', 'R', 'N', 'D', 0x02, 0x00}},
+        {Hello{}, {0x01, 'V', 'R', 'N', 'D', 0x03, 0x00}},
         {TapWanted{true}, {0x10, 0x01}},
         {Answer{0x01020304, true}, {0x12, 0x04, 0x03, 0x02, 0x01, 0x01}},
         {DisplaysWanted{}, {0x20}},
@@ -34,10 +34,10 @@ TEST(DevicesProtocol, EveryMessageRoundTripsInItsOwnFixedLayout) {
         EXPECT_FALSE(parseServiceMessage(bytes)) << "a client's word is no service's";
     }
     const std::vector<std::pair<ServiceMessage, Bytes>> service{
-        {Welcome{}, {0x02, 0x02, 0x00}},
+        {Welcome{}, {0x02, 0x03, 0x00}},
         {Refused{RefusalReason::NoLoginManager}, {0x03, 0x02}},
-        {Standing{ClientStanding::SessionInactive}, {0x04, 0x02}},
-        {Question{7, stroke}, {0x11, 0x07, 0x00, 0x00, 0x00, 0x03, 0x02, 0x09}},
+        {Standing{ClientStanding::SessionInactive, 0x01020304}, {0x04, 0x02, 4, 3, 2, 1}},
+        {Question{7, stroke, 0x0102}, {0x11, 0x07, 0x00, 0x00, 0x00, 0x03, 0x02, 0x09, 0x02, 0x01}},
         {Notice{stroke}, {0x13, 0x03, 0x02, 0x09}},
         {TapSwitchedOff{SwitchOffCause::UserInput}, {0x14, 0x02}},
         {DdcResult{9, 5, {0x6E}},

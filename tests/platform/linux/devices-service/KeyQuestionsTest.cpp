@@ -18,6 +18,7 @@ namespace varnu::linux_backend::devices {
 namespace {
 
 const KeyStroke kUp{VolumeKey::Up, KeyAction::Press, kControlHeld};
+constexpr std::chrono::milliseconds kWithin{120};
 
 // A client's socket pair: the service's end and the client's.
 struct Client {
@@ -38,7 +39,7 @@ struct Client {
 // Runs on a thread of its own, as the reader does.
 std::shared_ptr<KeyDecision> askFromReader(KeyQuestions& questions, const TappedEvent& event) {
     std::shared_ptr<KeyDecision> decision;
-    std::thread([&] { decision = questions.ask(event); }).join();
+    std::thread([&] { decision = questions.ask(event, kWithin); }).join();
     return decision;
 }
 
@@ -58,6 +59,7 @@ TEST(KeyQuestions, AsksOnlyTheServedClientAboutVolumeKeysAndPassesWhatItCannotAs
     auto asked = first.heard();
     ASSERT_TRUE(asked && std::holds_alternative<Question>(*asked));
     EXPECT_EQ(std::get<Question>(*asked).stroke, kUp);
+    EXPECT_EQ(std::get<Question>(*asked).answerWithinMs, kWithin.count());
     EXPECT_FALSE(kept->result());
     EXPECT_TRUE(questions.answer({std::get<Question>(*asked).id, true}));
     EXPECT_EQ(kept->result(), TapDecision::Swallow);

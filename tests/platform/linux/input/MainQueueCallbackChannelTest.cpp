@@ -22,7 +22,7 @@ TEST(MainQueueCallbackChannel, DecidesOnTheMainQueueUnlessTheReaderGaveUpOrTheCh
         },
         [&] { ++wakes; });
 
-    auto decision = channel->ask(kPress);
+    auto decision = channel->ask(kPress, std::chrono::milliseconds(250));
     EXPECT_TRUE(seen.empty());
     EXPECT_EQ(decision->result(), std::nullopt);
     main->runUntilIdle();
@@ -37,11 +37,11 @@ TEST(MainQueueCallbackChannel, DecidesOnTheMainQueueUnlessTheReaderGaveUpOrTheCh
     EXPECT_EQ(seen[1].type, kCGEventTapDisabledByTimeout);
     EXPECT_EQ(wakes, 1);
 
-    auto abandoned = channel->ask(kPress);
+    auto abandoned = channel->ask(kPress, std::chrono::milliseconds(250));
     EXPECT_TRUE(abandoned->abandon());
     main->runUntilIdle();
     EXPECT_EQ(abandoned->result(), std::nullopt);
-    auto late = channel->ask(kPress);
+    auto late = channel->ask(kPress, std::chrono::milliseconds(250));
     channel->tell(kPress);
     channel.reset();
     main->runUntilIdle();

@@ -30,9 +30,11 @@ struct RecordingSink final : KeyEventSink {
 // Stands in for the main thread: questions wait here until the test answers them.
 struct RecordingChannel final : TapCallbackChannel {
     std::vector<std::pair<TappedEvent, std::shared_ptr<KeyDecision>>> asked;
+    std::vector<milliseconds> within;
     std::vector<TappedEvent> told;
 
-    std::shared_ptr<KeyDecision> ask(const TappedEvent& event) override {
+    std::shared_ptr<KeyDecision> ask(const TappedEvent& event, milliseconds time) override {
+        within.push_back(time);
         return asked.emplace_back(event, std::make_shared<KeyDecision>()).second;
     }
     void tell(const TappedEvent& event) override { told.push_back(event); }
@@ -119,13 +121,15 @@ TEST_F(VolumeKeyFilterTest, EventsBehindAnUndecidedPressKeepTheirOrderWhileOther
 
     answerAndSettle(0, TapDecision::Pass, milliseconds(10));
     // Everything up to the second press went out, in order; the second press is a new question
-    // and holds what came after it.
+    // and holds what came after it, but only for what is left of the first one's time.
     EXPECT_THAT(sink.emitted[1],
                 ElementsAre(key(KEY_VOLUMEUP, kKeyPressed), kSync, key(KEY_A, kKeyPressed), kSync,
                             key(KEY_VOLUMEUP, kKeyRepeated), kSync, key(KEY_VOLUMEUP, kKeyReleased),
                             kSync));
     ASSERT_EQ(channel.asked.size(), 2u);
     EXPECT_TRUE(filter.isWaiting(1));
+    EXPECT_THAT(channel.within, ElementsAre(milliseconds(250), milliseconds(240)));
+    EXPECT_EQ(filter.nextDeadline(), start + milliseconds(250));
     answerAndSettle(1, TapDecision::Swallow, milliseconds(20));
     EXPECT_EQ(sink.emitted[1].back(), key(KEY_B, kKeyPressed));
     EXPECT_EQ(sink.emitted[1].size(), 10u);
@@ -181,6 +185,18 @@ TEST_F(VolumeKeyFilterTest, APressUndecidedAfter250msPassesAndTheCoreHearsOfTheT
          milliseconds(500));
     EXPECT_EQ(channel.asked.size(), 3u);
     EXPECT_EQ(filter.nextDeadline(), start + milliseconds(750));
+
+    // A main thread that answers near the bound time after time is as good as none.
+    for (int slow = 0; slow < VolumeKeyFilter::kSlowAnswersInARow; ++slow) {
+        const auto at = milliseconds(500 + 200 * slow);
+        if (slow > 0) {
+            feed(1, {key(KEY_VOLUMEDOWN, kKeyReleased), key(KEY_VOLUMEDOWN, kKeyPressed)}, at);
+        }
+        EXPECT_TRUE(filter.isEnabled());
+        answerAndSettle(2 + slow, TapDecision::Swallow, at + VolumeKeyFilter::kSlowAnswer);
+    }
+    EXPECT_FALSE(filter.isEnabled());
+    EXPECT_EQ(channel.told.back().type, kCGEventTapDisabledByTimeout);
 }
 
 TEST_F(VolumeKeyFilterTest, HeldVolumeKeysStepAtTheDeviceRateAndMuteNeverRepeats) {
