@@ -39,6 +39,7 @@ true'
 # come to alice's shell.
 typed() {
     local text=$1 part
+    case "$text" in *\{*) guest map_volume_keys || return 1 ;; esac
     while [ -n "$text" ]; do
         part=${text%%\{*}
         vm_type "$part"

@@ -74,6 +74,15 @@ display_buses() {
 }
 node_state() { stat -c '%U:%G %a' "$1"; }
 
+# The volume keys type a letter each on the consoles. The agent loads this map at boot, but
+# agetty's hangup of tty1 may make that fail, so it is loaded again before they are typed.
+map_volume_keys() {
+    until_true 10 sh -c "loadkeys -C /dev/tty1 /etc/volume-keys.map >/tmp/loadkeys.log 2>&1" ||
+        fail "loadkeys: $(cat /tmp/loadkeys.log)"
+    dumpkeys -C /dev/tty1 2>/dev/null | grep -q "^string F72 = \"U\"" ||
+        fail "the volume keys' map is not loaded"
+}
+
 # The last line a user's shell took.
 last_line() { tail -n 1 "/home/$1/.bash_history" 2>/dev/null; }
 
