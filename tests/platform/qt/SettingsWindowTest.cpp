@@ -4,6 +4,7 @@
 #include "platform/qt/QtMainQueue.h"
 #include "platform/qt/QtWindow.h"
 #include "platform/qt/SymbolView.h"
+#include "platform/qt/TrayPresence.h"
 #include "platform/qt/ViewTreeRenderer.h"
 #include "platform/sim/SimPreferredLanguages.h"
 #include "platform/sim/SimUserDefaults.h"
@@ -271,6 +272,30 @@ TEST_F(SettingsWindowTest, PickersChangeOnlyByAChoiceFromTheirOpenList) {
     QTest::keyClick(devices->view(), Qt::Key_Return);
     pumpPosted();
     EXPECT_EQ(selected, std::vector<std::string>{"speakers"});
+}
+
+TEST_F(SettingsWindowTest, OffersQuitInTheChosenLanguageWhileNoTrayShowsTheIcon) {
+    auto presence = std::make_shared<TrayPresence>();
+    int quits = 0;
+    presence->quit = [&] { ++quits; };
+    bool german = false;
+    presence->isGerman = [&] { return german; };
+    QtWindow withTray(view, presence);
+    withTray.makeKeyAndOrderFront();
+    QPushButton* quit = withTray.quitButton();
+    ASSERT_NE(quit, nullptr);
+    EXPECT_TRUE(quit->isVisible()) << "no tray shows the icon yet";
+    EXPECT_EQ(quit->text(), QStringLiteral("Quit Varnu"));
+    quit->click();
+    EXPECT_EQ(quits, 1);
+    presence->setShown(true);
+    EXPECT_FALSE(quit->isVisible()) << "the tray's menu has Quit";
+    presence->setShown(false);
+    german = true;
+    withTray.makeKeyAndOrderFront();
+    EXPECT_TRUE(quit->isVisible());
+    EXPECT_EQ(quit->text(), QStringLiteral("Varnu beenden"));
+    EXPECT_EQ(window->quitButton(), nullptr) << "a window without a tray to stand in for";
 }
 
 } // namespace
