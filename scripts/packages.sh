@@ -14,6 +14,7 @@ VARNU_TEST_PACKAGES=(
     xvfb xauth umockdev fuse3 dbus-daemon
     openbox trayer x11-xserver-utils xdotool x11-utils imagemagick
     sway xwayland waybar grim qt6-wayland dbus-daemon libglib2.0-bin jq
+    gnome-shell gnome-shell-extension-appindicator
 )
 # dpkg-shlibdeps (dpkg-dev) and file compute the package's library dependencies; the package
 # test checks the device service's units with systemd-analyze (systemd) and installs the
