@@ -3,6 +3,7 @@
 #include "platform/wayland/WaylandDisplay.h"
 
 #include <cstdlib>
+#include <string_view>
 
 namespace varnu::wayland {
 
@@ -19,7 +20,11 @@ OverlayPath sessionOverlayPath() {
     if (isSet("WAYLAND_DISPLAY") && WaylandDisplay::connectWithLayerShell()) {
         return OverlayPath::LayerShell;
     }
-    if (isSet("DISPLAY")) {
+    // Qt runs natively on Wayland only when asked to; Varnu prefers the X display otherwise.
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const bool nativeWayland =
+        isSet("WAYLAND_DISPLAY") && platform && std::string_view(platform).starts_with("wayland");
+    if (isSet("DISPLAY") && !nativeWayland) {
         return OverlayPath::X11Window;
     }
     return isSet("WAYLAND_DISPLAY") ? OverlayPath::WaylandWindow : OverlayPath::NoDisplay;
@@ -32,7 +37,8 @@ const char* describe(OverlayPath path) {
     case OverlayPath::X11Window:
         return "an X11 window on the screen under the pointer";
     case OverlayPath::WaylandWindow:
-        return "a window the Wayland compositor places (no layer shell, no X display)";
+        return "a window the Wayland compositor places and may focus (no layer shell; without "
+               "QT_QPA_PLATFORM=wayland, an X11 window under the pointer where XWayland runs)";
     case OverlayPath::NoDisplay:
         return "none (no display)";
     }
