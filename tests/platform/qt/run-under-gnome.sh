@@ -6,8 +6,8 @@
 # ticked there and in the exported layout; the item refuses Activate, so the host opens its own
 # menu (one menu on either click); "Settings…" in the shell's menu opens the settings window;
 # the overlay appears on the monitor under the pointer, centred 140 px above its bottom edge,
-# and the focus stays with the demo window, with Qt on XWayland and natively on Wayland; the
-# tool tip tells the control line. Without the extension, the user is told at once on stderr and
+# and the focus stays with the demo window; varnu-probe names the overlay's path with Qt on
+# XWayland and natively; the tool tip tells the control line. Without the extension, the user is told at once on stderr and
 # by a notification that names it. Pictures of the panel and the menu go into PICTURES.
 # Skips (77) where a program is missing.
 # Usage: run-under-gnome.sh VARNU PROBE PICTURES
@@ -29,6 +29,7 @@ pictures=$3
 readonly starts=${GN_STARTS:-10} overlay_size=200 overlay_bottom_inset=140
 
 x11_isolate
+trap 'gn_stop_shell; x11_stop' EXIT
 export NO_AT_BRIDGE=1 LANG=C.UTF-8 LANGUAGE=
 export -f gn_eval wl_items_of
 
@@ -63,6 +64,17 @@ done
 echo "the icon is shown and stays on $shown of $starts starts with the shell"
 gn_wait_until_ready || x11_fail "the shell does not answer the test's questions"
 item=$(item)
+
+# GNOME has no layer shell: varnu-probe names the X11 window on XWayland that Varnu's overlay is,
+# and, for Qt natively on Wayland, the window GNOME places instead.
+if "$probe" 2>/dev/null | grep -q "^Overlay: an X11 window on the screen under the pointer" &&
+    QT_QPA_PLATFORM=wayland "$probe" 2>/dev/null |
+    grep -q "^Overlay: a window the Wayland compositor places"; then
+    echo "varnu-probe names the overlay's path with Qt on XWayland and natively"
+else
+    x11_fail "varnu-probe names the overlay's path wrongly: $("$probe" 2>&1 | grep Overlay)," \
+        "natively $(QT_QPA_PLATFORM=wayland "$probe" 2>&1 | grep Overlay)"
+fi
 
 # The shell's menu for the item: each entry's text, "*" before the ticked ones, one a line.
 shell_menu() {
