@@ -123,12 +123,11 @@ void QtStatusItem::setMenu(std::shared_ptr<Menu> menu) {
 
 void QtStatusItem::setImage(std::optional<SymbolImage> image) {
     image_ = std::move(image);
-    // Dark on a light colour scheme and light on a dark one, with a rim of the other colour for
-    // a panel that does not follow the scheme.
-    const QPalette palette = QGuiApplication::palette();
-    QColor rim = palette.color(QPalette::Window);
-    rim.setAlpha(0xB0);
-    icon_ = image_ ? symbolIcon(kTraySymbol, palette.color(QPalette::WindowText), rim) : QIcon();
+    // Pixmaps are for hosts that cannot draw the symbolic icon in their panel's colour: a light
+    // mark with a dark rim reads on dark panels, which most of those are, and on light ones.
+    icon_ = image_
+                ? symbolIcon(kTraySymbol, QColor(0xF5, 0xF5, 0xF5), QColor(0x20, 0x20, 0x20, 0xB0))
+                : QIcon();
     showIconOnBus();
     if (tray_) {
         tray_->setIcon(icon_);
@@ -144,8 +143,10 @@ void QtStatusItem::showIconOnBus() {
     bool isSystems = false;
     const QString folder =
         iconFolderHolding(QStringLiteral("scalable/apps/varnu-symbolic.svg"), &isSystems);
-    dbus_->item().setIcon(folder.isEmpty() || icon_.isNull() ? QString() : kSymbolicIconName,
-                          isSystems ? QString() : folder, icon_);
+    // Only an installed theme is found by every host; some take a name they cannot find in the
+    // item's own theme folder over its pixmaps.
+    const bool named = !folder.isEmpty() && isSystems && !icon_.isNull();
+    dbus_->item().setIcon(named ? kSymbolicIconName : QString(), QString(), icon_);
 }
 
 QString QtStatusItem::toolTip() const {

@@ -5,9 +5,8 @@
 // (registered with the panel's watcher whenever one appears), and, while no watcher is on the
 // bus, as an X11 system-tray icon (XEmbed) through QSystemTrayIcon, retried until a tray
 // exists. Whatever the core's symbol, the tray shows Varnu's own mark: by its name in the icon
-// theme (a "-symbolic" icon that hosts draw in their panel's colour; from the build folder, that
-// folder's theme), and as pixmaps drawn in the text colour of the desktop's colour scheme, with
-// a rim of the other, for hosts and trays that take only pixmaps. The tool tip is "Varnu" over
+// theme where it is installed (a "-symbolic" icon that hosts draw in their panel's colour), and
+// as pixmaps, light with a dark rim, for hosts and trays that take only pixmaps. The tool tip is "Varnu" over
 // the menu's control line. The core's menu on a left and a right click. As soon as it is clear
 // that no tray shows the icon (neither a watcher nor an X11 tray; a watcher that keeps dropping
 // the item), the user is told once, on stderr and by a desktop notification where a server is,

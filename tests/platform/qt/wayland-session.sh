@@ -110,7 +110,7 @@ wl_start_waybar() {
 {"layer": "top", "position": "top", "height": 30, "output": "HEADLESS-1",
  "modules-right": ["tray"], "tray": {"icon-size": 22, "spacing": 8}}
 CONFIG
-    echo 'window#waybar { background: #2b2b2b; }' >"$x11_scratch/waybar.css"
+    echo 'window#waybar { background: #2b2b2b; color: #ffffff; }' >"$x11_scratch/waybar.css"
     waybar -c "$x11_scratch/waybar.json" -s "$x11_scratch/waybar.css" \
         >>"$x11_scratch/waybar.log" 2>&1 &
     waybar_pid=$!
