@@ -5,7 +5,7 @@ VARNU_BUILD_PACKAGES=(
     g++ cmake make pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     nlohmann-json3-dev libpulse-dev libevdev-dev libudev-dev libsystemd-dev libumockdev-dev
-    libfuse3-dev libwayland-dev
+    libfuse3-dev libwayland-dev libxcb1-dev libxcb-shape0-dev
     qt6-base-dev
 )
 VARNU_TEST_PACKAGES=(

@@ -14,7 +14,11 @@ QtFront QtFront::make() {
     };
     front.statusBar = std::make_shared<QtStatusBar>(front.trayPresence);
     front.overlays = std::make_shared<QtOverlayFactory>();
-    front.screens = std::make_shared<QtScreens>();
+    front.screens = std::make_shared<QtScreens>(
+        [overlays = std::weak_ptr<QtOverlayFactory>(front.overlays)]() -> std::optional<QPointF> {
+            const auto factory = overlays.lock();
+            return factory ? factory->xwaylandPointer() : std::nullopt;
+        });
     front.windows = std::make_shared<QtWindowFactory>(front.trayPresence);
     front.alerts = std::make_shared<QtAlerts>();
     front.workspace = std::make_shared<QtWorkspace>();
