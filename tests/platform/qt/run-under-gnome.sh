@@ -5,10 +5,11 @@
 # session: choosing the other output and back in the shell's menu leaves exactly the chosen one
 # ticked there and in the exported layout; the item refuses Activate, so the host opens its own
 # menu (one menu on either click); "Settings…" in the shell's menu opens the settings window;
-# the overlay appears on the monitor under the pointer, centred 140 px above its bottom edge,
-# and the focus stays with the demo window; varnu-probe names the overlay's path with Qt on
-# XWayland and natively; the tool tip tells the control line. Without the extension, the user is told at once on stderr and
-# by a notification that names it. Pictures of the panel and the menu go into PICTURES.
+# the tool tip tells the control line; varnu-probe names the overlay's path with XWayland and
+# without; with Qt's windows on XWayland and natively on Wayland, the overlay shows its picture
+# on the monitor under the pointer, centred 140 px above its bottom edge, and the focus stays
+# with the demo window. Without the extension, the user is told at once on stderr and by a
+# notification that names it. Pictures of the panel and the menu go into PICTURES.
 # Skips (77) where a program is missing.
 # Usage: run-under-gnome.sh VARNU PROBE PICTURES
 set -u
@@ -16,7 +17,7 @@ here=$(dirname "$0")
 source "$here/x11-session.sh"
 source "$here/wayland-session.sh"
 source "$here/gnome-session.sh"
-x11_require gnome-shell dbus-daemon dbus-monitor gdbus unshare runuser
+x11_require gnome-shell dbus-daemon dbus-monitor gdbus unshare runuser xev
 [ -d "/usr/share/gnome-shell/extensions/$gn_appindicator" ] || {
     echo "the AppIndicator extension is not installed: skipped"
     exit 77
@@ -66,14 +67,13 @@ gn_wait_until_ready || x11_fail "the shell does not answer the test's questions"
 item=$(item)
 
 # GNOME has no layer shell: varnu-probe names the X11 window on XWayland that Varnu's overlay is,
-# and, for Qt natively on Wayland, the window GNOME places instead.
-if "$probe" 2>/dev/null | grep -q "^Overlay: an X11 window on the screen under the pointer" &&
-    QT_QPA_PLATFORM=wayland "$probe" 2>/dev/null |
-    grep -q "^Overlay: a window the Wayland compositor places"; then
-    echo "varnu-probe names the overlay's path with Qt on XWayland and natively"
+# and, where XWayland does not answer, the window GNOME places instead.
+if "$probe" 2>/dev/null | grep -q "^Overlay: an X11 window on XWayland" &&
+    DISPLAY= "$probe" 2>/dev/null | grep -q "^Overlay: a window the Wayland compositor places"; then
+    echo "varnu-probe names the overlay's path with XWayland and without"
 else
     x11_fail "varnu-probe names the overlay's path wrongly: $("$probe" 2>&1 | grep Overlay)," \
-        "natively $(QT_QPA_PLATFORM=wayland "$probe" 2>&1 | grep Overlay)"
+        "without XWayland $(DISPLAY= "$probe" 2>&1 | grep Overlay)"
 fi
 
 # The shell's menu for the item: each entry's text, "*" before the ticked ones, one a line.
@@ -189,12 +189,35 @@ else
     x11_fail "the tool tip is not the control line: $tooltip"
 fi
 
+screenshot() {
+    gdbus call --session -d org.gnome.Shell.Screenshot -o /org/gnome/Shell/Screenshot \
+        -m org.gnome.Shell.Screenshot.ScreenshotArea "$1" "$2" "$3" "$4" false "$5" >/dev/null
+}
+# Whether the overlay at X Y shows its picture: the left end of the bar filled with white on the
+# dark glass.
+overlay_drawn() {
+    local picture="$x11_scratch/overlay.png"
+    screenshot "$1" "$2" "$overlay_size" "$overlay_size" "$picture" &&
+        [ "$(wl_pixel 30 166 "$picture")" = "#FFFFFF" ] &&
+        [ "$(wl_pixel 20 100 "$picture")" != "#FFFFFF" ]
+}
+
 # The overlay on the monitor under the pointer: the demo window moved to each monitor in turn
-# and its "Volume Up" clicked there, with Qt on XWayland.
+# and its "Volume Up" clicked there. With Qt natively on Wayland, the overlay is still an X11
+# window, and XWayland learns where the pointer is only over an X11 window: the pointer passes
+# over one on that monitor first, as a person's does over the X11 programs they use.
 check_overlay() {
-    local mode=$1 monitor left x y width height
+    local mode=$1 x11_window=${2:-} monitor left x y width height
     for monitor in 1 2; do
         left=$(((monitor - 1) * gn_monitor_width))
+        if [ -n "$x11_window" ]; then
+            gn_eval "global.get_window_actors().map(a => a.meta_window)
+                .filter(w => w.get_title() === '$x11_window')
+                .forEach(w => w.move_frame(true, $((left + 900)), 300)); true" >/dev/null
+            sleep 0.5
+            pointer $((left + 950)) 350
+            pointer $((left + 960)) 360 click
+        fi
         gn_eval "global.get_window_actors().map(a => a.meta_window)
             .filter(w => w.get_pid() === $varnu_pid && w.get_title().startsWith('Varnu Demo'))
             .forEach(w => { w.move_frame(true, $((left + 40)), 80); w.activate(0); }); true" \
@@ -207,20 +230,23 @@ check_overlay() {
             [r.x, r.y, r.width, r.height].join(' ')" | tr -d '"')
         local focused
         focused=$(focused_window)
-        local expected="Varnu $((left + (gn_monitor_width - overlay_size) / 2))"
-        expected+=" $((gn_monitor_height - overlay_bottom_inset - overlay_size))"
-        expected+=" $overlay_size $overlay_size"
+        local overlay_x=$((left + (gn_monitor_width - overlay_size) / 2))
+        local overlay_y=$((gn_monitor_height - overlay_bottom_inset - overlay_size))
+        local expected="Varnu $overlay_x $overlay_y $overlay_size $overlay_size"
         # The overlay stays 1.4 s; on a loaded machine a person would press the key again.
         local attempt shown=
         for attempt in 1 2; do
             pointer $((x + width / 2)) $((y + 22)) click
             if x11_wait_for 2 bash -c "varnu_windows | grep -qx '$expected'"; then
                 shown=1
+                overlay_drawn "$overlay_x" "$overlay_y" && shown=drawn
                 break
             fi
         done
-        if [ -n "$shown" ]; then
+        if [ "$shown" = drawn ]; then
             echo "$mode, monitor $monitor: the overlay is centred, 140 px above the bottom edge"
+        elif [ -n "$shown" ]; then
+            x11_fail "$mode, monitor $monitor: the overlay at $expected does not show its picture"
         else
             x11_fail "$mode, monitor $monitor: no overlay at $expected:" \
                 "$(varnu_windows | tr '\n' '|')"
@@ -235,10 +261,6 @@ check_overlay() {
 check_overlay XWayland
 
 # Pictures of the top bar with the icon, and of the shell's menu for it.
-screenshot() {
-    gdbus call --session -d org.gnome.Shell.Screenshot -o /org/gnome/Shell/Screenshot \
-        -m org.gnome.Shell.Screenshot.ScreenshotArea "$1" "$2" "$3" "$4" false "$5" >/dev/null
-}
 close_window_titled Varnu
 screenshot $((gn_monitor_width - 360)) 0 360 36 "$pictures/gnome-tray.png" ||
     x11_fail "the shell took no picture of its top bar"
@@ -247,6 +269,21 @@ sleep 1
 screenshot $((gn_monitor_width - 420)) 0 420 330 "$pictures/gnome-tray-menu.png" ||
     x11_fail "the shell took no picture of the menu"
 gn_eval "Main.panel.statusArea['appindicator-$item'].menu.close(false); true" >/dev/null
+
+# Natively, Qt draws no title bar of its own here, so that the demo window's buttons stand where
+# they do on XWayland.
+stop_varnu
+start_varnu env QT_QPA_PLATFORM=wayland QT_WAYLAND_DISABLE_WINDOWDECORATION=1
+xev -name "X11 program" -geometry 200x150+900+300 >/dev/null 2>&1 &
+x11_pids+=($!)
+if x11_wait_for 10 bash -c 'varnu_windows | grep -q "^Varnu Demo"' &&
+    x11_wait_for 10 bash -c '[ -n "$(gn_eval "global.get_window_actors().find(a =>
+        a.meta_window.get_title() === \"X11 program\") ? 1 : \"\"")" ]'; then
+    close_window_titled Varnu
+    check_overlay "natively on Wayland" "X11 program"
+else
+    x11_fail "natively on Wayland, the demo window or the X11 program does not show"
+fi
 
 if [ -s "$x11_scratch/varnu.log" ]; then
     x11_fail "Varnu printed:"
