@@ -38,6 +38,8 @@ QtWindow::QtWindow(std::shared_ptr<ViewContent> content, std::shared_ptr<TrayPre
         });
         QObject::connect(presence_.get(), &TrayPresence::changed, quit_,
                          [this] { updateQuitButton(); });
+        // The content is drawn again when its language changes; the button follows it.
+        renderer_->setUpdateHandler([this] { updateQuitButton(); });
         updateQuitButton();
     }
     window_->setWindowIcon(symbolIcon(kApplicationIconSymbol, Qt::white));

@@ -66,6 +66,9 @@ void ViewTreeRenderer::update() {
         }
         it = rendered_.erase(it);
     }
+    if (updated_) {
+        updated_();
+    }
 }
 
 std::string ViewTreeRenderer::sync(const ViewNode& node, ViewKind parentKind,

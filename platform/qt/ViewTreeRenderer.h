@@ -11,6 +11,7 @@
 
 #include "platform/qt/RenderedNode.h"
 
+#include <functional>
 #include <map>
 #include <set>
 
@@ -31,6 +32,8 @@ public:
 
     // Builds the tree now and brings the widgets in line with it.
     void update();
+    // Runs after each update, for what a window shows beside the tree.
+    void setUpdateHandler(std::function<void()> handler) { updated_ = std::move(handler); }
 
     // The widgets that show a node; null when no shown node has the identity.
     QWidget* widgetFor(const std::string& id) const;
@@ -63,6 +66,7 @@ private:
     std::map<std::string, std::unique_ptr<Rendered>> rendered_;
     std::string rootKey_;
     bool updateQueued_ = false;
+    std::function<void()> updated_;
 };
 
 } // namespace varnu::qt
