@@ -61,14 +61,15 @@ QPalette darkPalette() {
 
 } // namespace
 
-ColourScheme::ColourScheme(QObject* parent)
+ColourScheme::ColourScheme(QDBusConnection bus, QObject* parent)
     : QObject(parent) {
-    auto bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         return;
     }
+    // Taken as the whole message: Qt 6 refuses a slot with a QDBusVariant parameter until that
+    // type has been registered by name, which nothing here has done yet at start.
     bus.connect(kPortalService, kPortalPath, kSettingsInterface, QStringLiteral("SettingChanged"),
-                this, SLOT(settingChanged(QString, QString, QDBusVariant)));
+                this, SLOT(settingChanged(QDBusMessage)));
     auto message = QDBusMessage::createMethodCall(kPortalService, kPortalPath, kSettingsInterface,
                                                   QStringLiteral("Read"));
     message << kAppearance << kColorScheme;
@@ -82,10 +83,11 @@ ColourScheme::ColourScheme(QObject* parent)
     });
 }
 
-void ColourScheme::settingChanged(const QString& group, const QString& key,
-                                  const QDBusVariant& value) {
-    if (group == kAppearance && key == kColorScheme) {
-        setDark(schemeOf(value.variant()) == kPreferDark);
+void ColourScheme::settingChanged(const QDBusMessage& message) {
+    const QList<QVariant> arguments = message.arguments();
+    if (arguments.size() == 3 && arguments[0].toString() == kAppearance &&
+        arguments[1].toString() == kColorScheme) {
+        setDark(schemeOf(arguments[2]) == kPreferDark);
     }
 }
 

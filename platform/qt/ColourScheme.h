@@ -6,7 +6,8 @@
 // dark one while the desktop asks for dark, the style's own otherwise.
 // Does not: follow a desktop without the portal (KDE's palette reaches Qt by its own theme).
 
-#include <QDBusVariant>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QObject>
 
 namespace varnu::qt {
@@ -14,14 +15,16 @@ namespace varnu::qt {
 class ColourScheme final : public QObject {
     Q_OBJECT
 public:
-    // Starts following on the session bus, if there is one.
-    explicit ColourScheme(QObject* parent = nullptr);
+    // Starts following the portal on the bus, if it is connected.
+    explicit ColourScheme(QDBusConnection bus = QDBusConnection::sessionBus(),
+                          QObject* parent = nullptr);
 
     bool isDark() const { return dark_; }
     void setDark(bool dark);
 
 public slots:
-    void settingChanged(const QString& group, const QString& key, const QDBusVariant& value);
+    // The portal's SettingChanged(group, key, value).
+    void settingChanged(const QDBusMessage& message);
 
 signals:
     void changed();

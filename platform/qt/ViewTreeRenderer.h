@@ -5,7 +5,8 @@
 // made in place and a widget lives as long as its node; nodes that appear or disappear get or
 // lose their widgets; each container's children are laid out in the tree's order; the changes
 // announced during one turn of the event loop are applied once, at the next turn; an action
-// reaches the node's latest callback and the widgets then show the model again, not the wish.
+// reaches the node's latest callback and the widgets then show the model again, not the wish;
+// colours follow the application's palette when it changes.
 // Does not: make the widgets of each kind (RenderedNode does), animate changes, or scroll
 // anything but the form.
 

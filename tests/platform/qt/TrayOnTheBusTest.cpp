@@ -7,6 +7,7 @@
 #include "platform/qt/tray/DBusTray.h"
 #include "platform/qt/tray/DBusTrayTypes.h"
 #include "platform/qt/tray/StatusNotifierItem.h"
+#include "tests/platform/qt/PrivateBus.h"
 #include "tests/platform/qt/QtTestEnvironment.h"
 
 #include <QDBusConnection>
@@ -14,7 +15,6 @@
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusReply>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -64,20 +64,13 @@ class TrayOnTheBusTest : public ::testing::Test {
 protected:
     // One bus for the whole suite: Qt keeps its default connection to the first bus it meets.
     static void SetUpTestSuite() {
-        daemon = new QProcess;
-        daemon->start(QStringLiteral("dbus-daemon"),
-                      {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                       QStringLiteral("--print-address")});
-        if (daemon->waitForStarted() && daemon->waitForReadyRead(5000)) {
-            address = QString::fromLocal8Bit(daemon->readLine()).trimmed();
+        bus = std::make_unique<test::PrivateBus>();
+        address = bus->address();
+        if (!address.isEmpty()) {
             qputenv("DBUS_SESSION_BUS_ADDRESS", address.toLocal8Bit());
         }
     }
-    static void TearDownTestSuite() {
-        daemon->kill();
-        daemon->waitForFinished();
-        delete daemon;
-    }
+    static void TearDownTestSuite() { bus.reset(); }
     void SetUp() override {
         if (address.isEmpty()) {
             GTEST_SKIP() << "no dbus-daemon";
@@ -108,7 +101,7 @@ protected:
     }
     QtStatusItem& tray() { return *dynamic_cast<QtStatusItem*>(item.get()); }
 
-    static inline QProcess* daemon = nullptr;
+    static inline std::unique_ptr<test::PrivateBus> bus;
     static inline QString address;
     std::unique_ptr<QDBusConnection> host;
     TestWatcher watcher;
