@@ -235,12 +235,14 @@ check_overlay() {
         local expected="Varnu $overlay_x $overlay_y $overlay_size $overlay_size"
         # The overlay stays 1.4 s; on a loaded machine a person would press the key again.
         local attempt shown=
-        for attempt in 1 2; do
+        for attempt in 1 2 3; do
             pointer $((x + width / 2)) $((y + 22)) click
             if x11_wait_for 2 bash -c "varnu_windows | grep -qx '$expected'"; then
                 shown=1
-                overlay_drawn "$overlay_x" "$overlay_y" && shown=drawn
-                break
+                if overlay_drawn "$overlay_x" "$overlay_y"; then
+                    shown=drawn
+                    break
+                fi
             fi
         done
         if [ "$shown" = drawn ]; then
