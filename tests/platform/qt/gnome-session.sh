@@ -63,6 +63,9 @@ EXTENSION
     x11_wait_for 5 test -S "$XDG_RUNTIME_DIR/system-bus" || return 1
     x11_wait_for 5 test -S "$XDG_RUNTIME_DIR/bus" || return 1
     unset DISPLAY WAYLAND_DISPLAY
+    # Gone before the shell starts, not emptied by its own redirection, which runs once the shell
+    # is forked: the wait below would otherwise read the last shell's display from it.
+    rm -f "$x11_scratch/shell.log"
     gnome-shell --headless --wayland --virtual-monitor "${gn_monitor_width}x$gn_monitor_height" \
         --virtual-monitor "${gn_monitor_width}x$gn_monitor_height" >"$x11_scratch/shell.log" 2>&1 &
     gn_shell_pid=$!
