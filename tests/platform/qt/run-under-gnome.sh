@@ -54,7 +54,10 @@ for start in $(seq "$starts"); do
     gn_start_shell "$gn_appindicator" || { x11_fail "start $start: the shell did not start"; break; }
     start_varnu
     export varnu_pid
-    if x11_wait_for 25 bash -c '[ -n "$(item)" ]' && sleep 3 && [ -n "$(item)" ]; then
+    if ! x11_wait_for 25 bash -c '[ -n "$(item)" ]'; then
+        x11_fail "start $start: the icon is never listed; Varnu printed:" \
+            "$(tail -2 "$x11_scratch/varnu.log" | tr '\n' ' ')"
+    elif sleep 3 && [ -n "$(item)" ]; then
         shown=$((shown + 1))
     else
         x11_fail "start $start: the icon is not listed 3 s after it was shown" \
