@@ -27,15 +27,15 @@ constexpr int kListCheckMilliseconds = 2500;
 class WatcherSignals final : public QObject {
     Q_OBJECT
 public:
-    explicit WatcherSignals(std::function<void()> onItemDropped, QObject* parent)
+    explicit WatcherSignals(std::function<void(const QString&)> onItemDropped, QObject* parent)
         : QObject(parent)
         , onItemDropped_(std::move(onItemDropped)) {}
 
 public slots:
-    void itemUnregistered(const QString& /*item*/) { onItemDropped_(); }
+    void itemUnregistered(const QString& item) { onItemDropped_(item); }
 
 private:
-    std::function<void()> onItemDropped_;
+    std::function<void(const QString&)> onItemDropped_;
 };
 
 } // namespace
@@ -84,7 +84,14 @@ void DBusTray::registerWhenWatched() {
     recheck_->setSingleShot(true);
     recheck_->setInterval(kListCheckMilliseconds);
     QObject::connect(recheck_, &QTimer::timeout, item_.get(), [this] { checkListed(); });
-    auto* listener = new WatcherSignals([this] { checkListed(); }, item_.get());
+    auto* listener = new WatcherSignals(
+        [this](const QString& entry) {
+            // The signal names the dropped item; the watcher's list may show it a while longer.
+            if (hasWatcher_ && namesThisItem(entry)) {
+                notListed();
+            }
+        },
+        item_.get());
     bus_.connect(kWatcherService, kWatcherPath, kWatcherService,
                  QStringLiteral("StatusNotifierItemUnregistered"), listener,
                  SLOT(itemUnregistered(QString)));
@@ -119,14 +126,16 @@ void DBusTray::watcherAppeared() {
 
 void DBusTray::registerItem() {
     ++attempts_;
+    ++round_;
     auto message = QDBusMessage::createMethodCall(kWatcherService, kWatcherPath, kWatcherService,
                                                   QStringLiteral("RegisterStatusNotifierItem"));
     message << QString::fromLatin1(kItemPath);
     auto* call = new QDBusPendingCallWatcher(bus_.asyncCall(message), item_.get());
     QObject::connect(call, &QDBusPendingCallWatcher::finished, item_.get(),
-                     [this](QDBusPendingCallWatcher* finished) {
+                     [this, round = round_](QDBusPendingCallWatcher* finished) {
                          finished->deleteLater();
-                         if (!hasWatcher_) {
+                         // Dropped before this answer came, or registered again since: out of date.
+                         if (!hasWatcher_ || round != round_) {
                              return;
                          }
                          if (!finished->isError()) {
@@ -146,28 +155,38 @@ void DBusTray::checkListed() {
     message << kWatcherService << kRegisteredItems;
     auto* call = new QDBusPendingCallWatcher(bus_.asyncCall(message), item_.get());
     QObject::connect(call, &QDBusPendingCallWatcher::finished, item_.get(),
-                     [this](QDBusPendingCallWatcher* finished) {
+                     [this, round = round_](QDBusPendingCallWatcher* finished) {
                          finished->deleteLater();
                          const QDBusPendingReply<QDBusVariant> reply = *finished;
-                         if (hasWatcher_ && !reply.isError()) {
+                         // A list read before the latest registration says nothing of it.
+                         if (hasWatcher_ && !reply.isError() && round == round_) {
                              listed(reply.value().variant().toStringList());
                          }
                      });
 }
 
-void DBusTray::listed(const QStringList& items) {
+bool DBusTray::namesThisItem(const QString& entry) const {
     // Watchers name an item by its connection's unique name, with the object path after it.
     const QString name = uniqueName();
-    const bool isListed = std::any_of(items.begin(), items.end(), [&](const QString& entry) {
-        return entry == name || entry.startsWith(name + QLatin1Char('/')) ||
-               entry.startsWith(name + QLatin1Char('@'));
-    });
-    if (isListed) {
+    return entry == name || entry.startsWith(name + QLatin1Char('/')) ||
+           entry.startsWith(name + QLatin1Char('@'));
+}
+
+void DBusTray::listed(const QStringList& items) {
+    if (std::any_of(items.begin(), items.end(),
+                    [&](const QString& entry) { return namesThisItem(entry); })) {
         setState(true, true, false);
-    } else if (attempts_ < kRegistrationAttempts) {
+    } else {
+        notListed();
+    }
+}
+
+void DBusTray::notListed() {
+    if (attempts_ < kRegistrationAttempts) {
         setState(true, false, false);
         registerItem();
     } else {
+        ++round_;
         setState(true, false, true);
     }
 }

@@ -5,9 +5,9 @@
 // org.kde.StatusNotifierWatcher by the item's object path whenever a watcher owns that name: at
 // start, when a panel starts later, and again after the panel restarts. The item owns no
 // well-known name: a host that watches such a name may drop an item it has just read when the
-// name's first report reaches it late. After each registration the watcher's list of items is
-// read again, and on each item it drops; an item it no longer lists is registered anew, a
-// bounded number of times per watcher.
+// name's first report reaches it late. An item the watcher says it dropped, or no longer lists
+// when its list is read again a little after each registration, is registered anew, a bounded
+// number of times per watcher.
 // Does not: draw anything without a watcher (the X11 tray takes over then), or make the session
 // bus (no bus, no item).
 
@@ -64,7 +64,9 @@ private:
     void watcherAppeared();
     void registerItem();
     void checkListed();
+    bool namesThisItem(const QString& entry) const;
     void listed(const QStringList& items);
+    void notListed();
     void setState(bool hasWatcher, bool registered, bool refused);
 
     QDBusConnection bus_;
@@ -74,6 +76,9 @@ private:
     QDBusServiceWatcher* watcher_ = nullptr;
     QTimer* recheck_ = nullptr;
     int attempts_ = 0;
+    // Grows with each registration and when the item is given up on: what the watcher answers
+    // to a call of an earlier round is out of date.
+    int round_ = 0;
     bool hasWatcher_ = false;
     bool registered_ = false;
     bool refused_ = false;

@@ -15,24 +15,46 @@
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusReply>
+#include <utility>
 
 #include <gtest/gtest.h>
 
 namespace varnu::qt {
 
 // A watcher that takes each item, reads its properties right away, and lists it only while
-// told to keep items.
+// told to keep items. It can drop an item as a busy watcher may: saying so before its list
+// shows it, or while a read of its list is on the way.
 class TestWatcher final : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
     Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
 
 public:
-    QStringList items() const { return keeps ? registered : QStringList(); }
+    QStringList items() {
+        ++reads;
+        if (!droppingOnRead.isEmpty()) {
+            drop(std::exchange(droppingOnRead, QString()));
+        }
+        QStringList shown = keeps ? listed : QStringList();
+        if (!droppedUnlisted.isEmpty()) {
+            shown << std::exchange(droppedUnlisted, QString());
+        }
+        return shown;
+    }
+    // Says the item is dropped; its list shows it to one more read.
+    void dropBeforeUnlisting(const QString& entry) {
+        drop(entry);
+        droppedUnlisted = entry;
+    }
 
     bool keeps = true;
+    // Every registration, and the entries listed now.
     QStringList registered;
+    QStringList listed;
     QList<QDBusMessage> firstLooks;
+    int reads = 0;
+    // Dropped, and said so, as the next read of the list is answered.
+    QString droppingOnRead;
 
 public slots:
     void RegisterStatusNotifierItem(const QString& service) {
@@ -47,11 +69,21 @@ public slots:
             QDBus::BlockWithGui);
         if (!keeps) {
             emit StatusNotifierItemUnregistered(owner + service);
+        } else if (!listed.contains(owner + service)) {
+            listed << owner + service;
         }
     }
 
 signals:
     void StatusNotifierItemUnregistered(const QString& service);
+
+private:
+    void drop(const QString& entry) {
+        listed.removeAll(entry);
+        emit StatusNotifierItemUnregistered(entry);
+    }
+
+    QString droppedUnlisted;
 };
 
 namespace {
@@ -141,6 +173,9 @@ TEST_F(TrayOnTheBusTest, RegistersByPathWhollyAnsweredAndRefusesActivation) {
 TEST_F(TrayOnTheBusTest, RegistersAgainWhenDroppedAndTellsOnceWhenNoTrayWillShowIt) {
     watcher.keeps = false;
     startWatcher();
+    bool everShown = false;
+    QObject::connect(presence.get(), &TrayPresence::changed,
+                     [&] { everShown = everShown || presence->isShown(); });
     startItem();
     ASSERT_TRUE(pumpUntil([&] { return tray().dbusTray()->wasRefused(); }, 20s));
     EXPECT_EQ(watcher.registered.size(), DBusTray::kRegistrationAttempts)
@@ -149,6 +184,7 @@ TEST_F(TrayOnTheBusTest, RegistersAgainWhenDroppedAndTellsOnceWhenNoTrayWillShow
     EXPECT_FALSE(presence->isShown());
     pumpFor(3s);
     EXPECT_EQ(watcher.registered.size(), DBusTray::kRegistrationAttempts);
+    EXPECT_FALSE(everShown) << "an answer to a registration already dropped shows nothing";
 
     // A watcher that keeps items again, as a restarted panel's: shown.
     host->unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
@@ -157,6 +193,37 @@ TEST_F(TrayOnTheBusTest, RegistersAgainWhenDroppedAndTellsOnceWhenNoTrayWillShow
     host->registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
     EXPECT_TRUE(pumpUntil([&] { return tray().isInTray(); }, 5s));
     EXPECT_TRUE(presence->isShown());
+}
+
+TEST_F(TrayOnTheBusTest, RegistersAgainOnceForEachDropWhateverTheListSaysMeanwhile) {
+    startWatcher();
+    startItem();
+    ASSERT_TRUE(pumpUntil([&] { return tray().isInTray(); }, 5s));
+    const QString entry = tray().dbusTray()->uniqueName() + "/StatusNotifierItem";
+
+    // Dropped while the list is read a little after the registration: the drop brings one
+    // registration, and the list read before it none.
+    watcher.droppingOnRead = entry;
+    ASSERT_TRUE(pumpUntil([&] { return watcher.registered.size() >= 2; }, 5s))
+        << "registered again when dropped";
+    pumpFor(300ms);
+    EXPECT_EQ(watcher.registered.size(), 2) << "one registration for one drop";
+    EXPECT_TRUE(watcher.listed.contains(entry));
+
+    // Dropped, and said so before the list stops showing it: the signal is what counts.
+    const int reads = watcher.reads;
+    ASSERT_TRUE(pumpUntil([&] { return watcher.reads > reads; }, 5s));
+    pumpFor(100ms);
+    const auto registrations = watcher.registered.size();
+    watcher.dropBeforeUnlisting(entry);
+    EXPECT_TRUE(pumpUntil([&] { return watcher.registered.size() > registrations; }, 5s))
+        << "a list that still shows a dropped item does not keep it shown";
+    pumpFor(300ms);
+    EXPECT_EQ(watcher.registered.size(), registrations + 1);
+    EXPECT_TRUE(watcher.listed.contains(entry));
+    EXPECT_TRUE(tray().isInTray());
+    EXPECT_TRUE(presence->isShown());
+    EXPECT_FALSE(tray().hasToldNoTray());
 }
 
 TEST_F(TrayOnTheBusTest, TellsAtOnceWhenNeitherAWatcherNorAnX11TrayIsThere) {
