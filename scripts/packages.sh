@@ -5,7 +5,7 @@ VARNU_BUILD_PACKAGES=(
     g++ cmake make pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     nlohmann-json3-dev libpulse-dev libevdev-dev libudev-dev libsystemd-dev libumockdev-dev
-    libfuse3-dev libwayland-dev
+    libfuse3-dev libwayland-dev libxcb1-dev libxcb-shape0-dev
     qt6-base-dev
 )
 VARNU_TEST_PACKAGES=(
@@ -14,6 +14,7 @@ VARNU_TEST_PACKAGES=(
     xvfb xauth umockdev fuse3 dbus-daemon
     openbox trayer x11-xserver-utils xdotool x11-utils imagemagick
     sway xwayland waybar grim qt6-wayland dbus-daemon libglib2.0-bin jq
+    gnome-shell gnome-shell-extension-appindicator
 )
 # dpkg-shlibdeps (dpkg-dev) and file compute the package's library dependencies; the package
 # test checks the device service's units with systemd-analyze (systemd) and installs the

@@ -8,12 +8,15 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCursor>
 #include <QFontDatabase>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 
 namespace varnu::qt {
@@ -138,15 +141,29 @@ void DemoWindow::pressed(DemoKey key) {
     refresh();
 }
 
+void DemoWindow::placeLeftOfCentre() {
+    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    if (!screen) {
+        return;
+    }
+    adjustSize();
+    const QRect available = screen->availableGeometry();
+    const int x = available.x() + available.width() / 2 - width() - 8;
+    move(std::max(available.x(), x), available.y() + available.height() / 6);
+}
+
 void DemoWindow::refresh() {
     const bool german = isGerman();
     down_->setText(keyName(DemoKey::VolumeDown, german));
     up_->setText(keyName(DemoKey::VolumeUp, german));
     mute_->setText(keyName(DemoKey::Mute, german));
     shift_->setText(tr2(german, "Shift", "Umschalt"));
-    option_->setText(tr2(german, "Option (Alt)", "Wahl (Alt)"));
-    const QString fineStep = tr2(german, "Shift and Option together: steps of 1%",
-                                 "Umschalt und Wahl zusammen: Schritte von 1 %");
+    option_->setText(QStringLiteral("Alt"));
+    const QString fineStep = tr2(german, "Shift and Alt together: steps of 1%",
+                                 "Umschalt und Alt zusammen: Schritte von 1 %");
     shift_->setToolTip(fineStep);
     option_->setToolTip(fineStep);
 

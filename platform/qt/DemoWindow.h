@@ -1,6 +1,6 @@
 #pragma once
 
-// The demo's control window: volume keys to press, Shift and Option to hold, the simulated
+// The demo's control window: volume keys to press, Shift and Alt to hold, the simulated
 // monitor's state and the last frames on its bus. Closing it ends the demo.
 
 #include <QWidget>
@@ -26,6 +26,9 @@ public:
 
     // Reads the monitor and the bus again, and the language the texts are in.
     void refresh();
+    // Puts the window left of the middle of the screen under the pointer, where the settings
+    // window opened beside it leaves it in view.
+    void placeLeftOfCentre();
 
     // For tests: the controls, and what the window says.
     QPushButton* keyButton(DemoKey key) const;

@@ -1,12 +1,8 @@
 #include "platform/qt/LayerShellOverlay.h"
 
-#include "platform/qt/OverlayPainting.h"
 #include "platform/qt/QtScreens.h"
 
 #include <QImage>
-#include <QPainter>
-#include <QSocketNotifier>
-#include <QTimer>
 #include <wayland-client-protocol.h>
 
 namespace varnu::qt {
@@ -21,59 +17,34 @@ const wayland::LayerSurfaceListener kLayerSurfaceListener = {&LayerShellOverlayP
 
 LayerShellOverlayPanel::LayerShellOverlayPanel(std::unique_ptr<wayland::WaylandDisplay> display,
                                                const OverlayDescription& description)
-    : display_(std::move(display))
-    , description_(description)
-    , context_(std::make_unique<QObject>()) {
-    events_ =
-        new QSocketNotifier(display_->fileDescriptor(), QSocketNotifier::Read, context_.get());
-    QObject::connect(events_, &QSocketNotifier::activated, context_.get(), [this] {
+    : PaintedOverlayPanel(description)
+    , display_(std::move(display))
+    , events_(
+          std::make_unique<QSocketNotifier>(display_->fileDescriptor(), QSocketNotifier::Read)) {
+    QObject::connect(events_.get(), &QSocketNotifier::activated, events_.get(), [this] {
         if (!display_->dispatch()) {
             // The compositor is gone; nothing more can be shown through it.
             events_->setEnabled(false);
         }
     });
-    fade_ = std::make_unique<OverlayFade>(
-        context_.get(), [this] { return alpha_; },
-        [this](double alpha) {
-            alpha_ = alpha;
-            scheduleDraw();
-        });
 }
 
 LayerShellOverlayPanel::~LayerShellOverlayPanel() {
-    fade_.reset();
     unmap();
     buffers_.clear();
-    context_.reset();
     display_->flush();
-}
-
-void LayerShellOverlayPanel::setIconImage(std::optional<SymbolImage> image) {
-    icon_ = std::move(image);
-    scheduleDraw();
-}
-
-void LayerShellOverlayPanel::setFillFrame(const Rect& frame) {
-    fill_ = frame;
-    scheduleDraw();
 }
 
 void LayerShellOverlayPanel::setFrameOrigin(Point origin) {
     // The compositor chooses the output; of the place the core chose, the height above the
     // screen's bottom edge is what carries over.
-    const Point bottomCentre{origin.x + description_.contentRect.width / 2, origin.y};
+    const Point bottomCentre{origin.x + description().contentRect.width / 2, origin.y};
     for (const Rect& screen : QtScreens().screens()) {
         if (mouseInRect(bottomCentre, screen)) {
             bottomInset_ = origin.y - screen.y;
             return;
         }
     }
-}
-
-void LayerShellOverlayPanel::setAlphaValue(double alpha) {
-    fade_->stop();
-    alpha_ = alpha;
-    scheduleDraw();
 }
 
 void LayerShellOverlayPanel::orderFrontRegardless() {
@@ -88,11 +59,6 @@ void LayerShellOverlayPanel::orderOut() {
     display_->flush();
 }
 
-void LayerShellOverlayPanel::animateAlphaValue(double target, std::chrono::milliseconds duration,
-                                               std::function<void()> completion) {
-    fade_->start(target, duration, std::move(completion));
-}
-
 void LayerShellOverlayPanel::map() {
     surface_ = wl_compositor_create_surface(display_->compositor());
     wl_region* nothing = wl_compositor_create_region(display_->compositor());
@@ -101,8 +67,8 @@ void LayerShellOverlayPanel::map() {
     layerSurface_ = wayland::getLayerSurface(display_->layerShell(), surface_, nullptr,
                                              wayland::Layer::Overlay, kNamespace);
     wayland::addListener(layerSurface_, &kLayerSurfaceListener, this);
-    wayland::setSize(layerSurface_, static_cast<std::uint32_t>(description_.contentRect.width),
-                     static_cast<std::uint32_t>(description_.contentRect.height));
+    wayland::setSize(layerSurface_, static_cast<std::uint32_t>(description().contentRect.width),
+                     static_cast<std::uint32_t>(description().contentRect.height));
     wayland::setAnchor(layerSurface_, wayland::kAnchorBottom);
     wayland::setMargin(layerSurface_, 0, 0, static_cast<std::int32_t>(bottomInset_), 0);
     wayland::setExclusiveZone(layerSurface_, wayland::kIgnoreExclusiveZones);
@@ -147,24 +113,13 @@ wayland::ShmBuffer* LayerShellOverlayPanel::freeBuffer() {
         }
     }
     auto made = wayland::ShmBuffer::create(display_->shm(),
-                                           static_cast<int>(description_.contentRect.width),
-                                           static_cast<int>(description_.contentRect.height));
+                                           static_cast<int>(description().contentRect.width),
+                                           static_cast<int>(description().contentRect.height));
     if (!made) {
         return nullptr;
     }
     buffers_.push_back(std::move(made));
     return buffers_.back().get();
-}
-
-void LayerShellOverlayPanel::scheduleDraw() {
-    if (drawQueued_) {
-        return;
-    }
-    drawQueued_ = true;
-    QTimer::singleShot(0, context_.get(), [this] {
-        drawQueued_ = false;
-        draw();
-    });
 }
 
 void LayerShellOverlayPanel::draw() {
@@ -177,10 +132,7 @@ void LayerShellOverlayPanel::draw() {
     }
     QImage picture(buffer->pixels(), buffer->width(), buffer->height(), buffer->stride(),
                    QImage::Format_ARGB32_Premultiplied);
-    picture.fill(Qt::transparent);
-    QPainter painter(&picture);
-    paintOverlay(painter, description_, icon_, fill_, alpha_);
-    painter.end();
+    paint(picture);
     wl_surface_attach(surface_, buffer->buffer(), 0, 0);
     wl_surface_damage(surface_, 0, 0, buffer->width(), buffer->height());
     wl_surface_commit(surface_);

@@ -11,37 +11,28 @@
 // XWayland or on Wayland.
 // Does not: scale for HiDPI outputs (drawn at one pixel per point), or blur what lies behind.
 
-#include "platform/Overlay.h"
-#include "platform/qt/OverlayFade.h"
+#include "platform/qt/PaintedOverlayPanel.h"
 #include "platform/wayland/ShmBuffer.h"
 #include "platform/wayland/WaylandDisplay.h"
 
-#include <QObject>
+#include <QSocketNotifier>
 #include <memory>
 #include <vector>
 
-class QSocketNotifier;
-
 namespace varnu::qt {
 
-class LayerShellOverlayPanel final : public OverlayPanel {
+class LayerShellOverlayPanel final : public PaintedOverlayPanel {
 public:
     LayerShellOverlayPanel(std::unique_ptr<wayland::WaylandDisplay> display,
                            const OverlayDescription& description);
     ~LayerShellOverlayPanel() override;
 
-    void setIconImage(std::optional<SymbolImage> image) override;
-    void setFillFrame(const Rect& frame) override;
     void setFrameOrigin(Point origin) override;
-    void setAlphaValue(double alpha) override;
     void orderFrontRegardless() override;
     void orderOut() override;
-    void animateAlphaValue(double target, std::chrono::milliseconds duration,
-                           std::function<void()> completion) override;
 
     // A picture is on the compositor's screen.
     bool isShown() const { return shown_; }
-    double alpha() const { return alpha_; }
 
     // The layer surface's events.
     static void configured(void* data, zwlr_layer_surface_v1* surface, std::uint32_t serial,
@@ -51,26 +42,17 @@ public:
 private:
     void map();
     void unmap();
-    // Draws once on the next turn of the event loop, however many changes came before.
-    void scheduleDraw();
-    void draw();
+    void draw() override;
     wayland::ShmBuffer* freeBuffer();
 
     std::unique_ptr<wayland::WaylandDisplay> display_;
-    OverlayDescription description_;
-    std::optional<SymbolImage> icon_;
-    Rect fill_;
-    double alpha_ = 1.0;
     double bottomInset_ = 0;
     wl_surface* surface_ = nullptr;
     zwlr_layer_surface_v1* layerSurface_ = nullptr;
     bool configured_ = false;
     bool shown_ = false;
-    bool drawQueued_ = false;
     std::vector<std::unique_ptr<wayland::ShmBuffer>> buffers_;
-    std::unique_ptr<QObject> context_;
-    QSocketNotifier* events_ = nullptr;
-    std::unique_ptr<OverlayFade> fade_;
+    std::unique_ptr<QSocketNotifier> events_;
 };
 
 } // namespace varnu::qt

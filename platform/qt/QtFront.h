@@ -10,6 +10,7 @@
 #include "platform/qt/QtScreens.h"
 #include "platform/qt/QtStatusBar.h"
 #include "platform/qt/QtWindow.h"
+#include "platform/qt/TrayPresence.h"
 
 #include <memory>
 
@@ -30,6 +31,8 @@ struct QtFront {
     std::shared_ptr<QtWindowFactory> windows;
     std::shared_ptr<QtAlerts> alerts;
     std::shared_ptr<QtWorkspace> workspace;
+    // Whether a tray shows the icon; the settings window offers Quit while none does.
+    std::shared_ptr<TrayPresence> trayPresence;
 };
 
 } // namespace varnu::qt

@@ -42,7 +42,7 @@ void QtMenu::render() {
     std::vector<ItemLook> looks;
     for (const MenuItem& item : menu_->items()) {
         looks.emplace_back(item.title, item.keyEquivalent, item.enabled, item.checked,
-                           item.separator);
+                           item.separator, isChoice(item));
     }
     if (looks == shown_) {
         return;
@@ -66,9 +66,9 @@ void QtMenu::render() {
         title.replace(QLatin1Char('&'), QLatin1String("&&"));
         auto* action = new QAction(title, qmenu_);
         action->setEnabled(item.enabled);
-        if (item.checked) {
+        if (item.checked || isChoice(item)) {
             action->setCheckable(true);
-            action->setChecked(true);
+            action->setChecked(item.checked);
         }
         if (!item.keyEquivalent.empty()) {
             action->setShortcut(QKeySequence(QStringLiteral("Ctrl+") +
@@ -79,9 +79,35 @@ void QtMenu::render() {
                          [this, index] { menu_->choose(index); });
         qmenu_->addAction(action);
     }
-    if (onChanged_) {
-        onChanged_();
+    // A handler may remove itself.
+    const auto handlers = onChanged_;
+    for (const auto& handler : handlers) {
+        handler.second();
     }
+}
+
+int QtMenu::addChangeHandler(std::function<void()> handler) {
+    onChanged_.emplace_back(++handlers_, std::move(handler));
+    return handlers_;
+}
+
+void QtMenu::removeChangeHandler(int number) {
+    std::erase_if(onChanged_, [number](const auto& handler) { return handler.first == number; });
+}
+
+std::optional<std::string> QtMenu::controlLine() const {
+    bool pastOutputs = false;
+    for (const MenuItem& item : menu_->items()) {
+        if (item.separator) {
+            if (pastOutputs) {
+                return std::nullopt;
+            }
+            pastOutputs = true;
+        } else if (pastOutputs && !item.enabled) {
+            return item.title;
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace varnu::qt

@@ -16,11 +16,19 @@
 #include <QPointer>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace varnu::qt {
+
+// An item that stands for one of several choices (it carries what it stands for, as the output
+// items carry their device): it shows a check state, on or off.
+inline bool isChoice(const MenuItem& item) {
+    return item.representedObject.has_value();
+}
 
 class QtMenu {
 public:
@@ -37,20 +45,25 @@ public:
     void render();
     // Asks the core for its items, then shows them.
     void refresh();
-    // Runs after what the items show has changed.
-    void setChangeHandler(std::function<void()> handler) { onChanged_ = std::move(handler); }
+    // Each runs after what the items show has changed, until it is removed by its number.
+    int addChangeHandler(std::function<void()> handler);
+    void removeChangeHandler(int number);
+    // The line that tells how the current output is controlled, if the menu has one: the first
+    // disabled text after the list of outputs.
+    std::optional<std::string> controlLine() const;
 
 private:
     void scheduleRefresh();
 
     // What the user sees of an item; actions are looked up by index when chosen.
-    using ItemLook = std::tuple<std::string, std::string, bool, bool, bool>;
+    using ItemLook = std::tuple<std::string, std::string, bool, bool, bool, bool>;
 
     std::shared_ptr<Menu> menu_;
     QPointer<QMenu> qmenu_;
     bool refreshQueued_ = false;
     std::vector<ItemLook> shown_;
-    std::function<void()> onChanged_;
+    std::vector<std::pair<int, std::function<void()>>> onChanged_;
+    int handlers_ = 0;
 };
 
 } // namespace varnu::qt

@@ -3,6 +3,7 @@
 #include "platform/qt/LayerShellOverlay.h"
 #include "platform/qt/OverlayPainting.h"
 #include "platform/qt/QtScreens.h"
+#include "platform/qt/XWaylandOverlay.h"
 
 #include <QGuiApplication>
 #include <QPainter>
@@ -162,7 +163,30 @@ std::unique_ptr<OverlayPanel> QtOverlayFactory::makePanel(const OverlayDescripti
     if (auto display = wayland::WaylandDisplay::connectWithLayerShell()) {
         return std::make_unique<LayerShellOverlayPanel>(std::move(display), description);
     }
+    // Without the layer shell only an X11 window can stand where the pointer is and stay out of
+    // the focus: with Qt's windows on Wayland, one on an X connection of Varnu's own.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        if (auto window =
+                x11::OverlayWindow::create(static_cast<int>(description.contentRect.width),
+                                           static_cast<int>(description.contentRect.height))) {
+            std::shared_ptr<x11::OverlayWindow> shared = std::move(window);
+            xwaylandWindow_ = shared;
+            return std::make_unique<XWaylandOverlayPanel>(std::move(shared), description);
+        }
+    }
     return std::make_unique<QtOverlayPanel>(description);
+}
+
+std::optional<QPointF> QtOverlayFactory::xwaylandPointer() const {
+    const auto window = xwaylandWindow_.lock();
+    if (!window) {
+        return std::nullopt;
+    }
+    const auto point = window->pointer();
+    if (!point) {
+        return std::nullopt;
+    }
+    return QPointF(point->x, point->y);
 }
 
 } // namespace varnu::qt

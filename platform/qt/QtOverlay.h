@@ -7,12 +7,14 @@
 // inside the panel, converted here), is placed by its lower-left corner in the core's screen
 // coordinates, and fades with a window-opacity animation.
 // Does not: place itself natively on Wayland, where the compositor decides (where it offers the
-// layer shell, LayerShellOverlayPanel is used instead; elsewhere Varnu runs on XWayland), or blur
-// what lies behind it.
+// layer shell, LayerShellOverlayPanel is used instead, and where XWayland runs,
+// XWaylandOverlayPanel), or blur what lies behind it.
 
 #include "platform/Overlay.h"
 #include "platform/qt/OverlayFade.h"
+#include "platform/x11/OverlayWindow.h"
 
+#include <QPointF>
 #include <QPointer>
 #include <QWidget>
 #include <functional>
@@ -77,6 +79,13 @@ private:
 class QtOverlayFactory final : public OverlayFactory {
 public:
     std::unique_ptr<OverlayPanel> makePanel(const OverlayDescription& description) override;
+
+    // Where XWayland last saw the pointer, while the overlay is an X11 window there and Qt's
+    // windows are on Wayland, whose clients are not told where the pointer is.
+    std::optional<QPointF> xwaylandPointer() const;
+
+private:
+    std::weak_ptr<x11::OverlayWindow> xwaylandWindow_;
 };
 
 } // namespace varnu::qt

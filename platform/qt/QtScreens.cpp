@@ -48,7 +48,15 @@ std::optional<Rect> QtScreens::mainScreen() {
     return toBottomUp(QRectF(primary->geometry()), primaryScreenBottom());
 }
 
+QtScreens::QtScreens(PointerSource pointer)
+    : pointer_(std::move(pointer)) {}
+
 Point QtScreens::mouseLocation() {
+    if (pointer_) {
+        if (const auto point = pointer_()) {
+            return toBottomUp(*point, primaryScreenBottom());
+        }
+    }
     return toBottomUp(QPointF(QCursor::pos()), primaryScreenBottom());
 }
 

@@ -5,13 +5,16 @@
 // screen as the main one, and QCursor's position; the conversion between Qt's top-down virtual
 // desktop and the core's bottom-up system, whose origin is the lower-left corner of the
 // primary screen.
-// Does not: know the pointer on Wayland, where clients are not told where it is.
+// Does not: know the pointer on Wayland, where clients are not told where it is (the overlay's
+// X11 window on XWayland gives it as XWayland last saw it).
 
 #include "platform/Geometry.h"
 #include "platform/Overlay.h"
 
 #include <QPointF>
 #include <QRectF>
+#include <functional>
+#include <optional>
 
 namespace varnu::qt {
 
@@ -27,9 +30,16 @@ double primaryScreenBottom();
 
 class QtScreens final : public Screens {
 public:
+    // The pointer in Qt's coordinates, when another source than Qt's knows it better.
+    using PointerSource = std::function<std::optional<QPointF>()>;
+    explicit QtScreens(PointerSource pointer = {});
+
     std::vector<Rect> screens() override;
     std::optional<Rect> mainScreen() override;
     Point mouseLocation() override;
+
+private:
+    PointerSource pointer_;
 };
 
 } // namespace varnu::qt

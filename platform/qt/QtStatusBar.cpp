@@ -2,53 +2,93 @@
 
 #include "platform/qt/QtMenu.h"
 #include "platform/qt/SymbolIcons.h"
+#include "platform/qt/TrayPresence.h"
 #include "platform/qt/tray/DBusTray.h"
 #include "platform/qt/tray/DesktopNotice.h"
 #include "platform/qt/tray/StatusNotifierItem.h"
 
+#include <QCoreApplication>
 #include <QCursor>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QMenu>
+#include <QPalette>
+#include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <cstdio>
 
 namespace varnu::qt {
 
 namespace {
 
 constexpr int kTrayRetryMilliseconds = 3000;
-// Long enough for a panel started with the session to come up after Varnu.
-constexpr int kNoTrayNoticeMilliseconds = 10000;
+const QString kSymbolicIconName = QStringLiteral("varnu-symbolic");
 
-// Trays sit on dark and on light panels: a white symbol with a dark rim reads on both.
-const QColor kTraySymbol(0xF5, 0xF5, 0xF5);
-const QColor kTrayRim(0x20, 0x20, 0x20, 0xB0);
+// The folder of an icon theme ("…/icons") whose hicolor theme holds the file, the system's
+// first, then the one drawn beside the program in its build folder. Empty when none does.
+QString iconFolderHolding(const QString& file, bool* isSystems = nullptr) {
+    const QString relative = QStringLiteral("icons/hicolor/") + file;
+    const QString installed = QStandardPaths::locate(QStandardPaths::GenericDataLocation, relative);
+    if (!installed.isEmpty()) {
+        if (isSystems) {
+            *isSystems = true;
+        }
+        return installed.left(installed.size() - relative.size()) + QStringLiteral("icons");
+    }
+    const QDir beside(QCoreApplication::applicationDirPath());
+    if (QFileInfo::exists(beside.filePath(relative))) {
+        if (isSystems) {
+            *isSystems = false;
+        }
+        return beside.filePath(QStringLiteral("icons"));
+    }
+    return {};
+}
+
+// The application's icon as a file a notification server can open, else its name.
+QString noticeIcon() {
+    const QString file = QStringLiteral("64x64/apps/varnu.png");
+    const QString folder = iconFolderHolding(file);
+    return folder.isEmpty() ? QStringLiteral("varnu")
+                            : QDir(folder).filePath(QStringLiteral("hicolor/") + file);
+}
+
+bool isGnome() {
+    return qEnvironmentVariable("XDG_CURRENT_DESKTOP").contains(QLatin1String("GNOME"));
+}
 
 DesktopNotice noTrayNotice(bool german) {
     if (german) {
-        return {QStringLiteral("Varnu läuft"),
-                QStringLiteral("Keine Leiste zeigt sein Symbol. Starten Sie Varnu erneut, um "
-                               "seine Einstellungen zu öffnen.")};
+        return {QStringLiteral("Varnu läuft, aber keine Leiste zeigt sein Symbol"),
+                (isGnome()
+                     ? QStringLiteral("GNOME zeigt es mit der Erweiterung AppIndicator (Paket "
+                                      "gnome-shell-extension-appindicator). ")
+                     : QStringLiteral("Eine Leiste mit Statussymbolen zeigt es. ")) +
+                    QStringLiteral("Starten Sie Varnu erneut, um seine Einstellungen zu öffnen."),
+                noticeIcon()};
     }
-    return {QStringLiteral("Varnu is running"),
-            QStringLiteral("No tray shows its icon. Launch Varnu again to open its settings.")};
+    return {QStringLiteral("Varnu is running, but no panel shows its icon"),
+            (isGnome() ? QStringLiteral("GNOME shows it with the AppIndicator extension (package "
+                                        "gnome-shell-extension-appindicator). ")
+                       : QStringLiteral("A panel with status icons shows it. ")) +
+                QStringLiteral("Launch Varnu again to open its settings."),
+            noticeIcon()};
+}
+
+bool isNativeWayland() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
 } // namespace
 
-QtStatusItem::QtStatusItem(std::function<bool()> isGerman)
+QtStatusItem::QtStatusItem(std::function<bool()> isGerman, std::shared_ptr<TrayPresence> presence)
     : retry_(new QTimer)
-    , noTray_(new QTimer)
-    , isGerman_(std::move(isGerman)) {
+    , isGerman_(std::move(isGerman))
+    , presence_(std::move(presence)) {
     retry_->setInterval(kTrayRetryMilliseconds);
     QObject::connect(retry_, &QTimer::timeout, retry_, [this] { placeIcon(); });
-    noTray_->setSingleShot(true);
-    noTray_->setInterval(kNoTrayNoticeMilliseconds);
-    QObject::connect(noTray_, &QTimer::timeout, noTray_, [this] {
-        if (!isInTray() && isGerman_) {
-            postDesktopNotice(noTrayNotice(isGerman_()));
-        }
-    });
-    noTray_->start();
 }
 
 QtStatusItem::~QtStatusItem() {
@@ -56,7 +96,6 @@ QtStatusItem::~QtStatusItem() {
     delete tray_;
     dbus_.reset();
     delete retry_;
-    delete noTray_;
     menu_.reset();
 }
 
@@ -70,6 +109,7 @@ void QtStatusItem::setMenu(std::shared_ptr<Menu> menu) {
     menu_.reset();
     if (menu) {
         menu_ = std::make_unique<QtMenu>(std::move(menu));
+        menu_->addChangeHandler([this] { updateToolTip(); });
         if (tray_) {
             tray_->setContextMenu(menu_->menu());
         }
@@ -77,24 +117,61 @@ void QtStatusItem::setMenu(std::shared_ptr<Menu> menu) {
             dbus_->setMenu(menu_.get());
         }
     }
+    updateToolTip();
     placeIcon();
 }
 
 void QtStatusItem::setImage(std::optional<SymbolImage> image) {
     image_ = std::move(image);
-    icon_ = image_ ? symbolIcon(image_->symbolName, kTraySymbol, kTrayRim) : QIcon();
-    if (dbus_) {
-        dbus_->item().setIcon(icon_, toolTip());
-    }
+    // Pixmaps are for hosts that cannot draw the symbolic icon in their panel's colour: a light
+    // mark with a dark rim reads on dark panels, which most of those are, and on light ones.
+    icon_ = image_
+                ? symbolIcon(kTraySymbol, QColor(0xF5, 0xF5, 0xF5), QColor(0x20, 0x20, 0x20, 0xB0))
+                : QIcon();
+    showIconOnBus();
     if (tray_) {
         tray_->setIcon(icon_);
-        tray_->setToolTip(toolTip());
     }
+    updateToolTip();
     placeIcon();
 }
 
+void QtStatusItem::showIconOnBus() {
+    if (!dbus_) {
+        return;
+    }
+    bool isSystems = false;
+    const QString folder =
+        iconFolderHolding(QStringLiteral("scalable/apps/varnu-symbolic.svg"), &isSystems);
+    // Only an installed theme is found by every host; some take a name they cannot find in the
+    // item's own theme folder over its pixmaps.
+    const bool named = !folder.isEmpty() && isSystems && !icon_.isNull();
+    dbus_->item().setIcon(named ? kSymbolicIconName : QString(), QString(), icon_);
+}
+
+QString QtStatusItem::toolTip() const {
+    if (menu_) {
+        if (const auto line = menu_->controlLine()) {
+            return QString::fromStdString(*line);
+        }
+    }
+    return image_ ? QString::fromStdString(image_->accessibilityDescription) : QString();
+}
+
+void QtStatusItem::updateToolTip() {
+    if (dbus_) {
+        dbus_->item().setToolTipText(toolTip());
+    }
+    if (tray_) {
+        const QString text = toolTip();
+        tray_->setToolTip(text.isEmpty() ? QStringLiteral("Varnu")
+                                         : QStringLiteral("Varnu\n") + text);
+    }
+}
+
 bool QtStatusItem::isWaitingForTray() const {
-    return retry_->isActive() || (dbus_ && dbus_->hasWatcher() && !dbus_->isRegistered());
+    return retry_->isActive() ||
+           (dbus_ && dbus_->hasWatcher() && !dbus_->isRegistered() && !dbus_->wasRefused());
 }
 
 bool QtStatusItem::isInTray() const {
@@ -110,9 +187,10 @@ void QtStatusItem::placeIcon() {
         dbusTried_ = true;
         dbus_ = DBusTray::publish();
         if (dbus_) {
-            dbus_->item().setIcon(icon_, toolTip());
+            showIconOnBus();
+            updateToolTip();
             dbus_->setMenu(menu_.get());
-            dbus_->item().onMenuRequested = [this](QPoint at) { popUpMenu(at); };
+            dbus_->item().onMenuRequested = [this](QPoint at) { return popUpMenu(at); };
             dbus_->onChanged = [this] { placeIcon(); };
             dbus_->registerWhenWatched();
         }
@@ -123,9 +201,10 @@ void QtStatusItem::placeIcon() {
         if (tray_) {
             tray_->hide();
         }
-        return;
+    } else {
+        showInX11Tray();
     }
-    showInX11Tray();
+    trayChanged();
 }
 
 void QtStatusItem::showInX11Tray() {
@@ -133,10 +212,10 @@ void QtStatusItem::showInX11Tray() {
         // Made only while no watcher is on the bus, so that Qt settles on the X11 tray.
         tray_ = new QSystemTrayIcon;
         tray_->setIcon(icon_);
-        tray_->setToolTip(toolTip());
         if (menu_) {
             tray_->setContextMenu(menu_->menu());
         }
+        updateToolTip();
         QObject::connect(tray_, &QSystemTrayIcon::activated, tray_,
                          [this](QSystemTrayIcon::ActivationReason reason) {
                              // A left click opens the menu too, as a menu-bar item would.
@@ -153,19 +232,42 @@ void QtStatusItem::showInX11Tray() {
     }
 }
 
-QString QtStatusItem::toolTip() const {
-    return image_ ? QString::fromStdString(image_->accessibilityDescription) : QString();
+void QtStatusItem::trayChanged() {
+    if (presence_) {
+        presence_->setShown(isInTray());
+    }
+    const bool watched = dbus_ && dbus_->hasWatcher();
+    const bool noTray = watched ? dbus_->wasRefused() : !isInTray() && retry_->isActive();
+    if (!noTray || toldNoTray_ || !isGerman_) {
+        return;
+    }
+    toldNoTray_ = true;
+    const DesktopNotice notice = noTrayNotice(isGerman_());
+    std::fprintf(stderr, "varnu: %s. %s\n", qPrintable(notice.summary), qPrintable(notice.body));
+    postDesktopNotice(notice);
 }
 
-void QtStatusItem::popUpMenu(QPoint at) {
-    if (menu_ && !menu_->menu()->isVisible()) {
+bool QtStatusItem::popUpMenu(QPoint at) {
+    // Natively on Wayland a menu without a parent window would be a window of its own.
+    if (!menu_ || isNativeWayland()) {
+        return false;
+    }
+    if (!menu_->menu()->isVisible()) {
         menu_->menu()->popup(at);
     }
+    return true;
+}
+
+void QtStatusBar::setLanguageRule(std::function<bool()> isGerman) {
+    if (presence_) {
+        presence_->isGerman = isGerman;
+    }
+    isGerman_ = std::move(isGerman);
 }
 
 std::shared_ptr<StatusItem> QtStatusBar::statusItem(double /*length*/) {
     // A tray icon has the size the tray gives it.
-    return std::make_shared<QtStatusItem>(isGerman_);
+    return std::make_shared<QtStatusItem>(isGerman_, presence_);
 }
 
 } // namespace varnu::qt

@@ -39,6 +39,15 @@ QWidget* form(QBoxLayout*& layout) {
     return new FormScrollArea(inner);
 }
 
+// A section's header has the one style of all headers; other texts the node's.
+void styleText(QLabel* text, const ViewNode& node) {
+    if (node.kind == ViewKind::Section) {
+        styleLabel(text, TextStyle::Callout, TextColor::Secondary, true);
+    } else {
+        styleLabel(text, node.style, node.color, node.bold);
+    }
+}
+
 QWidget* section(RenderedNode& rendered, QBoxLayout*& layout) {
     auto* widget = new QWidget;
     auto* column = new QVBoxLayout(widget);
@@ -47,7 +56,6 @@ QWidget* section(RenderedNode& rendered, QBoxLayout*& layout) {
     rendered.text = new QLabel;
     rendered.text->setTextFormat(Qt::PlainText);
     rendered.text->setContentsMargins(10, 0, 0, 0);
-    styleLabel(rendered.text, TextStyle::Callout, TextColor::Secondary, true);
     column->addWidget(rendered.text);
     auto* card = new SectionCard;
     layout = new QVBoxLayout(card);
@@ -233,10 +241,9 @@ bool applyNode(RenderedNode& rendered, const ViewNode& node) {
                 rendered.text->setVisible(!node.text.empty());
             }
         }
-        if (node.kind != ViewKind::Section &&
-            (first || node.style != last.style || node.color != last.color ||
-             node.bold != last.bold)) {
-            styleLabel(rendered.text, node.style, node.color, node.bold);
+        if (first || node.style != last.style || node.color != last.color ||
+            node.bold != last.bold) {
+            styleText(rendered.text, node);
         }
     }
     if (rendered.symbol) {
@@ -263,6 +270,15 @@ bool applyNode(RenderedNode& rendered, const ViewNode& node) {
     last.children.clear();
     rendered.applied = true;
     return relayout;
+}
+
+void applyColours(RenderedNode& rendered) {
+    if (rendered.text) {
+        styleText(rendered.text, rendered.node);
+    }
+    if (rendered.symbol) {
+        rendered.symbol->setSymbol(rendered.node.symbol, colorFor(rendered.node.color));
+    }
 }
 
 } // namespace varnu::qt

@@ -60,5 +60,8 @@ std::unique_ptr<RenderedNode> makeRenderedNode(const ViewNode& node, ViewKind pa
 
 // Shows the node's values; true when the container's children must be laid out again.
 bool applyNode(RenderedNode& rendered, const ViewNode& node);
+// Takes the colours of the node as last applied from the application's palette again, after it
+// changed (the desktop turned dark or light).
+void applyColours(RenderedNode& rendered);
 
 } // namespace varnu::qt

@@ -8,6 +8,7 @@
 #include <QPainterPathStroker>
 #include <QPixmap>
 #include <QPolygonF>
+#include <QTransform>
 #include <utility>
 #include <vector>
 
@@ -127,6 +128,20 @@ QPainterPath exclamationTriangle() {
     return triangle.subtracted(bar).subtracted(circle(at(12, 17.1), 1.35)).simplified();
 }
 
+// A monitor with a speaker on its screen: Varnu's mark in a panel, unlike the desktop's own
+// volume indicator beside it.
+QPainterPath monitorWithSpeaker() {
+    QPainterPath screen;
+    screen.addRoundedRect(box(2, 3, 20, 14), 2 * kScale, 2 * kScale);
+    auto path = stroked(screen, 2.0);
+    path = path.united(stroked(line(at(12, 17), at(12, 20)), 2.0));
+    path = path.united(stroked(line(at(7.5, 21), at(16.5, 21)), 2.0));
+    QTransform onScreen;
+    onScreen.translate(at(6.2, 5.6).x(), at(6.2, 5.6).y());
+    onScreen.scale(0.45, 0.45);
+    return path.united(onScreen.map(speakerWithWaves(2))).simplified();
+}
+
 struct BuiltSymbol {
     std::string name;
     SymbolShape shape;
@@ -144,6 +159,7 @@ const BuiltSymbol* findSymbol(const std::string& name) {
         {"slider.horizontal.3", {sliders(), kGlyphViewBox}},
         {"checkmark.circle.fill", {checkmarkCircle(), kGlyphViewBox}},
         {"exclamationmark.triangle.fill", {exclamationTriangle(), kGlyphViewBox}},
+        {kTraySymbol, {monitorWithSpeaker(), kGlyphViewBox}},
     };
     for (const auto& symbol : symbols) {
         if (symbol.name == name) {
@@ -274,6 +290,39 @@ QImage symbolImage(const std::string& name, int pixels, const QColor& color) {
     paintSymbol(painter, QRectF(0, 0, pixels, pixels), name, color);
     painter.end();
     return image;
+}
+
+} // namespace varnu::qt
+
+namespace varnu::qt {
+
+QByteArray symbolSvg(const std::string& name) {
+    const auto shape = symbolShape(name);
+    if (!shape) {
+        return {};
+    }
+    QByteArray path;
+    const auto number = [](double value) { return QByteArray::number(value / kScale, 'f', 3); };
+    for (int index = 0; index < shape->path.elementCount(); ++index) {
+        const auto element = shape->path.elementAt(index);
+        if (element.isMoveTo()) {
+            path += "M" + number(element.x) + "," + number(element.y);
+        } else if (element.isLineTo()) {
+            path += "L" + number(element.x) + "," + number(element.y);
+        } else if (element.isCurveTo()) {
+            const auto second = shape->path.elementAt(index + 1);
+            const auto end = shape->path.elementAt(index + 2);
+            path += "C" + number(element.x) + "," + number(element.y) + " " + number(second.x) +
+                    "," + number(second.y) + " " + number(end.x) + "," + number(end.y);
+            index += 2;
+        }
+    }
+    const QRectF& view = shape->viewBox;
+    return "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"16\" height=\"16\" viewBox=\"" +
+           number(view.x()) + " " + number(view.y()) + " " + number(view.width()) + " " +
+           number(view.height()) + "\">\n<path fill=\"#bebebe\" fill-rule=\"" +
+           (shape->path.fillRule() == Qt::OddEvenFill ? "evenodd" : "nonzero") + "\" d=\"" + path +
+           "Z\"/>\n</svg>\n";
 }
 
 } // namespace varnu::qt

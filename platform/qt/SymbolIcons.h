@@ -3,6 +3,7 @@
 // Varnu's own artwork for the symbol names the core uses, drawn as vector paths so it stays
 // sharp at any size and does not depend on the desktop's icon theme.
 
+#include <QByteArray>
 #include <QColor>
 #include <QIcon>
 #include <QImage>
@@ -14,6 +15,9 @@
 class QPainter;
 
 namespace varnu::qt {
+
+// The tray's own mark, a monitor with a speaker.
+constexpr const char* kTraySymbol = "varnu.tray";
 
 struct SymbolShape {
     QPainterPath path; // one filled path
@@ -36,5 +40,9 @@ QIcon symbolIcon(const std::string& name, const QColor& color,
 
 // The symbol on a transparent square image of the given pixel size.
 QImage symbolImage(const std::string& name, int pixels, const QColor& color);
+
+// The symbol as a one-colour SVG document of 16 × 16 pixels, as icon themes hold "-symbolic"
+// icons, which desktops draw in their panel's colour. Empty for an unknown name.
+QByteArray symbolSvg(const std::string& name);
 
 } // namespace varnu::qt

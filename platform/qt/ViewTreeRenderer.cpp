@@ -4,10 +4,36 @@
 #include "platform/qt/ViewStyle.h"
 
 #include <QBoxLayout>
+#include <QEvent>
 #include <QLabel>
 #include <QTimer>
 
 namespace varnu::qt {
+
+namespace {
+
+// Tells when the palette a widget inherits changes, as when the desktop turns dark.
+class PaletteWatch final : public QObject {
+public:
+    PaletteWatch(QWidget* widget, std::function<void()> changed)
+        : QObject(widget)
+        , changed_(std::move(changed)) {
+        widget->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::PaletteChange) {
+            changed_();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> changed_;
+};
+
+} // namespace
 
 ViewTreeRenderer::ViewTreeRenderer(std::shared_ptr<ViewContent> content)
     : content_(std::move(content))
@@ -17,6 +43,12 @@ ViewTreeRenderer::ViewTreeRenderer(std::shared_ptr<ViewContent> content)
     holderLayout_->setSpacing(0);
     holderLayout_->setSizeConstraint(QLayout::SetFixedSize);
     content_->setInvalidationHandler([this] { scheduleUpdate(); });
+    // Texts and symbols take their colours from the palette when they are made; they follow it.
+    new PaletteWatch(holder_, [this] {
+        for (auto& [key, rendered] : rendered_) {
+            applyColours(*rendered);
+        }
+    });
     update();
 }
 
@@ -65,6 +97,9 @@ void ViewTreeRenderer::update() {
             it->second->outer->deleteLater();
         }
         it = rendered_.erase(it);
+    }
+    if (updated_) {
+        updated_();
     }
 }
 

@@ -5,12 +5,14 @@
 // made in place and a widget lives as long as its node; nodes that appear or disappear get or
 // lose their widgets; each container's children are laid out in the tree's order; the changes
 // announced during one turn of the event loop are applied once, at the next turn; an action
-// reaches the node's latest callback and the widgets then show the model again, not the wish.
+// reaches the node's latest callback and the widgets then show the model again, not the wish;
+// colours follow the application's palette when it changes.
 // Does not: make the widgets of each kind (RenderedNode does), animate changes, or scroll
 // anything but the form.
 
 #include "platform/qt/RenderedNode.h"
 
+#include <functional>
 #include <map>
 #include <set>
 
@@ -31,6 +33,8 @@ public:
 
     // Builds the tree now and brings the widgets in line with it.
     void update();
+    // Runs after each update, for what a window shows beside the tree.
+    void setUpdateHandler(std::function<void()> handler) { updated_ = std::move(handler); }
 
     // The widgets that show a node; null when no shown node has the identity.
     QWidget* widgetFor(const std::string& id) const;
@@ -63,6 +67,7 @@ private:
     std::map<std::string, std::unique_ptr<Rendered>> rendered_;
     std::string rootKey_;
     bool updateQueued_ = false;
+    std::function<void()> updated_;
 };
 
 } // namespace varnu::qt

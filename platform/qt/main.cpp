@@ -4,6 +4,7 @@
 #include "platform/Image.h"
 #include "platform/linux/TerminationSignals.h"
 #include "platform/linux/store/JsonUserDefaults.h"
+#include "platform/qt/ColourScheme.h"
 #include "platform/qt/DemoWindow.h"
 #include "platform/qt/DemoWorld.h"
 #include "platform/qt/LinuxServices.h"
@@ -51,6 +52,7 @@ int runDemo(const QtFront& front, SingleInstance& instance) {
         front.mainQueue, [application = front.application](int) { application->terminate(); });
     const auto delegate = startApplication(world.services());
     DemoWindow window(world, [application = front.application] { application->terminate(); });
+    window.placeLeftOfCentre();
     window.show();
     front.application->run();
     return 0;
@@ -146,6 +148,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral(VARNU_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("varnu"));
     QApplication::setWindowIcon(symbolIcon(kApplicationIconSymbol, Qt::white));
+    const ColourScheme colourScheme;
 
     QCommandLineParser parser;
     const QCommandLineOption demo(

@@ -1,6 +1,7 @@
 #include "platform/wayland/OverlayPath.h"
 
 #include "platform/wayland/WaylandDisplay.h"
+#include "platform/x11/OverlayWindow.h"
 
 #include <cstdlib>
 
@@ -16,13 +17,17 @@ bool isSet(const char* name) {
 } // namespace
 
 OverlayPath sessionOverlayPath() {
-    if (isSet("WAYLAND_DISPLAY") && WaylandDisplay::connectWithLayerShell()) {
+    if (!isSet("WAYLAND_DISPLAY")) {
+        return isSet("DISPLAY") ? OverlayPath::X11Window : OverlayPath::NoDisplay;
+    }
+    if (WaylandDisplay::connectWithLayerShell()) {
         return OverlayPath::LayerShell;
     }
-    if (isSet("DISPLAY")) {
-        return OverlayPath::X11Window;
+    // The overlay goes to XWayland wherever Qt's windows are, when its window can be made there.
+    if (x11::OverlayWindow::create(1, 1)) {
+        return OverlayPath::XWaylandWindow;
     }
-    return isSet("WAYLAND_DISPLAY") ? OverlayPath::WaylandWindow : OverlayPath::NoDisplay;
+    return OverlayPath::WaylandWindow;
 }
 
 const char* describe(OverlayPath path) {
@@ -31,8 +36,12 @@ const char* describe(OverlayPath path) {
         return "a layer surface the compositor puts on the focused output (layer shell)";
     case OverlayPath::X11Window:
         return "an X11 window on the screen under the pointer";
+    case OverlayPath::XWaylandWindow:
+        return "an X11 window on XWayland (no layer shell), on the screen where the pointer last "
+               "was over an X11 window";
     case OverlayPath::WaylandWindow:
-        return "a window the Wayland compositor places (no layer shell, no X display)";
+        return "a window the Wayland compositor places and focuses like any other (neither layer "
+               "shell nor XWayland); switch the overlay off in the settings if it is in the way";
     case OverlayPath::NoDisplay:
         return "none (no display)";
     }

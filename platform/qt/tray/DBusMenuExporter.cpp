@@ -14,17 +14,52 @@ constexpr int kRootId = 0;
 
 DBusMenuExporter::DBusMenuExporter(QtMenu& menu, QObject* parent)
     : QObject(parent)
-    , menu_(menu) {
-    menu_.setChangeHandler([this] { changed(); });
+    , menu_(menu)
+    , exported_(itemProperties()) {
+    changeHandler_ = menu_.addChangeHandler([this] { changed(); });
 }
 
 DBusMenuExporter::~DBusMenuExporter() {
-    menu_.setChangeHandler({});
+    menu_.removeChangeHandler(changeHandler_);
 }
 
 void DBusMenuExporter::changed() {
     ++revision_;
-    emit LayoutUpdated(revision_, kRootId);
+    const QList<QVariantMap> now = itemProperties();
+    const auto kinds = [](const QList<QVariantMap>& items) {
+        QStringList types;
+        for (const auto& item : items) {
+            types << item.value(QStringLiteral("type")).toString();
+        }
+        return types;
+    };
+    if (now.size() != exported_.size() || kinds(now) != kinds(exported_)) {
+        exported_ = now;
+        emit LayoutUpdated(revision_, kRootId);
+        return;
+    }
+    // The same items with other texts or states: hosts update the items they show in place.
+    DBusMenuItemList updated;
+    DBusMenuItemKeysList removed;
+    for (int index = 0; index < now.size(); ++index) {
+        if (now[index] == exported_[index]) {
+            continue;
+        }
+        updated << DBusMenuItem{index + 1, now[index]};
+        QStringList gone;
+        for (auto name = exported_[index].keyBegin(); name != exported_[index].keyEnd(); ++name) {
+            if (!now[index].contains(*name)) {
+                gone << *name;
+            }
+        }
+        if (!gone.isEmpty()) {
+            removed << DBusMenuItemKeys{index + 1, gone};
+        }
+    }
+    exported_ = now;
+    if (!updated.isEmpty()) {
+        emit ItemsPropertiesUpdated(updated, removed);
+    }
 }
 
 QVariantMap DBusMenuExporter::properties(int id) const {
@@ -44,11 +79,22 @@ QVariantMap DBusMenuExporter::properties(int id) const {
     QString label = QString::fromStdString(item.title);
     label.replace(QLatin1Char('_'), QLatin1String("__"));
     QVariantMap shown{{QStringLiteral("label"), label}, {QStringLiteral("enabled"), item.enabled}};
-    if (item.checked) {
+    // An item that stands for a choice always says whether it is the chosen one: a host keeps
+    // the last state it was told for an item that stops saying.
+    if (isChoice(item) || item.checked) {
         shown.insert(QStringLiteral("toggle-type"), QStringLiteral("checkmark"));
-        shown.insert(QStringLiteral("toggle-state"), 1);
+        shown.insert(QStringLiteral("toggle-state"), item.checked ? 1 : 0);
     }
     return shown;
+}
+
+QList<QVariantMap> DBusMenuExporter::itemProperties() const {
+    QList<QVariantMap> items;
+    const int count = static_cast<int>(menu_.model()->items().size());
+    for (int id = 1; id <= count; ++id) {
+        items << properties(id);
+    }
+    return items;
 }
 
 DBusMenuLayout DBusMenuExporter::layout() const {

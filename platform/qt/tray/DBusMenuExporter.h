@@ -2,9 +2,11 @@
 
 // The tray menu exported as com.canonical.dbusmenu, for panels that draw the menu themselves.
 // Implements: the layout of the core's items (id 0 the root, each item its index plus one) with
-// labels, enabled states, check marks and separators; asking the core for its items
-// when the panel is about to show the menu; a new revision and LayoutUpdated whenever what the
-// items show changes; a click sent back to the core by the item's index, after the call returns.
+// labels, enabled states, check marks (on or off on every item that stands for a choice) and
+// separators; asking the core for its items when the panel is about to show the menu; a new
+// revision whenever what the items show changes, told by LayoutUpdated when items come or go and
+// by ItemsPropertiesUpdated, with the changed and the dropped properties, when only texts or
+// states change; a click sent back to the core by the item's index, after the call returns.
 // Does not: nest submenus, filter properties by the names a caller asks for (it gets all), or
 // show key equivalents (a panel's menu has no key focus; GTK panels warn about them).
 
@@ -58,9 +60,13 @@ signals:
 private:
     void changed();
     QVariantMap properties(int id) const;
+    QList<QVariantMap> itemProperties() const;
 
     QtMenu& menu_;
+    int changeHandler_ = 0;
     uint revision_ = 1;
+    // The items' properties as hosts were last told them, to say what changed.
+    QList<QVariantMap> exported_;
 };
 
 } // namespace varnu::qt

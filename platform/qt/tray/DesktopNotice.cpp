@@ -22,8 +22,8 @@ bool postDesktopNotice(const DesktopNotice& notice) {
                                                   QStringLiteral("/org/freedesktop/Notifications"),
                                                   QStringLiteral("org.freedesktop.Notifications"),
                                                   QStringLiteral("Notify"));
-    message << QStringLiteral("Varnu") << 0U << QStringLiteral("varnu") << notice.summary
-            << notice.body << QStringList() << QVariantMap() << kServerDecidesTimeout;
+    message << QStringLiteral("Varnu") << 0U << notice.icon << notice.summary << notice.body
+            << QStringList() << QVariantMap() << kServerDecidesTimeout;
     return bus.send(message);
 }
 

@@ -1,14 +1,19 @@
 #pragma once
 
 // The tray item as org.kde.StatusNotifierItem, the object a panel's tray host shows.
-// Implements: the item's properties (id, title, status, the icon as pixmaps in the sizes panels
-// draw, the tool tip, the menu's object path, ItemIsMenu so that the panel opens the menu on a
-// left click too) and their change signals; Activate and ContextMenu, from hosts that ask the
-// item to show its menu itself, at the point they give.
+// Implements: the item's properties (id, title, status, the icon by its name in the icon theme,
+// with the folder of a theme that holds it when that is not the system's, and as pixmaps in the
+// sizes panels draw for hosts that take only those, the tool tip, the menu's object path,
+// ItemIsMenu) and their change signals, each answered from the moment the item is on the bus.
+// Activate is refused, so that hosts that ask for it on a left click show the exported menu as
+// they do on a right click; ContextMenu, which only hosts that cannot show that menu send,
+// asks for the item's own menu at the point they give, unless such a menu would be a window of
+// its own (natively on Wayland), when it is refused too.
 // Does not: publish itself or register with a watcher (DBusTray does), or blink for attention.
 
 #include "platform/qt/tray/DBusTrayTypes.h"
 
+#include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QIcon>
 #include <QObject>
@@ -17,7 +22,7 @@
 
 namespace varnu::qt {
 
-class StatusNotifierItem final : public QObject {
+class StatusNotifierItem final : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierItem")
     Q_PROPERTY(QString Category READ category)
@@ -25,14 +30,14 @@ class StatusNotifierItem final : public QObject {
     Q_PROPERTY(QString Title READ title)
     Q_PROPERTY(QString Status READ status)
     Q_PROPERTY(int WindowId READ windowId)
-    Q_PROPERTY(QString IconName READ noName)
+    Q_PROPERTY(QString IconName READ iconName)
     Q_PROPERTY(varnu::qt::DBusPixmapList IconPixmap READ iconPixmap)
     Q_PROPERTY(QString OverlayIconName READ noName)
     Q_PROPERTY(varnu::qt::DBusPixmapList OverlayIconPixmap READ noPixmaps)
     Q_PROPERTY(QString AttentionIconName READ noName)
     Q_PROPERTY(varnu::qt::DBusPixmapList AttentionIconPixmap READ noPixmaps)
     Q_PROPERTY(QString AttentionMovieName READ noName)
-    Q_PROPERTY(QString IconThemePath READ noName)
+    Q_PROPERTY(QString IconThemePath READ iconThemePath)
     Q_PROPERTY(varnu::qt::DBusToolTip ToolTip READ toolTip)
     Q_PROPERTY(bool ItemIsMenu READ itemIsMenu)
     Q_PROPERTY(QDBusObjectPath Menu READ menu)
@@ -40,13 +45,18 @@ class StatusNotifierItem final : public QObject {
 public:
     explicit StatusNotifierItem(QObject* parent = nullptr);
 
-    void setIcon(const QIcon& icon, const QString& description);
+    // The icon by name (empty for none), the folder of the icon theme that holds it (empty for
+    // the system's themes), and the same picture for hosts that take only pixmaps.
+    void setIcon(const QString& name, const QString& themePath, const QIcon& pixmaps);
+    void setToolTipText(const QString& text);
 
     QString category() const { return QStringLiteral("ApplicationStatus"); }
     QString id() const { return QStringLiteral("varnu"); }
     QString title() const { return QStringLiteral("Varnu"); }
     QString status() const { return QStringLiteral("Active"); }
     int windowId() const { return 0; }
+    QString iconName() const { return iconName_; }
+    QString iconThemePath() const { return themePath_; }
     QString noName() const { return {}; }
     DBusPixmapList iconPixmap() const { return pixmaps_; }
     DBusPixmapList noPixmaps() const { return {}; }
@@ -54,8 +64,9 @@ public:
     bool itemIsMenu() const { return true; }
     QDBusObjectPath menu() const;
 
-    // A host asks for the menu at a point of the screen.
-    std::function<void(QPoint)> onMenuRequested;
+    // A host that cannot show the exported menu asks for one at a point of the screen. Null, or
+    // answering false, refuses.
+    std::function<bool(QPoint)> onMenuRequested;
 
 public slots:
     void Activate(int x, int y);
@@ -72,8 +83,12 @@ signals:
     void NewStatus(const QString& status);
 
 private:
+    void refuse(const QString& why);
+
+    QString iconName_;
+    QString themePath_;
     DBusPixmapList pixmaps_;
-    QString description_;
+    QString toolTipText_;
 };
 
 } // namespace varnu::qt

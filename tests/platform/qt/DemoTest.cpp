@@ -80,6 +80,7 @@ TEST(DemoTest, TheWindowsKeysReachTheMonitorThroughTheCore) {
     delegate->settings->setLanguage("de");
     window.refresh();
     EXPECT_EQ(window.keyButton(DemoKey::VolumeUp)->text(), QStringLiteral("Lauter"));
+    EXPECT_EQ(window.optionBox()->text(), QStringLiteral("Alt")) << "the key's name on Linux";
 
     window.close();
     EXPECT_EQ(closes, 1);

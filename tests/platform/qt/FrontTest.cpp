@@ -15,6 +15,7 @@
 #include <QImage>
 #include <QMenu>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QThread>
 #include <atomic>
@@ -291,7 +292,7 @@ TEST(QtOverlayTest, FadesOutAndRunsTheCompletionEvenWhenInterrupted) {
     EXPECT_DOUBLE_EQ(panel.widget()->windowOpacity(), 1.0);
 }
 
-TEST(QtStatusItemTest, ShowsTheSymbolWithItsDescriptionAndWaitsForATray) {
+TEST(QtStatusItemTest, ShowsItsMarkWithTheMenusControlLineAndWaitsForATray) {
     // No session bus: the X11 tray's icon is all there is.
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
     QtStatusBar bar;
@@ -299,12 +300,38 @@ TEST(QtStatusItemTest, ShowsTheSymbolWithItsDescriptionAndWaitsForATray) {
     auto* tray = dynamic_cast<QtStatusItem*>(item.get());
     ASSERT_NE(tray, nullptr);
     item->button()->setImage(SymbolImage{"speaker.wave.2.fill", "Volume"});
-    EXPECT_EQ(tray->trayIcon()->toolTip(), QStringLiteral("Volume"));
+    EXPECT_EQ(tray->trayIcon()->toolTip(), QStringLiteral("Varnu\nVolume"));
     EXPECT_FALSE(tray->trayIcon()->icon().pixmap(22, 22).isNull());
 
+    // The tool tip follows the menu's control line, in whatever language the core built it.
     auto menu = std::make_shared<Menu>();
+    auto delegate = std::make_shared<BuildingDelegate>();
+    menu->setDelegate(delegate);
+    std::string control = "Control: monitor (DDC) – 35%";
+    delegate->build = [&](Menu& built) {
+        MenuItem header;
+        header.title = "Output device for the volume keys";
+        header.enabled = false;
+        built.addItem(header);
+        built.addItem(MenuItem::separatorItem());
+        MenuItem line;
+        line.title = control;
+        line.enabled = false;
+        built.addItem(line);
+        built.addItem(MenuItem::separatorItem());
+    };
     item->setMenu(menu);
     ASSERT_NE(tray->menu(), nullptr);
+    menu->invalidate();
+    EXPECT_TRUE(pumpUntil([&] {
+        return tray->trayIcon()->toolTip() == QStringLiteral("Varnu\nControl: monitor (DDC) – 35%");
+    }));
+    control = "Steuerung: Monitor (DDC) – 36 %";
+    menu->invalidate();
+    EXPECT_TRUE(pumpUntil([&] {
+        return tray->trayIcon()->toolTip() ==
+               QStringLiteral("Varnu\nSteuerung: Monitor (DDC) – 36 %");
+    }));
     EXPECT_EQ(tray->trayIcon()->contextMenu(), tray->menu()->menu());
     // The offscreen platform has no tray, like a desktop whose panel has not started yet.
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
@@ -346,6 +373,61 @@ TEST(DBusMenuExporterTest, ExportsTheCoreItemsAndSendsClicksBackAfterTheCall) {
     EXPECT_EQ(chosen, 0) << "the action ran inside the panel's call";
     pumpPosted();
     EXPECT_EQ(chosen, 1);
+}
+
+TEST(DBusMenuExporterTest, MarksEveryChoiceOnOrOffAndTellsHostsWhatChanged) {
+    auto core = std::make_shared<Menu>();
+    auto delegate = std::make_shared<BuildingDelegate>();
+    core->setDelegate(delegate);
+    std::string chosen = "hdmi";
+    int outputs = 2;
+    delegate->build = [&](Menu& built) {
+        for (const std::string uid : {"hdmi", "speakers", "usb"}) {
+            if (built.items().size() == static_cast<std::size_t>(outputs)) {
+                break;
+            }
+            MenuItem device;
+            device.title = uid;
+            device.representedObject = uid;
+            device.checked = uid == chosen;
+            built.addItem(device);
+        }
+        built.addItem(MenuItem::separatorItem());
+        MenuItem quit;
+        quit.title = "Quit";
+        built.addItem(quit);
+    };
+    QtMenu menu(core);
+    DBusMenuExporter exporter(menu);
+    menu.refresh();
+    const auto properties = [&](int id) {
+        return qvariant_cast<DBusMenuLayout>(exporter.layout().children[id - 1]).properties;
+    };
+    EXPECT_EQ(properties(1).value("toggle-type"), "checkmark");
+    EXPECT_EQ(properties(1).value("toggle-state"), 1);
+    EXPECT_EQ(properties(2).value("toggle-type"), "checkmark") << "a choice not taken says so";
+    EXPECT_EQ(properties(2).value("toggle-state"), 0);
+    EXPECT_FALSE(properties(4).contains("toggle-type")) << "Quit is no choice";
+    EXPECT_TRUE(menu.menu()->actions()[1]->isCheckable());
+    EXPECT_FALSE(menu.menu()->actions()[1]->isChecked());
+
+    QSignalSpy updated(&exporter, &DBusMenuExporter::ItemsPropertiesUpdated);
+    QSignalSpy laidOut(&exporter, &DBusMenuExporter::LayoutUpdated);
+    chosen = "speakers";
+    menu.refresh();
+    ASSERT_EQ(updated.size(), 1);
+    EXPECT_EQ(laidOut.size(), 0) << "the same items, only their states changed";
+    const auto changed = qvariant_cast<DBusMenuItemList>(updated[0][0]);
+    ASSERT_EQ(changed.size(), 2);
+    EXPECT_EQ(changed[0].id, 1);
+    EXPECT_EQ(changed[0].properties.value("toggle-state"), 0);
+    EXPECT_EQ(changed[1].id, 2);
+    EXPECT_EQ(changed[1].properties.value("toggle-state"), 1);
+
+    outputs = 3;
+    menu.refresh();
+    EXPECT_EQ(laidOut.size(), 1) << "an output came: the layout changed";
+    EXPECT_EQ(updated.size(), 1);
 }
 
 } // namespace

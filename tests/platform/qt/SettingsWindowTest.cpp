@@ -1,20 +1,25 @@
-// The settings window rendered from the real settings view: what it shows, how it updates and
-// what its controls do.
+// The settings window rendered from the real settings view: what it shows, how it updates,
+// what its controls do, and its colours under a desktop portal of the test's own.
 
+#include "platform/qt/ColourScheme.h"
 #include "platform/qt/QtMainQueue.h"
 #include "platform/qt/QtWindow.h"
 #include "platform/qt/SymbolView.h"
+#include "platform/qt/TrayPresence.h"
 #include "platform/qt/ViewTreeRenderer.h"
 #include "platform/sim/SimPreferredLanguages.h"
 #include "platform/sim/SimUserDefaults.h"
 #include "settings/SettingsModel.h"
 #include "settings/SettingsView.h"
+#include "tests/platform/qt/PrivateBus.h"
 #include "tests/platform/qt/QtTestEnvironment.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusVariant>
 #include <QLabel>
 #include <QLayout>
 #include <QPushButton>
@@ -24,9 +29,29 @@
 #include <gtest/gtest.h>
 
 namespace varnu::qt {
+
+// The desktop portal's settings as xdg-desktop-portal tells them: 1 asks for dark.
+class TestPortal final : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
+
+public:
+    uint colorScheme = 1;
+
+public slots:
+    // The portal wraps the value in one variant more than its signature says.
+    QDBusVariant Read(const QString&, const QString&) {
+        return QDBusVariant(QVariant::fromValue(QDBusVariant(colorScheme)));
+    }
+
+signals:
+    void SettingChanged(const QString& group, const QString& key, const QDBusVariant& value);
+};
+
 namespace {
 
 using test::pumpPosted;
+using test::pumpUntil;
 
 void scrollOver(QWidget* widget, int notches) {
     const QPointF inside(widget->width() / 2.0, widget->height() / 2.0);
@@ -273,5 +298,77 @@ TEST_F(SettingsWindowTest, PickersChangeOnlyByAChoiceFromTheirOpenList) {
     EXPECT_EQ(selected, std::vector<std::string>{"speakers"});
 }
 
+TEST_F(SettingsWindowTest, OffersQuitInTheChosenLanguageWhileNoTrayShowsTheIcon) {
+    auto presence = std::make_shared<TrayPresence>();
+    int quits = 0;
+    presence->quit = [&] { ++quits; };
+    presence->isGerman = [&] { return model->language() == "de"; };
+    QtWindow withTray(view, presence);
+    withTray.makeKeyAndOrderFront();
+    QPushButton* quit = withTray.quitButton();
+    ASSERT_NE(quit, nullptr);
+    EXPECT_TRUE(quit->isVisible()) << "no tray shows the icon yet";
+    EXPECT_EQ(quit->text(), QStringLiteral("Quit Varnu"));
+    quit->click();
+    EXPECT_EQ(quits, 1);
+    presence->setShown(true);
+    EXPECT_FALSE(quit->isVisible()) << "the tray's menu has Quit";
+    presence->setShown(false);
+    EXPECT_TRUE(quit->isVisible());
+    // Deutsch chosen in the open window.
+    emit withTray.renderer().pickerFor("general.language")->activated(1);
+    pumpPosted();
+    EXPECT_EQ(quit->text().toStdString(), "Varnu beenden");
+    EXPECT_EQ(window->quitButton(), nullptr) << "a window without a tray to stand in for";
+}
+
+TEST_F(SettingsWindowTest, FollowsTheDesktopsColourSchemeWhileOpen) {
+    test::PrivateBus bus;
+    if (bus.address().isEmpty()) {
+        GTEST_SKIP() << "no dbus-daemon";
+    }
+    TestPortal portal;
+    QDBusConnection desktop = QDBusConnection::connectToBus(bus.address(), "test-desktop");
+    desktop.registerObject("/org/freedesktop/portal/desktop", &portal,
+                           QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals);
+    desktop.registerService("org.freedesktop.portal.Desktop");
+    const QPalette before = QApplication::palette();
+    const auto isDarkText = [&] {
+        for (const char* id : {"output", "general.showHUD"}) {
+            if (renderer().textFor(id)->palette().color(QPalette::WindowText).lightness() < 128) {
+                return false;
+            }
+        }
+        return window->widget()->palette().color(QPalette::Window).lightness() < 128;
+    };
+    const auto setScheme = [&](uint scheme) {
+        emit portal.SettingChanged("org.freedesktop.appearance", "color-scheme",
+                                   QDBusVariant(scheme));
+    };
+    EXPECT_FALSE(isDarkText());
+    {
+        // The window is open before the portal's answer comes, as at a start.
+        ColourScheme scheme(QDBusConnection::connectToBus(bus.address(), "test-varnu"));
+        EXPECT_TRUE(pumpUntil(isDarkText)) << "light text on a dark window from the start";
+        // Qt relays the portal's signal only with its value's type registered by name; only now,
+        // so that Varnu meets Qt as at a start, where nothing has registered it yet.
+        qRegisterMetaType<QDBusVariant>();
+        setScheme(0);
+        EXPECT_TRUE(pumpUntil([&] { return !scheme.isDark(); }));
+        pumpPosted();
+        EXPECT_FALSE(isDarkText());
+        emit portal.SettingChanged("org.freedesktop.appearance", "contrast", QDBusVariant(1u));
+        test::pumpFor(std::chrono::milliseconds(200));
+        EXPECT_FALSE(scheme.isDark()) << "another setting than the colour scheme";
+        setScheme(1);
+        EXPECT_TRUE(pumpUntil(isDarkText)) << "dark again";
+    }
+    QApplication::setPalette(before);
+    QDBusConnection::disconnectFromBus("test-varnu");
+    QDBusConnection::disconnectFromBus("test-desktop");
+}
+
 } // namespace
 } // namespace varnu::qt
+
+#include "SettingsWindowTest.moc"

@@ -1,42 +1,54 @@
-#!/bin/sh
-# Starts `varnu --demo` on a virtual X display, lets it run, stops it with SIGTERM and expects
-# a clean exit. Skips (77) where xvfb-run is missing.
+#!/usr/bin/env bash
+# Starts `varnu --demo` on a virtual X display as a new user does: the settings window of the
+# first start opens beside the demo window, both whole on the screen, not one over the other.
+# Lets it run, stops it with SIGTERM and expects a clean exit. Skips (77) where a program is
+# missing.
 # Usage: run-demo-under-xvfb.sh VARNU [SECONDS]
 set -u
+here=$(dirname "$0")
+source "$here/x11-session.sh"
+x11_require Xvfb xdotool xwininfo
 varnu=$1
 seconds=${2:-4}
-if ! command -v xvfb-run >/dev/null 2>&1; then
-    echo "xvfb-run is not installed: skipped"
-    exit 77
-fi
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-mkdir -m 700 "$scratch/runtime"
-# Nothing of the user's session leaks in or out.
-export HOME="$scratch" XDG_CONFIG_HOME="$scratch/config" XDG_RUNTIME_DIR="$scratch/runtime"
-unset QT_QPA_PLATFORM WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
-# libxkbcommon-x11 hands strndup buffers that are not NUL-terminated when Qt connects to an X
-# server; the sanitizer's strict string checks would stop the run inside that library.
-if [ -n "${ASAN_OPTIONS:-}" ]; then
-    export ASAN_OPTIONS="$ASAN_OPTIONS:strict_string_checks=0"
+readonly screen_width=1280 screen_height=800
+
+x11_isolate
+x11_start_server "${screen_width}x$screen_height"
+started=$(date +%s)
+"$varnu" --demo >"$x11_scratch/out.log" 2>&1 &
+pid=$!
+
+# The shown window whose title matches, as "X Y WIDTH HEIGHT".
+shown_window() {
+    x11_geometry "$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)"
+}
+export -f shown_window x11_geometry
+if x11_wait_for 10 bash -c 'shown_window "^Varnu Demo" && shown_window "^Varnu\$"'; then
+    read -r dx dy dw dh < <(shown_window "^Varnu Demo")
+    read -r sx sy sw sh < <(shown_window "^Varnu\$")
+    if [ "$dx" -lt $((sx + sw)) ] && [ "$sx" -lt $((dx + dw)) ] &&
+        [ "$dy" -lt $((sy + sh)) ] && [ "$sy" -lt $((dy + dh)) ]; then
+        x11_fail "the settings window ($sx $sy $sw $sh) covers the demo window ($dx $dy $dw $dh)"
+    elif [ "$dx" -lt 0 ] || [ "$sx" -lt 0 ] || [ $((dx + dw)) -gt "$screen_width" ] ||
+        [ $((sx + sw)) -gt "$screen_width" ] || [ $((dy + dh)) -gt "$screen_height" ] ||
+        [ $((sy + sh)) -gt "$screen_height" ]; then
+        x11_fail "a window leaves the screen: demo $dx $dy $dw $dh, settings $sx $sy $sw $sh"
+    else
+        echo "the settings window opens beside the demo window"
+    fi
+else
+    x11_fail "the demo window and the settings window do not both show"
 fi
 
-xvfb-run -a -s "-screen 0 1280x800x24" sh -c '
-    "$1" --demo > "$3/out.log" 2>&1 &
-    pid=$!
-    sleep "$2"
-    if ! kill -0 "$pid" 2>/dev/null; then
-        wait "$pid"
-        echo "varnu --demo ended by itself with status $?"
-        exit 1
-    fi
+sleep $((seconds - ($(date +%s) - started))) 2>/dev/null
+if ! kill -0 "$pid" 2>/dev/null; then
+    wait "$pid"
+    x11_fail "varnu --demo ended by itself with status $?"
+else
     kill -TERM "$pid"
     wait "$pid"
-' run-demo "$varnu" "$seconds" "$scratch"
-status=$?
-cat "$scratch/out.log"
-if [ "$status" -ne 0 ]; then
-    echo "varnu --demo did not stop cleanly (status $status)"
-    exit 1
+    status=$?
+    [ "$status" -eq 0 ] || x11_fail "varnu --demo did not stop cleanly (status $status)"
 fi
-echo "varnu --demo ran for ${seconds}s and stopped cleanly"
+cat "$x11_scratch/out.log"
+x11_finish "varnu --demo opened its windows side by side, ran for ${seconds}s and stopped cleanly"

@@ -42,17 +42,14 @@ start_varnu() {
         swaymsg '[title="^Varnu$"] kill' >/dev/null
 }
 
-# The item's D-Bus name, once the watcher lists it.
+# The watcher's entry for the item, once it lists it.
 registered_item() {
-    gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
-        -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
-        RegisteredStatusNotifierItems 2>/dev/null |
-        grep -o "org.kde.StatusNotifierItem-$varnu_pid-[0-9]*"
+    wl_items_of "$varnu_pid" | grep .
 }
 notifications() {
     grep -c 'member=Notify' "$x11_scratch/notifications.log"
 }
-export -f wl_pixel registered_item notifications
+export -f wl_pixel wl_items_of registered_item notifications
 export x11_scratch
 
 expect_registered() {
@@ -95,7 +92,8 @@ if [ "$mode" != native ]; then
     started=$SECONDS
     export varnu_pid
     expect_registered "when waybar was there before Varnu"
-    layout=$(gdbus call --session -d "$(registered_item)" -o /MenuBar \
+    item=$(registered_item)
+    layout=$(gdbus call --session -d "${item%%[@/]*}" -o /MenuBar \
         -m com.canonical.dbusmenu.GetLayout -- 0 -1 '@as []')
     for item in "Output device for the volume keys" "Varnu Demo Display" "Settings…" "Quit"; do
         if ! grep -qF "'$item'" <<<"$layout"; then
@@ -182,7 +180,9 @@ fi
 if [ "$mode" != native ] && [ "$(notifications)" -ne 1 ]; then
     x11_fail "$(notifications) notifications were posted; one, before the tray, was expected"
 fi
-if [ -s "$x11_scratch/varnu.log" ]; then
+# Only the notice that no panel shows the icon, given before waybar started.
+if grep -v "^varnu: Varnu is running, but no panel shows its icon" "$x11_scratch/varnu.log" |
+    grep -q .; then
     x11_fail "Varnu printed:"
     cat "$x11_scratch/varnu.log"
 fi

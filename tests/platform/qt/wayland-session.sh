@@ -26,6 +26,8 @@ wl_rerun_unprivileged() {
     local copies=()
     while [ "$1" != -- ]; do
         install -m 755 "$1" "$scratch/"
+        # The icons drawn beside a program in its build folder, which it finds there.
+        [ -d "$(dirname "$1")/icons" ] && cp -r "$(dirname "$1")/icons" "$scratch/"
         copies+=("$scratch/$(basename "$1")")
         shift
     done
@@ -38,7 +40,7 @@ wl_rerun_unprivileged() {
     fi
     chown -R "$wl_user" "$scratch"
     runuser -u "$wl_user" -- env -i PATH="$PATH" ASAN_OPTIONS="${ASAN_OPTIONS:-}" \
-        UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" LSAN_OPTIONS="$options" \
+        UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" LSAN_OPTIONS="$options" GN_STARTS="${GN_STARTS:-}" \
         bash "$scratch/$(basename "$script")" "${copies[@]}" "$scratch/pictures" "$@"
     local status=$?
     mkdir -p "$pictures" && cp "$scratch"/pictures/*.png "$pictures/" 2>/dev/null
@@ -108,7 +110,7 @@ wl_start_waybar() {
 {"layer": "top", "position": "top", "height": 30, "output": "HEADLESS-1",
  "modules-right": ["tray"], "tray": {"icon-size": 22, "spacing": 8}}
 CONFIG
-    echo 'window#waybar { background: #2b2b2b; }' >"$x11_scratch/waybar.css"
+    echo 'window#waybar { background: #2b2b2b; color: #ffffff; }' >"$x11_scratch/waybar.css"
     waybar -c "$x11_scratch/waybar.json" -s "$x11_scratch/waybar.css" \
         >>"$x11_scratch/waybar.log" 2>&1 &
     waybar_pid=$!
@@ -138,4 +140,19 @@ wl_focus() {
 wl_window() {
     swaymsg -t get_tree |
         jq -r --arg title "$1" '.. | select(.name? == $title) | "\(.rect.x) \(.rect.y) \(.rect.width)"'
+}
+
+# The watcher's entries for items of the process with this pid.
+wl_items_of() {
+    local entry owner
+    for entry in $(gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
+        -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
+        RegisteredStatusNotifierItems 2>/dev/null | grep -o "'[^']*'" | tr -d "'"); do
+        owner=${entry%%[@/]*}
+        if [ "$(gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+            -m org.freedesktop.DBus.GetConnectionUnixProcessID "$owner" 2>/dev/null |
+            sed -n 's/.*uint32 \([0-9]*\).*/\1/p')" = "$1" ]; then
+            echo "$entry"
+        fi
+    done
 }
