@@ -6,11 +6,11 @@
 // bus, as an X11 system-tray icon (XEmbed) through QSystemTrayIcon, retried until a tray
 // exists. Whatever the core's symbol, the tray shows Varnu's own mark: by its name in the icon
 // theme where it is installed (a "-symbolic" icon that hosts draw in their panel's colour), and
-// as pixmaps, light with a dark rim, for hosts and trays that take only pixmaps. The tool tip is "Varnu" over
-// the menu's control line. The core's menu on a left and a right click. As soon as it is clear
-// that no tray shows the icon (neither a watcher nor an X11 tray; a watcher that keeps dropping
-// the item), the user is told once, on stderr and by a desktop notification where a server is,
-// how to get a tray on that desktop, and the settings window offers Quit.
+// as pixmaps, light with a dark rim, for hosts and trays that take only pixmaps. The tool tip is
+// "Varnu" over the menu's control line. The core's menu on a left and a right click. As soon as it
+// is clear that no tray shows the icon (neither a watcher nor an X11 tray; a watcher that keeps
+// dropping the item), the user is told once, on stderr and by a desktop notification where a server
+// is, how to get a tray on that desktop, and the settings window offers Quit.
 // Does not: draw into a panel without a tray (launching Varnu again opens its settings window).
 
 #include "platform/StatusBar.h"
