@@ -3,7 +3,6 @@
 #include "platform/linux/ServiceKeyTap.h"
 #include "platform/linux/input/InputDeviceList.h"
 #include "platform/linux/input/InputPermissions.h"
-#include "platform/linux/input/OtherDeviceAccess.h"
 
 #include <array>
 #include <fstream>
@@ -170,7 +169,8 @@ std::optional<LocalizedText> VolumeKeyTaps::sharedAccessNotice() {
     if (*route_ != Route::Service || ::geteuid() == 0) {
         return std::nullopt;
     }
-    return otherDeviceAccessNotice(otherDeviceAccess(HeldDevices::All, FileAccess::system()));
+    return otherDeviceAccessNotice(
+        otherDeviceAccess(HeldDevices::All, FileAccess::system(), {}, &ruleFiles_));
 }
 
 std::optional<LocalizedText> VolumeKeyTaps::keysTakenElsewhere() {

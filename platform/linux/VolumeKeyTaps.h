@@ -17,6 +17,7 @@
 #include "platform/EventTap.h"
 #include "platform/linux/devices-link/DevicesConnection.h"
 #include "platform/linux/input/EvdevEventTap.h"
+#include "platform/linux/input/OtherDeviceAccess.h"
 
 #include <chrono>
 #include <iostream>
@@ -70,6 +71,7 @@ private:
     std::shared_ptr<devices::DevicesConnection> connection_;
     std::shared_ptr<devices::DevicesConnection> displaysConnection_;
     EvdevEventTapService local_;
+    UdevRuleFiles ruleFiles_;
     bool prompted_ = false;
 };
 

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <utility>
 
 namespace varnu::linux_backend {
 namespace {
@@ -97,10 +98,9 @@ bool aclGrantsReadWrite(std::span<const std::uint8_t> acl, uid_t uid) {
     return false;
 }
 
-std::vector<std::string> rulesGranting(const std::vector<std::string>& folders,
-                                       const std::string& device, const std::string& grant) {
-    std::set<std::string> seen;
-    std::vector<std::string> found;
+void UdevRuleFiles::refresh(const std::vector<std::string>& folders) {
+    std::set<std::string> names;
+    std::vector<Stamp> stamps;
     for (const auto& folder : folders) {
         std::error_code error;
         std::set<fs::path> files;
@@ -110,26 +110,57 @@ std::vector<std::string> rulesGranting(const std::vector<std::string>& folders,
             }
         }
         for (const auto& file : files) {
-            if (!seen.insert(file.filename().string()).second) {
+            if (!names.insert(file.filename().string()).second) {
                 continue;
             }
-            std::ifstream in(file);
-            for (std::string line; std::getline(in, line);) {
-                auto start = line.find_first_not_of(" \t");
-                if (start != std::string::npos && line[start] != '#' &&
-                    line.find(device) != std::string::npos &&
-                    line.find(grant) != std::string::npos) {
-                    found.push_back(file.string());
-                    break;
-                }
+            struct stat status {};
+            Stamp stamp{file.string()};
+            if (::stat(stamp.path.c_str(), &status) == 0) {
+                stamp.modified = status.st_mtim.tv_sec * 1'000'000'000LL + status.st_mtim.tv_nsec;
+                stamp.size = static_cast<std::uintmax_t>(status.st_size);
+            }
+            stamps.push_back(std::move(stamp));
+        }
+    }
+    if (folders != folders_ || stamps != stamps_) {
+        folders_ = folders;
+        stamps_ = std::move(stamps);
+        found_.clear();
+    }
+}
+
+const std::vector<std::string>& UdevRuleFiles::granting(const std::string& device,
+                                                        const std::string& grant) {
+    auto [known, added] = found_.try_emplace({device, grant});
+    if (!added) {
+        return known->second;
+    }
+    for (const auto& stamp : stamps_) {
+        std::ifstream in(stamp.path);
+        for (std::string line; std::getline(in, line);) {
+            auto start = line.find_first_not_of(" \t");
+            if (start != std::string::npos && line[start] != '#' &&
+                line.find(device) != std::string::npos && line.find(grant) != std::string::npos) {
+                known->second.push_back(stamp.path);
+                break;
             }
         }
     }
-    return found;
+    return known->second;
 }
 
 std::vector<OpenDevice> otherDeviceAccess(HeldDevices kind, const FileAccess& files,
-                                          const OtherDeviceAccessPaths& paths) {
+                                          const OtherDeviceAccessPaths& paths,
+                                          UdevRuleFiles* rules) {
+    UdevRuleFiles ownRules;
+    auto& lookup = rules ? *rules : ownRules;
+    bool looked = false;
+    auto rulesGranting = [&](const std::string& device, const std::string& grant) {
+        if (!std::exchange(looked, true)) {
+            lookup.refresh(paths.rulesFolders);
+        }
+        return lookup.granting(device, grant);
+    };
     std::vector<std::pair<std::string, std::string>> nodes; // the node, the word rules name it by
     if (kind != HeldDevices::DisplayBuses) {
         nodes.emplace_back(paths.dev + "/uinput", "uinput");
@@ -154,13 +185,12 @@ std::vector<OpenDevice> otherDeviceAccess(HeldDevices kind, const FileAccess& fi
         device.node = node;
         if (aclOpensTo(node, ::getuid())) {
             device.through = OpenDevice::Through::Acl;
-            device.rules = rulesGranting(paths.rulesFolders, word, "uaccess");
+            device.rules = rulesGranting(word, "uaccess");
         } else if (inGroup(status.st_gid) && (status.st_mode & S_IRGRP) &&
                    (status.st_mode & S_IWGRP)) {
             device.through = OpenDevice::Through::Group;
             device.group = groupName(status.st_gid);
-            device.rules =
-                rulesGranting(paths.rulesFolders, word, "GROUP=\"" + device.group + "\"");
+            device.rules = rulesGranting(word, "GROUP=\"" + device.group + "\"");
         }
         open.push_back(std::move(device));
     }

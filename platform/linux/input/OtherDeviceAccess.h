@@ -13,6 +13,7 @@
 #include "platform/linux/input/InputPermissions.h"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -38,17 +39,36 @@ struct OpenDevice {
 
 enum class HeldDevices { Uinput, DisplayBuses, All };
 
-// The nodes of that kind the real user can both read and write.
+// The rule files (non-comment lines) that name a device and give it a grant, e.g. "uaccess" or
+// GROUP="i2c". Kept between calls and read again only when a file or folder changed (each one's
+// time and size, as udev decides when to reload), so that a settings line refreshed every few
+// seconds reads no rule file while nothing changes.
+class UdevRuleFiles {
+public:
+    // Looks at the folders' files again; what was found stays while none of them changed.
+    void refresh(const std::vector<std::string>& folders);
+    const std::vector<std::string>& granting(const std::string& device, const std::string& grant);
+
+private:
+    struct Stamp {
+        std::string path;
+        std::int64_t modified = 0;
+        std::uintmax_t size = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+    std::vector<std::string> folders_;
+    std::vector<Stamp> stamps_;
+    std::map<std::pair<std::string, std::string>, std::vector<std::string>> found_;
+};
+
+// The nodes of that kind the real user can both read and write; the rule files are looked up in
+// `rules` where one is given, else in a lookup of this call's own.
 std::vector<OpenDevice> otherDeviceAccess(HeldDevices kind, const FileAccess& files,
-                                          const OtherDeviceAccessPaths& paths = {});
+                                          const OtherDeviceAccessPaths& paths = {},
+                                          UdevRuleFiles* rules = nullptr);
 
 // Whether a POSIX access ACL (the xattr's bytes) lets that user read and write.
 bool aclGrantsReadWrite(std::span<const std::uint8_t> acl, uid_t uid);
-
-// The rule files (non-comment lines) that name the device and give it the grant, e.g. "uaccess"
-// or GROUP="i2c".
-std::vector<std::string> rulesGranting(const std::vector<std::string>& folders,
-                                       const std::string& device, const std::string& grant);
 
 // One line for varnu-probe; nothing when no device is open to the user.
 std::optional<std::string> describeOtherDeviceAccess(const std::vector<OpenDevice>& open);

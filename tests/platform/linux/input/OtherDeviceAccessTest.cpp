@@ -61,15 +61,33 @@ TEST(OtherDeviceAccess, NamesTheRuleFilesThatGiveTheDeviceAsUdevReadsThem) {
     testing::writeText(etc / "60-ddcutil-i2c.rules", "# switched off here\n");
     testing::writeText(lib / "59-not-rules.txt", "KERNEL==\"uinput\", TAG+=\"uaccess\"\n");
     std::vector<std::string> folders{etc.string(), (dir.path() / "none").string(), lib.string()};
+    auto rulesGranting = [&](const std::string& device, const std::string& grant) {
+        UdevRuleFiles rules;
+        rules.refresh(folders);
+        return rules.granting(device, grant);
+    };
 
-    EXPECT_THAT(rulesGranting(folders, "uinput", "uaccess"),
+    EXPECT_THAT(rulesGranting("uinput", "uaccess"),
                 ElementsAre((lib / "60-steam-input.rules").string()));
-    EXPECT_THAT(rulesGranting(folders, "i2c", "uaccess"), IsEmpty());
-    EXPECT_THAT(rulesGranting(folders, "i2c", "GROUP=\"i2c\""),
+    EXPECT_THAT(rulesGranting("i2c", "uaccess"), IsEmpty());
+    EXPECT_THAT(rulesGranting("i2c", "GROUP=\"i2c\""),
                 ElementsAre((lib / "70-tools.rules").string()));
+
+    // A lookup kept between refreshes sees a file go and another change.
+    UdevRuleFiles kept;
+    kept.refresh(folders);
+    EXPECT_THAT(kept.granting("i2c", "uaccess"), IsEmpty());
     std::filesystem::remove(etc / "60-ddcutil-i2c.rules");
-    EXPECT_THAT(rulesGranting(folders, "i2c", "uaccess"),
+    EXPECT_THAT(rulesGranting("i2c", "uaccess"),
                 ElementsAre((lib / "60-ddcutil-i2c.rules").string()));
+    kept.refresh(folders);
+    EXPECT_THAT(kept.granting("i2c", "uaccess"),
+                ElementsAre((lib / "60-ddcutil-i2c.rules").string()));
+    EXPECT_THAT(kept.granting("i2c", "GROUP=\"i2c\""),
+                ElementsAre((lib / "70-tools.rules").string()));
+    testing::writeText(lib / "70-tools.rules", "# KERNEL==\"i2c-[0-9]*\", GROUP=\"i2c\"\n");
+    kept.refresh(folders);
+    EXPECT_THAT(kept.granting("i2c", "GROUP=\"i2c\""), IsEmpty());
 }
 
 TEST(OtherDeviceAccess, TellsWhichHeldDevicesTheUserOpensAndSaysWhatThatMeans) {
