@@ -24,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -137,7 +138,7 @@ private:
     // The keys in turn, each stepping from the state before it: stored, sent to the monitor, and
     // when the output is still the current one, taken as its state and shown.
     void sendKeys(const std::string& uid, const std::shared_ptr<DDCMonitor>& monitor,
-                  const std::vector<VolumeKeyPress>& keys, VolumeState state, bool current);
+                  std::span<const VolumeKeyPress> keys, VolumeState state, bool current);
 
     // Keeps track, by identity and in the store, of the monitors whose own overlay Varnu has
     // switched off and not yet got back.

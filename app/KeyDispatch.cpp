@@ -1,6 +1,5 @@
 #include "app/AppDelegate.h"
 #include "app/VolumeKeys.h"
-#include "audio/Audio.h"
 #include "hud/HUD.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsModel.h"
@@ -19,10 +18,7 @@ bool AppDelegate::handle(const TappedEvent& tapped) {
         return false;
     }
     const auto output = currentOutput();
-    if (!output || Audio::hasNativeVolume(*services_.audio, output->id)) {
-        return false;
-    }
-    auto monitor = monitorFor(output);
+    const auto monitor = monitorInUse(output);
     if (!monitor) {
         return false;
     }
@@ -35,8 +31,9 @@ bool AppDelegate::handle(const TappedEvent& tapped) {
     // The level the key steps from must be the one the monitor plays: while a reading of it is
     // on its way, or once Varnu has not talked to it for a while, the key waits for the reading.
     const auto& identity = monitor->identity();
-    if (awaitingReading(output->uid, identity) || identity != levelAskedOf_ || !levelTrusted_) {
-        if (!awaitingReading(output->uid, identity)) {
+    const bool awaiting = awaitingReading(output->uid, identity);
+    if (awaiting || identity != levelAskedOf_ || !levelTrusted_) {
+        if (!awaiting) {
             readBackLevel(monitor, output->uid);
         }
         if (waitingKeys_.empty()) {
@@ -45,13 +42,12 @@ bool AppDelegate::handle(const TappedEvent& tapped) {
         waitingKeys_.push_back(key);
         return true;
     }
-    sendKeys(output->uid, monitor, {key}, VolumeState{volume, muted}, true);
+    sendKeys(output->uid, monitor, {&key, 1}, VolumeState{volume, muted}, true);
     return true;
 }
 
 void AppDelegate::sendKeys(const std::string& uid, const std::shared_ptr<DDCMonitor>& monitor,
-                           const std::vector<VolumeKeyPress>& keys, VolumeState state,
-                           bool current) {
+                           std::span<const VolumeKeyPress> keys, VolumeState state, bool current) {
     const bool hide = settings->hideMonitorOSD();
     for (const auto& key : keys) {
         state = applyKey(key.keyCode, key.step, state);

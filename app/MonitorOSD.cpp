@@ -1,5 +1,4 @@
 #include "app/AppDelegate.h"
-#include "audio/Audio.h"
 #include "ddc/VCP.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsModel.h"
@@ -23,14 +22,6 @@ std::vector<std::string> identitiesIn(const std::string& text) {
         }
     }
     return identities;
-}
-
-std::string textOf(const std::vector<std::string>& identities) {
-    std::string text;
-    for (const auto& identity : identities) {
-        text += identity + '\n';
-    }
-    return text;
 }
 
 } // namespace
@@ -166,11 +157,11 @@ void AppDelegate::settleGiveBacks() {
 
 void AppDelegate::recordHiddenOverlays() {
     // Written at once, so that a crash leaves the record of what to give back.
-    std::vector<std::string> identities;
+    std::string text;
     for (const auto& hidden : osdHiddenOn_) {
-        identities.push_back(hidden.identity);
+        text += hidden.identity + '\n';
     }
-    defaults->setString(kHiddenOverlaysKey, textOf(identities));
+    defaults->setString(kHiddenOverlaysKey, text);
 }
 
 void AppDelegate::recallHiddenOverlays() {
