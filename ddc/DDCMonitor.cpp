@@ -20,9 +20,9 @@ std::int64_t bigEndianValue(std::uint8_t high, std::uint8_t low) {
     return static_cast<std::int64_t>(high) * 256 + low;
 }
 
-// A reply damaged on the bus or meant for another request must not set a level, so every
-// byte that can be checked is.
-bool isReplyTo(std::uint8_t code, std::span<const std::uint8_t, kGetVCPFeatureReplySize> reply) {
+} // namespace
+
+bool isVCPReplyTo(std::uint8_t code, std::span<const std::uint8_t, kGetVCPFeatureReplySize> reply) {
     std::uint8_t checksum = kDDCVirtualHostAddress;
     for (const auto byte : reply.first<kReplyChecksumIndex>()) {
         checksum ^= byte;
@@ -33,8 +33,6 @@ bool isReplyTo(std::uint8_t code, std::span<const std::uint8_t, kGetVCPFeatureRe
            reply[kReplyResultIndex] == kVCPResultNoError && reply[kReplyCodeIndex] == code &&
            reply[kReplyChecksumIndex] == checksum;
 }
-
-} // namespace
 
 DDCMonitor::DDCMonitor(std::unique_ptr<AVService> service, std::string name,
                        std::shared_ptr<Pause> pause, std::string identity)
@@ -85,7 +83,7 @@ std::optional<VCPReading> DDCMonitor::read(std::uint8_t code) {
     if (service_->readI2C(kDDCChipAddress, kDDCHostAddress, reply) != kIOReturnSuccess) {
         return std::nullopt;
     }
-    if (!isReplyTo(code, reply)) {
+    if (!isVCPReplyTo(code, reply)) {
         return std::nullopt;
     }
     return VCPReading{

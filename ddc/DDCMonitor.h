@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ddc/VCP.h"
 #include "platform/AVService.h"
 #include "platform/DisplayEnumerator.h"
 #include "platform/IORegistry.h"
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,11 @@ struct VCPReading {
     std::int64_t max = 0;
     friend bool operator==(const VCPReading&, const VCPReading&) = default;
 };
+
+// Whether a Get VCP Feature reply answers a request for that code without error: a reply damaged
+// on the bus or meant for another request must not set a level, so every byte that can be
+// checked is.
+bool isVCPReplyTo(std::uint8_t code, std::span<const std::uint8_t, kGetVCPFeatureReplySize> reply);
 
 // One external monitor spoken to over DDC/CI. Shared between the monitor cache and the jobs on
 // the "ddc" queue; its fields never change, so it needs no lock. Transactions block.

@@ -2,12 +2,14 @@
 
 #include "app/AppDelegate.h"
 #include "app/VolumeKeys.h"
+#include "ddc/DDCMonitor.h"
 #include "ddc/VCP.h"
 #include "settings/SettingsKeys.h"
 #include "tools/varnu-sim/TraceFormat.h"
 
 #include <algorithm>
 #include <array>
+#include <span>
 #include <utility>
 
 namespace varnu::sim {
@@ -32,19 +34,10 @@ std::optional<std::int64_t> levelSet(const std::vector<std::uint8_t>& bytes) {
 }
 
 bool isLevelReply(const std::vector<std::uint8_t>& bytes) {
-    if (bytes.size() != kGetVCPFeatureReplySize) {
-        return false;
-    }
-    std::uint8_t checksum = kDDCVirtualHostAddress;
-    for (std::size_t index = 0; index < kReplyChecksumIndex; ++index) {
-        checksum ^= bytes[index];
-    }
-    return bytes[kReplySourceIndex] == kDDCDisplayWriteAddress &&
-           bytes[kReplyLengthIndex] == (kDDCLengthFlag | kGetVCPFeatureReplyPayloadLength) &&
-           bytes[kReplyOpcodeIndex] == kGetVCPFeatureReply &&
-           bytes[kReplyResultIndex] == kVCPResultNoError &&
-           bytes[kReplyCodeIndex] == kVCPAudioSpeakerVolume &&
-           bytes[kReplyChecksumIndex] == checksum;
+    return bytes.size() == kGetVCPFeatureReplySize &&
+           isVCPReplyTo(kVCPAudioSpeakerVolume,
+                        std::span<const std::uint8_t, kGetVCPFeatureReplySize>(
+                            bytes.data(), kGetVCPFeatureReplySize));
 }
 
 std::int64_t onTheWire(std::int64_t level) {
