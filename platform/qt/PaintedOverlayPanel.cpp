@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QTimer>
+#include <utility>
 
 namespace varnu::qt {
 
@@ -17,11 +18,6 @@ PaintedOverlayPanel::PaintedOverlayPanel(const OverlayDescription& description)
             alpha_ = alpha;
             scheduleDraw();
         });
-}
-
-PaintedOverlayPanel::~PaintedOverlayPanel() {
-    fade_.reset();
-    context_.reset();
 }
 
 void PaintedOverlayPanel::setIconImage(std::optional<SymbolImage> image) {
@@ -46,14 +42,22 @@ void PaintedOverlayPanel::animateAlphaValue(double target, std::chrono::millisec
 }
 
 void PaintedOverlayPanel::scheduleDraw() {
+    changed_ = true;
     if (drawQueued_) {
         return;
     }
     drawQueued_ = true;
     QTimer::singleShot(0, context_.get(), [this] {
         drawQueued_ = false;
-        draw();
+        if (std::exchange(changed_, false)) {
+            draw();
+        }
     });
+}
+
+void PaintedOverlayPanel::drawNow() {
+    changed_ = false;
+    draw();
 }
 
 void PaintedOverlayPanel::paint(QImage& picture) const {

@@ -20,7 +20,7 @@ namespace varnu::qt {
 class PaintedOverlayPanel : public OverlayPanel {
 public:
     explicit PaintedOverlayPanel(const OverlayDescription& description);
-    ~PaintedOverlayPanel() override;
+    ~PaintedOverlayPanel() override = default;
 
     void setIconImage(std::optional<SymbolImage> image) override;
     void setFillFrame(const Rect& frame) override;
@@ -28,13 +28,11 @@ public:
     void animateAlphaValue(double target, std::chrono::milliseconds duration,
                            std::function<void()> completion) override;
 
-    double alpha() const { return alpha_; }
-
 protected:
     const OverlayDescription& description() const { return description_; }
-    // Outlives nothing of the panel: for what works on the panel from the event loop.
-    QObject* context() const { return context_.get(); }
     void scheduleDraw();
+    // Draws at once what a queued drawing would have drawn, which then draws nothing.
+    void drawNow();
     // Clears the picture and paints the overlay into it as it stands.
     void paint(QImage& picture) const;
     // Shows the picture as it stands, now.
@@ -46,6 +44,8 @@ private:
     Rect fill_;
     double alpha_ = 1.0;
     bool drawQueued_ = false;
+    bool changed_ = false;
+    // Outlives nothing of the panel: for what works on the panel from the event loop.
     std::unique_ptr<QObject> context_;
     std::unique_ptr<OverlayFade> fade_;
 };

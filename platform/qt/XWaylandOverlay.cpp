@@ -26,7 +26,7 @@ void XWaylandOverlayPanel::setFrameOrigin(Point origin) {
 
 void XWaylandOverlayPanel::orderFrontRegardless() {
     // The picture of this showing, not the last one's, is the first to be seen.
-    draw();
+    drawNow();
     window_->show();
 }
 
