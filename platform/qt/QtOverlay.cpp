@@ -18,7 +18,7 @@ Qt::WindowFlags overlayFlags() {
     Qt::WindowFlags flags = Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                             Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput |
                             Qt::NoDropShadowWindowHint;
-    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+    if (isNativeWayland()) {
         // Wayland shows pop-up kinds only for a parent window; a tool window floats on its own.
         return flags | Qt::Tool;
     }
@@ -89,7 +89,7 @@ void OverlayWidget::paintEvent(QPaintEvent*) {
 
 bool OverlayWidget::paintsOpacity() const {
     // Wayland has no window opacity (Qt warns at every change); the picture fades instead.
-    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    return isNativeWayland();
 }
 
 void OverlayWidget::setPaintOpacity(double opacity) {
@@ -165,7 +165,7 @@ std::unique_ptr<OverlayPanel> QtOverlayFactory::makePanel(const OverlayDescripti
     }
     // Without the layer shell only an X11 window can stand where the pointer is and stay out of
     // the focus: with Qt's windows on Wayland, one on an X connection of Varnu's own.
-    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+    if (isNativeWayland()) {
         if (auto window =
                 x11::OverlayWindow::create(static_cast<int>(description.contentRect.width),
                                            static_cast<int>(description.contentRect.height))) {

@@ -22,6 +22,10 @@ QPointF windowTopLeft(Point origin, double windowHeight, double primaryBottom) {
     return {origin.x, primaryBottom - (origin.y + windowHeight)};
 }
 
+bool isNativeWayland() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
 double primaryScreenBottom() {
     const QScreen* primary = QGuiApplication::primaryScreen();
     if (!primary) {

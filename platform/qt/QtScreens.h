@@ -27,6 +27,8 @@ QPointF windowTopLeft(Point origin, double windowHeight, double primaryBottom);
 
 // The primary screen's lower edge as the conversions need it; 0 without screens.
 double primaryScreenBottom();
+// Whether Qt's windows are natively on a Wayland compositor, which places them itself.
+bool isNativeWayland();
 
 class QtScreens final : public Screens {
 public:

@@ -1,6 +1,7 @@
 #include "platform/qt/QtStatusBar.h"
 
 #include "platform/qt/QtMenu.h"
+#include "platform/qt/QtScreens.h"
 #include "platform/qt/SymbolIcons.h"
 #include "platform/qt/TrayPresence.h"
 #include "platform/qt/tray/DBusTray.h"
@@ -13,7 +14,6 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMenu>
-#include <QPalette>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -28,20 +28,14 @@ const QString kSymbolicIconName = QStringLiteral("varnu-symbolic");
 
 // The folder of an icon theme ("…/icons") whose hicolor theme holds the file, the system's
 // first, then the one drawn beside the program in its build folder. Empty when none does.
-QString iconFolderHolding(const QString& file, bool* isSystems = nullptr) {
+QString iconFolderHolding(const QString& file) {
     const QString relative = QStringLiteral("icons/hicolor/") + file;
     const QString installed = QStandardPaths::locate(QStandardPaths::GenericDataLocation, relative);
     if (!installed.isEmpty()) {
-        if (isSystems) {
-            *isSystems = true;
-        }
         return installed.left(installed.size() - relative.size()) + QStringLiteral("icons");
     }
     const QDir beside(QCoreApplication::applicationDirPath());
     if (QFileInfo::exists(beside.filePath(relative))) {
-        if (isSystems) {
-            *isSystems = false;
-        }
         return beside.filePath(QStringLiteral("icons"));
     }
     return {};
@@ -75,10 +69,6 @@ DesktopNotice noTrayNotice(bool german) {
                        : QStringLiteral("A panel with status icons shows it. ")) +
                 QStringLiteral("Launch Varnu again to open its settings."),
             noticeIcon()};
-}
-
-bool isNativeWayland() {
-    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
 } // namespace
@@ -140,12 +130,12 @@ void QtStatusItem::showIconOnBus() {
     if (!dbus_) {
         return;
     }
-    bool isSystems = false;
-    const QString folder =
-        iconFolderHolding(QStringLiteral("scalable/apps/varnu-symbolic.svg"), &isSystems);
     // Only an installed theme is found by every host; some take a name they cannot find in the
     // item's own theme folder over its pixmaps.
-    const bool named = !folder.isEmpty() && isSystems && !icon_.isNull();
+    const QString installed = QStandardPaths::locate(
+        QStandardPaths::GenericDataLocation, QStringLiteral("icons/hicolor/scalable/apps/") +
+                                                 kSymbolicIconName + QStringLiteral(".svg"));
+    const bool named = !icon_.isNull() && !installed.isEmpty();
     dbus_->item().setIcon(named ? kSymbolicIconName : QString(), QString(), icon_);
 }
 

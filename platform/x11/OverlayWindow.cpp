@@ -118,12 +118,12 @@ std::unique_ptr<OverlayWindow> OverlayWindow::create(int width, int height) {
     made->height_ = height;
     made->kept_ = std::make_unique<std::uint32_t[]>(static_cast<std::size_t>(width) *
                                                     static_cast<std::size_t>(height));
-    made->colormap_ = xcb_generate_id(connection);
-    xcb_create_colormap(connection, XCB_COLORMAP_ALLOC_NONE, made->colormap_, made->root_, visual);
+    const xcb_colormap_t colormap = xcb_generate_id(connection);
+    xcb_create_colormap(connection, XCB_COLORMAP_ALLOC_NONE, colormap, made->root_, visual);
     made->window_ = xcb_generate_id(connection);
     // In the order of their bits: a transparent background, no border, no window manager, the
     // exposures to draw again, the visual's colour map.
-    const std::uint32_t values[] = {0, 0, 1, XCB_EVENT_MASK_EXPOSURE, made->colormap_};
+    const std::uint32_t values[] = {0, 0, 1, XCB_EVENT_MASK_EXPOSURE, colormap};
     const auto check = xcb_create_window_checked(
         connection, kAlphaDepth, made->window_, made->root_, 0, 0,
         static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height), 0,

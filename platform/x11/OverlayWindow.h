@@ -43,7 +43,6 @@ public:
     void moveTo(RootPoint topLeft);
     void show();
     void hide();
-    bool isShown() const { return shown_; }
 
     // Where the server last saw the pointer, in the root window's coordinates.
     std::optional<RootPoint> pointer();
@@ -58,7 +57,6 @@ private:
     xcb_connection_t* connection_ = nullptr;
     std::uint32_t root_ = 0;
     std::uint32_t window_ = 0;
-    std::uint32_t colormap_ = 0;
     std::uint32_t context_ = 0;
     int width_ = 0;
     int height_ = 0;
