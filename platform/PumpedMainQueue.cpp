@@ -76,12 +76,16 @@ PumpedMainQueue::scheduleRepeatingTimer(std::chrono::milliseconds interval, Job 
 
 std::shared_ptr<Cancellable> PumpedMainQueue::whenReadable(int fd, Job job) {
     auto watch = std::make_shared<Watch>(Watch{fd, std::move(job)});
+    bool wake = false;
     {
         std::lock_guard lock(mutex_);
         watches_.push_back(watch);
+        wake = std::exchange(sleeping_, false);
     }
     // A pump asleep on the descriptors it had: it takes this one along from now.
-    schedule(Clock::now(), [] {});
+    if (wake) {
+        wakePump();
+    }
     return watch->handle;
 }
 
@@ -161,9 +165,13 @@ void PumpedMainQueue::schedule(Clock::time_point due, Job job) {
         wake = std::exchange(sleeping_, false);
     }
     if (wake) {
-        const char one = 1;
-        [[maybe_unused]] auto written = ::write(wakeWrite_, &one, 1);
+        wakePump();
     }
+}
+
+void PumpedMainQueue::wakePump() {
+    const char one = 1;
+    [[maybe_unused]] auto written = ::write(wakeWrite_, &one, 1);
 }
 
 } // namespace varnu

@@ -40,6 +40,7 @@ private:
     struct Watch;
 
     void schedule(Clock::time_point due, Job job);
+    void wakePump();
     // Sleeps until the next job is due (the deadline at the latest), a submission or a watched
     // descriptor; runs the descriptors' jobs.
     void wait(Clock::time_point deadline);
