@@ -13,45 +13,38 @@ namespace varnu::qt {
 
 namespace {
 
-class TimerWork final : public Cancellable {
+void stopNow(QTimer& timer) {
+    timer.stop();
+}
+
+// A notifier switched off watches nothing more, even before it is deleted.
+void stopNow(QSocketNotifier& notifier) {
+    notifier.setEnabled(false);
+}
+
+// Work on the main thread's event loop, by the object that runs it: a timer or a notifier.
+template <typename Object>
+class ObjectWork final : public Cancellable {
 public:
-    explicit TimerWork(QTimer* timer)
-        : timer_(timer) {}
-    ~TimerWork() override = default;
+    explicit ObjectWork(Object* object)
+        : object_(object) {}
 
     void cancel() override {
         cancelled_ = true;
-        if (timer_) {
-            timer_->stop();
-            timer_->deleteLater();
+        if (object_) {
+            stopNow(*object_);
+            object_->deleteLater();
         }
     }
     bool isCancelled() const override { return cancelled_; }
 
 private:
-    QPointer<QTimer> timer_;
+    QPointer<Object> object_;
     std::atomic<bool> cancelled_{false};
 };
 
-class NotifierWork final : public Cancellable {
-public:
-    explicit NotifierWork(QSocketNotifier* notifier)
-        : notifier_(notifier) {}
-
-    // Main thread: a notifier switched off watches nothing more, even before it is deleted.
-    void cancel() override {
-        cancelled_ = true;
-        if (notifier_) {
-            notifier_->setEnabled(false);
-            notifier_->deleteLater();
-        }
-    }
-    bool isCancelled() const override { return cancelled_; }
-
-private:
-    QPointer<QSocketNotifier> notifier_;
-    std::atomic<bool> cancelled_{false};
-};
+using TimerWork = ObjectWork<QTimer>;
+using NotifierWork = ObjectWork<QSocketNotifier>;
 
 } // namespace
 
