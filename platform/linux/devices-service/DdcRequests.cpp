@@ -57,6 +57,10 @@ bool isAllowed(const DdcWrite& write) {
                                                 write.bytes[kValueLowIndex]);
         return isValueInUse(write.bytes[kCodeIndex], value);
     }
+    return asksReply(write);
+}
+
+bool asksReply(const DdcWrite& write) {
     return isRequest(write.bytes, kGetVCPFeatureRequestSize, kGetVCPFeaturePayloadLength,
                      kGetVCPFeature, kGetVCPFeatureChecksumSeed);
 }

@@ -14,5 +14,7 @@ namespace varnu::linux_backend::devices {
 
 bool isAllowed(const DdcWrite& write);
 bool isAllowed(const DdcRead& read);
+// Whether the write is a whole Get VCP Feature request, which the display answers with a reply.
+bool asksReply(const DdcWrite& write);
 
 } // namespace varnu::linux_backend::devices

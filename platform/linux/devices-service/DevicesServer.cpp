@@ -113,8 +113,8 @@ int DevicesServer::run() {
 int DevicesServer::untilHelloDue() {
     std::optional<Clock::time_point> due;
     for (const auto& client : clients_) {
-        if (!client.greeted && (!due || client.connected + kHelloWithin < *due)) {
-            due = client.connected + kHelloWithin;
+        if (!client.greeted && (!due || client.helloDue < *due)) {
+            due = client.helloDue;
         }
     }
     if (!due) {
@@ -127,8 +127,7 @@ int DevicesServer::untilHelloDue() {
 void DevicesServer::endSilentClients() {
     auto now = Clock::now();
     for (auto& client : clients_) {
-        client.ending =
-            client.ending || (!client.greeted && now >= client.connected + kHelloWithin);
+        client.ending = client.ending || (!client.greeted && now >= client.helloDue);
     }
 }
 
@@ -166,7 +165,7 @@ void DevicesServer::accept() {
             client.id = nextClientId_++;
             client.uid = peer->uid;
             client.pid = peer->pid;
-            client.connected = Clock::now();
+            client.helloDue = Clock::now() + kHelloWithin;
             clients_.push_back(client);
         }
     }

@@ -65,7 +65,8 @@ private:
         std::optional<std::uint32_t> listTold;
         uid_t uid = 0;
         pid_t pid = 0;
-        Clock::time_point connected;
+        // Unless it has said Hello by then, the connection ends.
+        Clock::time_point helloDue;
         bool greeted = false;
         bool tapWanted = false;
         bool answering = true;

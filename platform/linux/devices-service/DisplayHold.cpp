@@ -1,7 +1,7 @@
 #include "platform/linux/devices-service/DisplayHold.h"
 
-#include "ddc/VCP.h"
 #include "platform/PumpedMainQueue.h"
+#include "platform/linux/devices-service/DdcRequests.h"
 #include "platform/linux/devices-service/DdcWorker.h"
 #include "platform/linux/displays/I2cDevChannel.h"
 
@@ -21,8 +21,6 @@ void signal(int fd) {
     [[maybe_unused]] auto written = ::write(fd, &one, sizeof one);
 }
 
-// Where a DDC/CI request carries its opcode, after the length byte.
-constexpr std::size_t kGetVCPFeatureOpcodeIndex = 1;
 // An index travels in one byte.
 constexpr std::size_t kMostDisplays = std::numeric_limits<std::uint8_t>::max();
 constexpr std::chrono::milliseconds kStopCheckInterval{100};
@@ -216,12 +214,11 @@ std::optional<std::uint32_t> DisplayHold::queue(ClientId client, const DisplayTo
 }
 
 std::optional<std::uint32_t> DisplayHold::transfer(ClientId client, const DdcWrite& write) {
-    const bool asksReply = write.bytes.size() > kGetVCPFeatureOpcodeIndex &&
-                           write.bytes[kGetVCPFeatureOpcodeIndex] == kGetVCPFeature;
-    return queue(client, write.display, write.id, asksReply, [write](I2cDevChannel& channel) {
-        auto status = channel.writeI2C(write.chipAddress, write.dataAddress, write.bytes);
-        return DdcResult{write.id, static_cast<std::uint32_t>(status), {}};
-    });
+    return queue(
+        client, write.display, write.id, asksReply(write), [write](I2cDevChannel& channel) {
+            auto status = channel.writeI2C(write.chipAddress, write.dataAddress, write.bytes);
+            return DdcResult{write.id, static_cast<std::uint32_t>(status), {}};
+        });
 }
 
 std::optional<std::uint32_t> DisplayHold::transfer(ClientId client, const DdcRead& read) {
