@@ -251,18 +251,22 @@ int runVcpThroughService(ServiceDisplays& displays, int bus, std::uint8_t code,
 
 } // namespace
 
+void reportOtherDeviceAccess(std::ostream& out, HeldDevices kind) {
+    if (::geteuid() == 0) {
+        return;
+    }
+    if (auto line = describeOtherDeviceAccess(otherDeviceAccess(kind, FileAccess::system()))) {
+        out << "  " << printableText(*line) << '\n';
+    }
+}
+
 void reportMonitors(std::ostream& out, const MonitorsSetup& setup) {
     auto path = servicePath(setup.socketPath);
     out << "Monitors, reached " << printableText(path.why) << '\n';
     if (path.connection) {
         ServiceDisplays displays(path.connection, std::make_shared<PumpedMainQueue>());
         reportThroughService(out, displays);
-        if (::geteuid() != 0) {
-            auto open = otherDeviceAccess(HeldDevices::DisplayBuses, FileAccess::system());
-            if (auto line = describeOtherDeviceAccess(open)) {
-                out << "  " << printableText(*line) << '\n';
-            }
-        }
+        reportOtherDeviceAccess(out, HeldDevices::DisplayBuses);
         return;
     }
     out << "  (" << setup.paths.sysfsRoot << ")\n";

@@ -9,6 +9,7 @@
 // Does not implement: the audio outputs, the volume keys, the options (main.cpp).
 
 #include "platform/linux/displays/DrmDisplays.h"
+#include "platform/linux/input/OtherDeviceAccess.h"
 
 #include <cstdint>
 #include <iosfwd>
@@ -23,6 +24,9 @@ struct MonitorsSetup {
 };
 
 void reportMonitors(std::ostream& out, const MonitorsSetup& setup);
+// The line that says which of those devices this user can open besides the service, if any
+// (root opens them all anyway).
+void reportOtherDeviceAccess(std::ostream& out, linux_backend::HeldDevices kind);
 // The exit status: 0 when the control was read or written.
 int runVcp(const MonitorsSetup& setup, int bus, std::uint8_t code,
            std::optional<std::uint16_t> value, bool force);

@@ -215,11 +215,8 @@ void reportVolumeKeys(std::ostream& out, const std::string& socketPath) {
     } else if (withVolumeKeys == 0) {
         out << "  no readable keyboard with volume keys\n";
     }
-    if (throughService && !runningAsRoot()) {
-        auto open = otherDeviceAccess(HeldDevices::Uinput, FileAccess::system());
-        if (auto line = describeOtherDeviceAccess(open)) {
-            out << "  " << printableText(*line) << '\n';
-        }
+    if (throughService) {
+        probe::reportOtherDeviceAccess(out, HeldDevices::Uinput);
     }
     if (throughService) {
         out << "  keys can be caught: "
