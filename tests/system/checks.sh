@@ -140,7 +140,6 @@ until_true 15 held "$keyboard" || fail "not held again after the service was kil
 upgraded_while_held() {
     guest 'before=$(systemctl show -p MainPID --value varnu-devices.service)
 dpkg -i $share/varnu.deb >/tmp/upgrade.log 2>&1 || fail "$(cat /tmp/upgrade.log)"
-after=$(systemctl show -p MainPID --value varnu-devices.service)
 until_true 15 held "$keyboard" || fail "not held again after the upgrade"
 after=$(systemctl show -p MainPID --value varnu-devices.service)
 [ "$after" != "$before" ] || fail "the service was not restarted ($before)"' &&
